@@ -1,0 +1,47 @@
+# Shared build settings: warnings for our own targets, sanitizers, static Windows links.
+
+set(VELGRIM_WARNINGS -Wall -Wextra -Werror)
+
+if(VELGRIM_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(VELGRIM_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VELGRIM_FUZZ needs clang (use the 'fuzz' preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  # No mingw runtime DLLs next to the binaries.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+endif()
+
+# __FILE__ relative to src/ (e.g. "net/net_client.cpp"), as the trace log prints it.
+add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/src/=)
+
+# Our own targets get the warnings as errors; third-party code (GoogleTest) does not.
+function(velgrim_target_defaults target)
+  target_compile_options(${target} PRIVATE ${VELGRIM_WARNINGS})
+endfunction()
+
+# Runs a program of this build as a test: natively, or under wine64 for the Windows build.
+if(WIN32)
+  find_program(VELGRIM_WINE wine64 PATHS /usr/lib/wine /usr/bin NO_DEFAULT_PATH)
+  find_program(VELGRIM_WINE wine64)
+  set(VELGRIM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(VELGRIM_WINE_ENV
+      WINEPREFIX=${VELGRIM_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+endif()
+
+# velgrim_add_wine_fixture(): one shared Wine prefix per build directory, made by the first
+# test that needs it and reused by every later one.
+function(velgrim_wine_test name)
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "${VELGRIM_WINE_ENV}"
+    FIXTURES_REQUIRED wineprefix)
+endfunction()

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds every target and runs every test: native (ASan + UBSan), Windows x86_64 under
+# wine64, the i686 Windows build (build and link), and the fuzz harnesses (clang).
+# Pass ctest arguments after the script name, e.g. "-L unit".
+set -u
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh || exit 1
+
+failed=()
+build() {
+  local preset=$1
+  echo "=== configure and build: $preset"
+  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" || { failed+=("build:$preset"); return 1; }
+}
+run() {
+  local preset=$1; shift
+  echo "=== tests: $preset"
+  ctest --preset "$preset" "$@" || failed+=("tests:$preset")
+}
+
+build native && run native "$@"
+build win64 && run win64 "$@"
+build win32
+if [ -e /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || \
+   ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  build fuzz && run fuzz "$@"
+else
+  echo "=== fuzz: skipped (libFuzzer not installed)"
+fi
+
+echo
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "All builds and tests passed."

@@ -1,0 +1,117 @@
+#include "platform/sockets.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+
+namespace {
+
+unsigned long g_waitCount = 0;
+
+int WaitFor(SOCKET s, short events, int timeoutMs)
+{
+    ++g_waitCount;
+    if (s == INVALID_SOCKET) {
+        errno = EBADF;
+        return SOCKET_ERROR;
+    }
+    pollfd p{};
+    p.fd = s;
+    p.events = events;
+    int r;
+    do {
+        r = poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR && timeoutMs == 0);
+    if (r < 0)
+        return SOCKET_ERROR;
+    if (r == 0)
+        return 0;
+    if (p.revents & POLLNVAL) {
+        errno = EBADF;
+        return SOCKET_ERROR;
+    }
+    // An error or hang-up counts as ready: the following call reports it.
+    return 1;
+}
+
+} // namespace
+
+int WSAStartup(unsigned short version, WSADATA* data)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    if (data != nullptr) {
+        data->wVersion = version;
+        data->wHighVersion = 0x0202;
+    }
+    return 0;
+}
+
+int WSACleanup()
+{
+    return 0;
+}
+
+int WSAGetLastError()
+{
+    return errno;
+}
+
+int closesocket(SOCKET s)
+{
+    return close(s);
+}
+
+int ioctlsocket(SOCKET s, long command, unsigned long* argument)
+{
+    if (command == static_cast<long>(FIONBIO))
+        return SocketSetNonBlocking(s, argument != nullptr && *argument != 0) ? 0 : SOCKET_ERROR;
+    return ioctl(s, command, argument);
+}
+
+int SocketWaitReadable(SOCKET s, int timeoutMs)
+{
+    return WaitFor(s, POLLIN, timeoutMs);
+}
+
+int SocketWaitWritable(SOCKET s, int timeoutMs)
+{
+    return WaitFor(s, POLLOUT, timeoutMs);
+}
+
+bool SocketSetNonBlocking(SOCKET s, bool nonBlocking)
+{
+    const int flags = fcntl(s, F_GETFL, 0);
+    if (flags < 0)
+        return false;
+    const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return fcntl(s, F_SETFL, wanted) == 0;
+}
+
+int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs)
+{
+    if (!SocketSetNonBlocking(s, true))
+        return SOCKET_ERROR;
+    int result = connect(s, reinterpret_cast<const sockaddr*>(address), sizeof(*address));
+    if (result != 0 && errno == EINPROGRESS) {
+        result = SOCKET_ERROR;
+        if (SocketWaitWritable(s, timeoutMs) == 1) {
+            int error = 0;
+            socklen_t len = sizeof(error);
+            if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+                result = 0;
+            else
+                errno = error ? error : ETIMEDOUT;
+        } else {
+            errno = ETIMEDOUT;
+        }
+    }
+    const int saved = errno;
+    SocketSetNonBlocking(s, false);
+    errno = saved;
+    return result == 0 ? 0 : SOCKET_ERROR;
+}
+
+unsigned long SocketWaitCount()
+{
+    return g_waitCount;
+}

@@ -1,0 +1,69 @@
+// Sockets with the Windows Sockets names on both targets: Winsock on Windows, BSD
+// sockets on POSIX with SOCKET, INVALID_SOCKET, closesocket, ioctlsocket, ... mapped.
+#pragma once
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+typedef int SOCKET;
+#define INVALID_SOCKET (-1)
+#define SOCKET_ERROR (-1)
+#define SD_RECEIVE SHUT_RD
+#define SD_SEND SHUT_WR
+#define SD_BOTH SHUT_RDWR
+#define WSAEWOULDBLOCK EWOULDBLOCK
+#define WSAEINPROGRESS EINPROGRESS
+#define WSAECONNRESET ECONNRESET
+#define WSAECONNABORTED ECONNABORTED
+#define WSAENOTCONN ENOTCONN
+#define WSAENOTSOCK ENOTSOCK
+#define WSAESHUTDOWN ESHUTDOWN
+#define WSAENETDOWN ENETDOWN
+#define WSAENETRESET ENETRESET
+#define WSAEHOSTUNREACH EHOSTUNREACH
+#define WSAEMSGSIZE EMSGSIZE
+#define WSAEINTR EINTR
+#define WSAEFAULT EFAULT
+#define WSAEINVAL EINVAL
+#define WSAENOBUFS ENOBUFS
+#define WSAEACCES EACCES
+#define WSAETIMEDOUT ETIMEDOUT
+
+struct WSADATA {
+    unsigned short wVersion;
+    unsigned short wHighVersion;
+};
+
+// Starting the library also stops a write to a closed peer from raising SIGPIPE.
+int WSAStartup(unsigned short version, WSADATA* data);
+int WSACleanup();
+int WSAGetLastError();
+int closesocket(SOCKET s);
+int ioctlsocket(SOCKET s, long command, unsigned long* argument);
+#endif
+
+// Readiness of one socket within timeoutMs (0: a poll). Returns 1 when ready, 0 when
+// not, SOCKET_ERROR when the check itself fails (no socket, a closed handle). POSIX
+// uses poll(), so descriptors of 1024 and above work.
+int SocketWaitReadable(SOCKET s, int timeoutMs);
+int SocketWaitWritable(SOCKET s, int timeoutMs);
+
+// connect() that gives up after timeoutMs. The socket is blocking again afterwards.
+// Returns 0 on success, SOCKET_ERROR on failure or time-out.
+int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs);
+
+// Switches blocking mode; returns false on failure.
+bool SocketSetNonBlocking(SOCKET s, bool nonBlocking);
+
+// How many SocketWaitReadable/Writable calls ran; lets tests see that a step stopped early.
+unsigned long SocketWaitCount();
