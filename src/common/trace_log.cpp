@@ -1,5 +1,7 @@
 #include "common/trace_log.h"
 
+#include "common/init_order.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -40,10 +42,7 @@ TRACE_SINK* const kDefaultSink = nullptr;
 
 // The trace object is built before every other global of the program, so that any
 // constructor may already report through it.
-#if defined(__GNUC__)
-__attribute__((init_priority(101)))
-#endif
-TRACE_LOG g_traceLog;
+RX_INIT_ORDER(RX_INIT_TRACE) TRACE_LOG g_traceLog;
 
 TRACE_LOG::TRACE_LOG() : m_pSink(kDefaultSink)
 {
