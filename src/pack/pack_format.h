@@ -1,0 +1,55 @@
+// The package file layout: a 48-byte header, 32-byte entries, a name block and raw
+// contents, all integers little-endian, all offsets absolute positions in the file.
+#pragma once
+
+#include <cstdint>
+
+namespace pack_format {
+
+// Header.
+constexpr uint32_t kHeaderSize = 48;
+constexpr uint32_t kTableSizeAt = 20;   // u32, a multiple of kEntrySize
+constexpr uint32_t kTableOffsetAt = 24; // u64
+constexpr uint32_t kNamesSizeAt = 36;   // u32
+constexpr uint32_t kNamesOffsetAt = 40; // u64
+
+// Entry.
+constexpr uint32_t kEntrySize = 32;
+constexpr uint32_t kDataOffsetAt = 0; // u64
+constexpr uint32_t kDataSizeAt = 8;   // u32
+constexpr uint32_t kNameOffsetAt = 12; // u32
+
+// The bytes the unpacker ignores, as rxpack writes and checks them.
+constexpr char kMagic[12] = {'V', 'G', 'R', 'X', 'P', 'A', 'C', 'K', '\r', '\n', '\x1a', '\n'};
+constexpr uint32_t kMagicAt = 0;
+constexpr uint32_t kVersionAt = 12;     // u32 format version
+constexpr uint32_t kFlagsAt = 16;       // u32, 0
+constexpr uint32_t kIndexCrcAt = 32;    // u32 CRC-32 of the entry table followed by the name block
+constexpr uint32_t kContentCrcAt = 16;  // in an entry: u32 CRC-32 of the content
+constexpr uint32_t kEntryReservedAt = 20; // in an entry: 12 bytes, 0
+constexpr uint32_t kFormatVersion = 1;
+
+inline uint32_t GetU32(const unsigned char* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline uint64_t GetU64(const unsigned char* p)
+{
+    return static_cast<uint64_t>(GetU32(p)) | static_cast<uint64_t>(GetU32(p + 4)) << 32;
+}
+
+inline void PutU32(unsigned char* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+inline void PutU64(unsigned char* p, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+} // namespace pack_format

@@ -1,0 +1,204 @@
+#include "pack/pack_unpacker.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/guard.h"
+#include "pack/entry_name.h"
+#include "pack/pack_format.h"
+#include "pack/pack_path.h"
+#include "pack/package_reader.h"
+#include "platform/files.h"
+
+namespace {
+
+using namespace pack_format;
+
+constexpr uint32_t kBlock = 512;
+constexpr size_t kPathSize = 1024;
+
+bool IgnoreEvent(int, int, const char*)
+{
+    return true;
+}
+
+// Closes on every way out, the guard's included.
+class SCOPED_FILE {
+public:
+    explicit SCOPED_FILE(HANDLE h) : m_h(h) {}
+    ~SCOPED_FILE() { Close(); }
+    SCOPED_FILE(const SCOPED_FILE&) = delete;
+    SCOPED_FILE& operator=(const SCOPED_FILE&) = delete;
+    HANDLE Get() const { return m_h; }
+    bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
+    void Close()
+    {
+        if (Valid())
+            CloseHandle(m_h);
+        m_h = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_h;
+};
+
+class SCOPED_BLOCK {
+public:
+    // A zero-byte block is still a valid (one-byte) block.
+    explicit SCOPED_BLOCK(uint32_t size) : m_p(static_cast<unsigned char*>(std::malloc(size ? size : 1))) {}
+    ~SCOPED_BLOCK() { std::free(m_p); }
+    SCOPED_BLOCK(const SCOPED_BLOCK&) = delete;
+    SCOPED_BLOCK& operator=(const SCOPED_BLOCK&) = delete;
+    unsigned char* Get() const { return m_p; }
+
+private:
+    unsigned char* m_p;
+};
+
+bool FitsInFile(uint64_t offset, uint64_t size, uint64_t fileSize)
+{
+    return offset <= fileSize && size <= fileSize - offset;
+}
+
+bool ReadAt(HANDLE file, uint64_t offset, unsigned char* out, uint32_t size)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<int64_t>(offset);
+    if (to.QuadPart < 0 || !SetFilePointerEx(file, to, nullptr, FILE_BEGIN))
+        return false;
+    DWORD read = 0;
+    ReadFile(file, out, size, &read, nullptr);
+    return read == size;
+}
+
+// The entry's name, or null when its offset or terminator lies outside the name block.
+const char* EntryName(const unsigned char* names, uint32_t namesSize, uint32_t nameOffset)
+{
+    if (nameOffset >= namesSize)
+        return nullptr;
+    const void* end = std::memchr(names + nameOffset, '\0', namesSize - nameOffset);
+    return end != nullptr ? reinterpret_cast<const char*>(names + nameOffset) : nullptr;
+}
+
+// Copies one entry in 512-byte logical blocks, each reported as the block-by-block copy
+// would, while the physical reads and writes span as many blocks as the window holds.
+// Returns 0, UNPACK_ERR_READ (already reported) or UNPACK_ERR_WRITE.
+int CopyEntry(PACKAGE_READER& reader, HANDLE out, uint64_t offset, uint32_t size, const char* path,
+              UNPACK_CALLBACK callback)
+{
+    uint64_t written = 0;
+    int lastPercent = 0;
+    while (written < size) {
+        const uint32_t left = static_cast<uint32_t>(size - written);
+        uint32_t got = 0;
+        const unsigned char* bytes =
+            reader.Peek(offset + written, left, left < kBlock ? left : kBlock, &got);
+        // Only whole blocks are written; the last block of the entry may be short.
+        const uint32_t usable = got >= left ? left : got / kBlock * kBlock;
+        if (usable != 0) {
+            DWORD put = 0;
+            WriteFile(out, bytes, usable, &put, nullptr);
+            for (uint32_t at = 0; at < usable; at += kBlock) {
+                const uint32_t block = usable - at < kBlock ? usable - at : kBlock;
+                if (at + block > put)
+                    return UNPACK_ERR_WRITE;
+                written += block;
+                const int percent = static_cast<int>(written * 100u / size);
+                if (percent != lastPercent) {
+                    lastPercent = percent;
+                    callback(UNPACK_EVENT_FILE_PROGRESS, percent, path);
+                }
+            }
+        }
+        // The window holds at least a block unless the package ends first.
+        if (usable == 0) {
+            callback(UNPACK_EVENT_ERROR, UNPACK_ERR_READ, nullptr);
+            return UNPACK_ERR_READ;
+        }
+    }
+    return UNPACK_OK;
+}
+
+} // namespace
+
+int PACK_UNPACKER::Unpack(const char* package_path, const char* target_dir, UNPACK_CALLBACK callback)
+{
+    RX_GUARD_BEGIN
+    if (callback == nullptr)
+        callback = IgnoreEvent;
+    char currentDir[kPathSize];
+    bool dirUsable = true;
+    if (target_dir == nullptr) {
+        const DWORD length = GetCurrentDirectoryA(sizeof(currentDir), currentDir);
+        // A directory that does not fit takes no entry: nothing is written elsewhere.
+        if (length == 0 || length >= sizeof(currentDir)) {
+            currentDir[0] = '\0';
+            dirUsable = false;
+        }
+        target_dir = currentDir;
+    }
+
+    SCOPED_FILE package(
+        CreateFileA(package_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!package.Valid())
+        return UNPACK_ERR_OPEN;
+    unsigned char header[kHeaderSize];
+    DWORD read = 0;
+    ReadFile(package.Get(), header, kHeaderSize, &read, nullptr);
+    const uint32_t tableSize = GetU32(header + kTableSizeAt);
+    if (read < kHeaderSize || tableSize % kEntrySize != 0)
+        return UNPACK_ERR_READ;
+    const uint64_t tableOffset = GetU64(header + kTableOffsetAt);
+    const uint32_t namesSize = GetU32(header + kNamesSizeAt);
+    const uint64_t namesOffset = GetU64(header + kNamesOffsetAt);
+
+    // A table or name block that cannot be in the file is not worth the memory it asks for.
+    LARGE_INTEGER fileSize;
+    if (GetFileSizeEx(package.Get(), &fileSize) &&
+        (!FitsInFile(tableOffset, tableSize, static_cast<uint64_t>(fileSize.QuadPart)) ||
+         !FitsInFile(namesOffset, namesSize, static_cast<uint64_t>(fileSize.QuadPart)))) {
+        callback(UNPACK_EVENT_ERROR, UNPACK_ERR_READ, nullptr);
+        return UNPACK_ERR_READ;
+    }
+    SCOPED_BLOCK table(tableSize);
+    SCOPED_BLOCK names(namesSize);
+    if (table.Get() == nullptr || names.Get() == nullptr) {
+        callback(UNPACK_EVENT_ERROR, UNPACK_ERR_MEMORY, nullptr);
+        return UNPACK_ERR_MEMORY;
+    }
+    if (!ReadAt(package.Get(), tableOffset, table.Get(), tableSize) ||
+        !ReadAt(package.Get(), namesOffset, names.Get(), namesSize)) {
+        callback(UNPACK_EVENT_ERROR, UNPACK_ERR_READ, nullptr);
+        return UNPACK_ERR_READ;
+    }
+
+    callback(UNPACK_EVENT_BEGIN, 0, package_path);
+    int code = UNPACK_OK;
+    PACKAGE_READER reader(package.Get());
+    for (uint32_t at = 0; at < tableSize; at += kEntrySize) {
+        const unsigned char* entry = table.Get() + at;
+        const uint64_t dataOffset = GetU64(entry + kDataOffsetAt);
+        const uint32_t dataSize = GetU32(entry + kDataSizeAt);
+        const char* name = EntryName(names.Get(), namesSize, GetU32(entry + kNameOffsetAt));
+        char path[kPathSize];
+        HANDLE created = INVALID_HANDLE_VALUE;
+        if (name != nullptr && dirUsable && IsSafeEntryName(name) &&
+            JoinPath(path, sizeof(path), target_dir, name) != nullptr)
+            created = CreatePathAndFile(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        SCOPED_FILE out(created);
+        if (!out.Valid()) {
+            code = UNPACK_ERR_CREATE;
+            callback(UNPACK_EVENT_ERROR, UNPACK_ERR_CREATE, nullptr);
+            continue;
+        }
+        callback(UNPACK_EVENT_FILE_BEGIN, static_cast<int>(dataSize), path);
+        const int copied = CopyEntry(reader, out.Get(), dataOffset, dataSize, path, callback);
+        if (copied != UNPACK_OK)
+            code = copied;
+        callback(UNPACK_EVENT_FILE_END, 0, path);
+    }
+    callback(UNPACK_EVENT_END, 0, package_path);
+    return code;
+    RX_GUARD_END("PACK_UNPACKER::Unpack")
+}
