@@ -65,5 +65,16 @@ int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs);
 // Switches blocking mode; returns false on failure.
 bool SocketSetNonBlocking(SOCKET s, bool nonBlocking);
 
+// Lets a listening socket bind a port whose earlier connections still linger in
+// TIME_WAIT, as Winsock allows by default. Does nothing on Windows, where SO_REUSEADDR
+// would let a second listener take the port. Returns false on failure.
+bool SocketAllowRebind(SOCKET s);
+
+// Asks for a receive buffer of `bytes` so that one recv can take a large block. Where the
+// system would cap the request below `bytes` and lose its own growing buffer for it
+// (Linux: net.core.rmem_max), the system's automatic sizing is kept instead. Returns true
+// when the size was set.
+bool SocketRequestReceiveBuffer(SOCKET s, int bytes);
+
 // How many SocketWaitReadable/Writable calls ran; lets tests see that a step stopped early.
 unsigned long SocketWaitCount();

@@ -1,6 +1,7 @@
 #include "platform/sockets.h"
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 
@@ -109,6 +110,27 @@ int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs)
     SocketSetNonBlocking(s, false);
     errno = saved;
     return result == 0 ? 0 : SOCKET_ERROR;
+}
+
+bool SocketAllowRebind(SOCKET s)
+{
+    const int on = 1;
+    return setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) == 0;
+}
+
+bool SocketRequestReceiveBuffer(SOCKET s, int bytes)
+{
+    // Setting SO_RCVBUF switches off the kernel's receive-buffer autotuning for the
+    // socket, so only do it when the request is not cut down by rmem_max.
+    long limit = 0;
+    if (FILE* f = std::fopen("/proc/sys/net/core/rmem_max", "r")) {
+        if (std::fscanf(f, "%ld", &limit) != 1)
+            limit = 0;
+        std::fclose(f);
+    }
+    if (limit < bytes)
+        return false;
+    return setsockopt(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
 }
 
 unsigned long SocketWaitCount()

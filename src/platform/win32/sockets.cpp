@@ -67,6 +67,16 @@ int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs)
     return result == 0 ? 0 : SOCKET_ERROR;
 }
 
+bool SocketAllowRebind(SOCKET)
+{
+    return true;
+}
+
+bool SocketRequestReceiveBuffer(SOCKET s, int bytes)
+{
+    return setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof(bytes)) == 0;
+}
+
 unsigned long SocketWaitCount()
 {
     return g_waitCount;

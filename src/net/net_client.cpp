@@ -1,0 +1,117 @@
+#include "net/net_client.h"
+
+#include <cstring>
+
+#include "common/guard.h"
+#include "common/trace_log.h"
+
+NET_CLIENT::NET_CLIENT() : m_Socket(INVALID_SOCKET), m_pConnect(nullptr) {}
+
+NET_CLIENT::~NET_CLIENT()
+{
+    // The connection closes the shared socket; a socket without one is closed here.
+    if (m_pConnect != nullptr && m_pConnect->m_Socket == m_Socket)
+        m_Socket = INVALID_SOCKET;
+    delete m_pConnect;
+    m_pConnect = nullptr;
+    if (m_Socket != INVALID_SOCKET)
+        closesocket(m_Socket);
+}
+
+bool NET_CLIENT::IsConnected() const
+{
+    RX_GUARD_BEGIN
+    return m_pConnect != nullptr && !m_pConnect->m_bClosed;
+    RX_GUARD_END("NET_CLIENT::IsConnected")
+}
+
+bool NET_CLIENT::Init()
+{
+    RX_GUARD_BEGIN
+    if (IsConnected())
+        return true;
+    if (m_pConnect != nullptr) {
+        // A connection that has closed is not reopened; a new one takes its place.
+        if (m_pConnect->m_Socket == m_Socket)
+            m_Socket = INVALID_SOCKET;
+        delete m_pConnect;
+        m_pConnect = nullptr;
+    }
+    if (m_Socket != INVALID_SOCKET) {
+        closesocket(m_Socket);
+        m_Socket = INVALID_SOCKET;
+    }
+
+    m_Socket = socket(AF_INET, SOCK_STREAM, 0);
+    if (m_Socket == INVALID_SOCKET) {
+        RX_ERROR("socket(...)");
+        return false;
+    }
+    // Before connect, so that the window offered to the server is already large.
+    SocketRequestReceiveBuffer(m_Socket, kRecvBufferBytes);
+
+    m_pConnect = new NET_CONNECT;
+    m_pConnect->m_Socket = m_Socket;
+    m_pConnect->m_strName = "server";
+    return true;
+    RX_GUARD_END("NET_CLIENT::Init")
+}
+
+bool NET_CLIENT::Connect(const char* host, unsigned short port)
+{
+    RX_GUARD_BEGIN
+    if (IsConnected())
+        return true;
+    if (m_pConnect == nullptr || m_Socket == INVALID_SOCKET || host == nullptr)
+        return false;
+
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    const hostent* entry = gethostbyname(host);
+    if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4 && entry->h_addr_list[0] != nullptr)
+        std::memcpy(&address.sin_addr, entry->h_addr_list[0], 4);
+    else
+        address.sin_addr.s_addr = inet_addr(host);
+    // Neither a known name nor a dotted address.
+    if (address.sin_addr.s_addr == INADDR_NONE)
+        return false;
+
+    if (SocketConnectTimeout(m_Socket, &address, kConnectTimeoutMs) != 0)
+        return false;
+    m_pConnect->m_bClosed = false;
+    return true;
+    RX_GUARD_END("NET_CLIENT::Connect")
+}
+
+void NET_CLIENT::Process()
+{
+    RX_GUARD_BEGIN
+    if (m_pConnect != nullptr)
+        m_pConnect->Process();
+    RX_GUARD_END("NET_CLIENT::Process")
+}
+
+bool NET_CLIENT::Disconnect()
+{
+    RX_GUARD_BEGIN
+    Release();
+    return true;
+    RX_GUARD_END("NET_CLIENT::Disconnect")
+}
+
+void NET_CLIENT::Release()
+{
+    RX_GUARD_BEGIN
+    if (m_pConnect != nullptr) {
+        m_pConnect->m_bReleased = true;
+        m_pConnect->Realese();
+        m_Socket = INVALID_SOCKET;
+    } else if (m_Socket != INVALID_SOCKET) {
+        shutdown(m_Socket, SD_RECEIVE);
+        closesocket(m_Socket);
+        m_Socket = INVALID_SOCKET;
+    }
+    RX_GUARD_END("NET_CLIENT::Release")
+}

@@ -1,0 +1,282 @@
+#include "net/net_connect.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "common/guard.h"
+#include "common/trace_log.h"
+#include "net/net_byte_order.h"
+#include "platform/clock.h"
+
+namespace {
+
+// Longest readiness wait between two steps of ProcessDoTransfercomplete: short enough to
+// keep the send side moving, long enough not to spin. Data arriving ends a wait at once.
+const unsigned int kIdleWaitMs = 20;
+const unsigned int kSendingWaitMs = 1;
+
+const char* SendErrorText(int code)
+{
+    switch (code) {
+    case WSAEWOULDBLOCK:
+        return "the send would block";
+    case WSAENOTCONN:
+        return "the socket is not connected";
+    case WSAECONNRESET:
+        return "the connection was reset by the peer";
+    case WSAECONNABORTED:
+        return "the connection was aborted";
+    case WSAESHUTDOWN:
+        return "the socket has been shut down";
+    case WSAENETDOWN:
+        return "the network is down";
+    case WSAENETRESET:
+        return "the connection was broken by a network reset";
+    case WSAEHOSTUNREACH:
+        return "the host is unreachable";
+    case WSAETIMEDOUT:
+        return "the connection timed out";
+    case WSAENOBUFS:
+        return "no buffer space is available";
+    case WSAENOTSOCK:
+        return "the handle is not a socket";
+    case WSAEMSGSIZE:
+        return "the message is too long";
+    case WSAEINTR:
+        return "the call was interrupted";
+    case WSAEFAULT:
+        return "the buffer address is invalid";
+    case WSAEINVAL:
+        return "an argument is invalid";
+    case WSAEACCES:
+        return "access was denied";
+    case EPIPE:
+        return "the peer has closed the connection";
+    default:
+        return "unknown error";
+    }
+}
+
+} // namespace
+
+NET_CONNECT::NET_CONNECT()
+    : m_Socket(INVALID_SOCKET),
+      m_bClosed(true),
+      m_pSendBuf(nullptr),
+      m_iSendLen(0),
+      m_iSendPos(0),
+      m_iRecvState(kRecvIdle),
+      m_iRecvId(0),
+      m_iRecvLen(0),
+      m_pRecvBuf(nullptr),
+      m_iRecvGot(0),
+      m_iRecvWant(0),
+      m_bMessageArrived(false),
+      m_bReleased(false),
+      m_pReceiver(nullptr)
+{
+}
+
+NET_CONNECT::~NET_CONNECT()
+{
+    Realese();
+}
+
+void NET_CONNECT::Append(const char* first, int firstLength, const char* second, int secondLength)
+{
+    const int pending = m_iSendLen - m_iSendPos;
+    const int64_t total = static_cast<int64_t>(pending) + firstLength + secondLength;
+    if (total > INT32_MAX)
+        throw "NET_CONNECT: send queue would exceed 2 GiB";
+    const int n = static_cast<int>(total);
+    char* block = new (std::nothrow) char[n];
+    if (block == nullptr) {
+        // Dropping the bytes would leave the peer reading a broken stream.
+        m_bClosed = true;
+        return;
+    }
+    if (pending > 0)
+        std::memcpy(block, m_pSendBuf + m_iSendPos, pending);
+    if (firstLength > 0)
+        std::memcpy(block + pending, first, firstLength);
+    if (secondLength > 0)
+        std::memcpy(block + pending + firstLength, second, secondLength);
+    delete[] m_pSendBuf;
+    m_pSendBuf = block;
+    m_iSendLen = n;
+    m_iSendPos = 0;
+}
+
+void NET_CONNECT::Send(const char* data, int length)
+{
+    RX_GUARD_BEGIN
+    if (length == 0 || data == nullptr)
+        return;
+    if (length < 0)
+        throw "NET_CONNECT: negative send length";
+    Append(data, length, nullptr, 0);
+    RX_GUARD_END("NET_CONNECT::Send")
+}
+
+void NET_CONNECT::Send_iMsg(short id, const char* data, int length)
+{
+    RX_GUARD_BEGIN
+    if (length < 0)
+        throw "NET_CONNECT: negative message length";
+    if (data == nullptr && length != 0)
+        throw "NET_CONNECT: message body missing";
+    // Header and body go into the queue together, so a frame is queued whole or not at all.
+    char header[kHeaderSize];
+    StoreLe32(header, static_cast<uint32_t>(static_cast<int32_t>(id)));
+    StoreLe32(header + 4, static_cast<uint32_t>(length));
+    Append(header, kHeaderSize, data, length);
+    RX_GUARD_END("NET_CONNECT::Send_iMsg")
+}
+
+void NET_CONNECT::Process()
+{
+    RX_GUARD_BEGIN
+    ProcessSend();
+    ProcessRecv();
+    RX_GUARD_END("NET_CONNECT::Process")
+}
+
+void NET_CONNECT::ProcessSend()
+{
+    RX_GUARD_BEGIN
+    if (m_bClosed)
+        return;
+    if (SocketWaitWritable(m_Socket, 0) != 1)
+        return;
+    const int pending = m_iSendLen - m_iSendPos;
+    const int chunk = std::min(pending, kMaxSendStep);
+    // Made also with an empty queue: a socket that has failed shows it here.
+    const int sent = static_cast<int>(send(m_Socket, m_pSendBuf != nullptr ? m_pSendBuf + m_iSendPos : nullptr, chunk, 0));
+    if (sent < 0) {
+        const int code = WSAGetLastError();
+        m_bClosed = true;
+        RX_ERROR("NET_CONNECT: send(...) to:%s failed, error %d: %s", m_strName.c_str(), code, SendErrorText(code));
+        return;
+    }
+    if (sent == pending) {
+        delete[] m_pSendBuf;
+        m_pSendBuf = nullptr;
+        m_iSendLen = 0;
+        m_iSendPos = 0;
+    } else if (sent == 0) {
+        m_bClosed = true;
+    } else {
+        m_iSendPos += sent;
+    }
+    RX_GUARD_END("NET_CONNECT::Process")
+}
+
+void NET_CONNECT::ProcessRecv()
+{
+    RX_GUARD_BEGIN
+    if (m_bClosed)
+        return;
+    if (SocketWaitReadable(m_Socket, 0) != 1)
+        return;
+    if (m_iRecvState == kRecvIdle || m_pRecvBuf == nullptr) {
+        // Freeing the old buffer ends the validity of the body delivered last.
+        m_iRecvState = kRecvHeader;
+        m_iRecvGot = 0;
+        m_iRecvWant = kHeaderSize;
+        delete[] m_pRecvBuf;
+        m_pRecvBuf = nullptr;
+        m_pRecvBuf = new char[kHeaderSize + 1];
+    }
+    if (m_iRecvWant != 0) {
+        // One recv, never past the current header or body: the next frame stays queued.
+        const int got = static_cast<int>(recv(m_Socket, m_pRecvBuf + m_iRecvGot, m_iRecvWant - m_iRecvGot, 0));
+        if (got == 0)
+            m_bClosed = true;
+        else if (got > 0)
+            m_iRecvGot += got;
+    }
+    if (m_iRecvGot != m_iRecvWant)
+        return;
+
+    if (m_iRecvState == kRecvHeader) {
+        m_iRecvId = LoadLe32(m_pRecvBuf);
+        m_iRecvLen = LoadLe32(m_pRecvBuf + 4);
+        if (m_iRecvId > kMaxRecvId || m_iRecvLen > kMaxRecvBody) {
+            m_iRecvState = kRecvIdle;
+            return;
+        }
+        m_iRecvState = kRecvBody;
+        m_iRecvGot = 0;
+        m_iRecvWant = static_cast<int>(m_iRecvLen);
+        if (m_iRecvLen != 0) {
+            delete[] m_pRecvBuf;
+            m_pRecvBuf = new (std::nothrow) char[m_iRecvLen + 1];
+            if (m_pRecvBuf == nullptr) {
+                m_iRecvState = kRecvIdle;
+                m_bClosed = true;
+            }
+            return;
+        }
+    }
+
+    // A complete frame. The state goes back to idle before the receiver runs, so that a
+    // receiver that releases the connection, or throws, leaves it between frames.
+    m_iRecvState = kRecvIdle;
+    ProcessMessage(static_cast<short>(m_iRecvId & 0xFFFF), m_pRecvBuf, static_cast<int>(m_iRecvLen));
+    RX_GUARD_END("NET_CONNECT::ProcessRecv")
+}
+
+void NET_CONNECT::ProcessMessage(short id, const char* data, int length)
+{
+    RX_GUARD_BEGIN
+    if (id <= kLastTransportId)
+        return;
+    m_bMessageArrived = true;
+    if (m_pReceiver != nullptr)
+        m_pReceiver->ProcessMessage(id, data, length);
+    RX_GUARD_END("NET_CONNECT::ProcessMessage")
+}
+
+bool NET_CONNECT::ProcessDoTransfercomplete(unsigned int timeoutMs)
+{
+    RX_GUARD_BEGIN
+    // A frame already half received is kept: its remaining bytes are still on their way.
+    m_bMessageArrived = false;
+    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        if (m_bClosed)
+            return false;
+        if (m_Socket == INVALID_SOCKET)
+            return false; // released while open: nothing can arrive any more
+        Process();
+        if (m_bMessageArrived)
+            return true;
+        const uint64_t now = MonotonicMs();
+        if (now >= deadline)
+            return false;
+        const unsigned int cap = m_iSendLen > m_iSendPos ? kSendingWaitMs : kIdleWaitMs;
+        const uint64_t wait = std::min<uint64_t>(deadline - now, cap);
+        if (m_Socket != INVALID_SOCKET && !m_bClosed)
+            SocketWaitReadable(m_Socket, static_cast<int>(wait));
+    }
+    RX_GUARD_END("NET_CONNECT::ProcessDoTransfercomplete")
+}
+
+void NET_CONNECT::Realese()
+{
+    RX_GUARD_BEGIN
+    delete[] m_pSendBuf;
+    m_pSendBuf = nullptr;
+    m_iSendLen = 0;
+    m_iSendPos = 0;
+    delete[] m_pRecvBuf;
+    m_pRecvBuf = nullptr;
+    if (m_Socket != INVALID_SOCKET) {
+        shutdown(m_Socket, SD_RECEIVE);
+        closesocket(m_Socket);
+    }
+    m_Socket = INVALID_SOCKET;
+    RX_GUARD_END("NET_CONNECT::Realese")
+}

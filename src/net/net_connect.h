@@ -1,0 +1,78 @@
+// NET_CONNECT: one TCP connection carrying framed messages both ways, pumped by polling.
+//
+// Frame: id (4 bytes LE, written from a signed 16-bit id), body length (4 bytes LE), body.
+// Received headers with an id above 4096 or a body above 100,000,000 bytes are dropped;
+// ids 0-255 are the transport's own and are consumed without delivery.
+//
+// The owner (client or server) stores a connected socket in m_Socket, clears m_bClosed,
+// sets m_pReceiver and then calls Process() from its polling loop.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/net_message_receiver.h"
+#include "platform/sockets.h"
+
+class NET_CONNECT {
+public:
+    static constexpr int kHeaderSize = 8;
+    static constexpr uint32_t kMaxRecvId = 4096;
+    static constexpr uint32_t kMaxRecvBody = 100000000;
+    static constexpr int kMaxSendStep = 65536;
+    // Ids up to this one belong to the transport and are never delivered.
+    static constexpr short kLastTransportId = 255;
+    // m_iRecvState values.
+    static constexpr int kRecvIdle = 0;
+    static constexpr int kRecvHeader = 1;
+    static constexpr int kRecvBody = 2;
+
+    NET_CONNECT();
+    ~NET_CONNECT();
+    NET_CONNECT(const NET_CONNECT&) = delete;
+    NET_CONNECT& operator=(const NET_CONNECT&) = delete;
+
+    // Appends raw bytes to the send queue; nothing when length is 0 or data is null.
+    void Send(const char* data, int length);
+    // Queues one frame; data may be null only with length 0 (a header-only frame).
+    void Send_iMsg(short id, const char* data, int length);
+
+    // One polling step: a send step, then a receive step.
+    void Process();
+    void ProcessSend();
+    void ProcessRecv();
+    // Dispatch of one complete frame to the receiver.
+    void ProcessMessage(short id, const char* data, int length);
+
+    // Pumps the connection until an application message has been handed to the
+    // receiver (true), or the connection is closed or released, or timeoutMs has run
+    // out (false). Sleeps in a readiness wait between steps; a timeout of 0 makes one step.
+    bool ProcessDoTransfercomplete(unsigned int timeoutMs);
+
+    // Frees both buffers and closes the socket. A second call does nothing.
+    void Realese();
+
+    SOCKET m_Socket;
+    std::string m_strName;
+    bool m_bClosed;
+
+    char* m_pSendBuf;
+    int m_iSendLen;
+    int m_iSendPos;
+
+    int m_iRecvState;
+    uint32_t m_iRecvId;
+    uint32_t m_iRecvLen;
+    char* m_pRecvBuf;
+    int m_iRecvGot;
+    int m_iRecvWant;
+
+    bool m_bMessageArrived;
+    bool m_bReleased;
+    NET_MESSAGE_RECEIVER* m_pReceiver;
+
+private:
+    // Appends first then second to the queue in one block; a block that cannot be had
+    // closes the connection rather than losing part of a frame.
+    void Append(const char* first, int firstLength, const char* second, int secondLength);
+};
