@@ -1,0 +1,118 @@
+#include "launcher/server_list.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "common/guard.h"
+#include "common/init_order.h"
+#include "net/decimal_text.h"
+#include "net/rx_http_browser.h"
+#include "velgrim_config.h"
+
+RX_INIT_ORDER(RX_INIT_SERVER_ADDRESS) HEAP_STR g_serverAddress;
+int32_t g_serverPort = 0;
+RX_INIT_ORDER(RX_INIT_SERVER_LIST) PTR_ARRAY<SERVER_INFO> g_serverList;
+
+namespace {
+
+const int kFieldsPerServer = 6;
+// A load of this or more never wins.
+const int32_t kLoadLimit = 1000000;
+// Servers in this state or above are not eligible.
+const int32_t kStateLimit = 15;
+
+int32_t FieldNumber(const HEAP_STR& field)
+{
+    const char* text = field.Get() != nullptr ? field.Get() : "";
+    return ReadWrappingDecimal(text, text + std::strlen(text));
+}
+
+} // namespace
+
+void ParseArgServer(PTR_ARRAY<HEAP_STR>* fields, const char* text)
+{
+    RX_GUARD_BEGIN
+    if (text == nullptr)
+        return;
+    const size_t length = std::strlen(text);
+    // Room for every field first: the array grows one element at a time otherwise.
+    uint32_t count = 0;
+    for (size_t i = 0; i < length; ++i)
+        count += text[i] == ';';
+    fields->Reserve(fields->Count() + count + 1);
+    std::string field;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] != ';') {
+            field.push_back(text[i]);
+            continue;
+        }
+        HEAP_STR copy(field.c_str());
+        fields->Push(copy);
+        field.clear();
+    }
+    RX_GUARD_END("ParseLine")
+}
+
+bool IsAllDigits(const char* text)
+{
+    if (text == nullptr)
+        return false;
+    for (const char* p = text; *p != '\0'; ++p)
+        if (*p < '0' || *p > '9')
+            return false;
+    return true;
+}
+
+void SelectServer(const PTR_ARRAY<HEAP_STR>& fields, PTR_ARRAY<SERVER_INFO>* list, HEAP_STR* address,
+                  int32_t* port)
+{
+    list->Resize(fields.Count() / kFieldsPerServer);
+    if (fields.Count() == 0 || !IsAllDigits(fields[0].Get()))
+        return;
+    int32_t best = kLoadLimit;
+    for (uint32_t i = 0; i < list->Count(); ++i) {
+        SERVER_INFO& entry = (*list)[i];
+        const uint32_t first = kFieldsPerServer * i + 1;
+        entry.address = fields[first];
+        entry.port = FieldNumber(fields[first + 1]);
+        entry.load = FieldNumber(fields[first + 2]);
+        entry.state = FieldNumber(fields[first + 3]);
+        if (entry.state < kStateLimit && entry.load < best) {
+            best = entry.load;
+            address->Assign(entry.address.Get());
+            *port = entry.port;
+        }
+    }
+}
+
+void QueryServerList()
+{
+    QueryServerList(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT);
+}
+
+void QueryServerList(const char* host, int port)
+{
+    // The browser holds the whole response (128 KB): on the heap, not the stack.
+    auto browser = std::make_unique<RX_HTTP_BROWSER>();
+    browser->m_iPort = port;
+    HEAP_STR head("GET /velgrim_load_servers.php HTTP/1.1\r\n");
+    head.Append("Host: ");
+    head.Append(host);
+    head.Append(" \r\n");
+
+    g_serverAddress.Assign(VELGRIM_FALLBACK_SERVER);
+    g_serverPort = kFallbackServerPort;
+
+    browser->Init(host);
+    if (!browser->Send(head.Get(), nullptr) || browser->m_iRecvSize == 0)
+        return;
+    const char* body = browser->GetRecvData();
+    if (body == nullptr)
+        return;
+    PTR_ARRAY<HEAP_STR> fields;
+    fields.Init();
+    ParseArgServer(&fields, body);
+    SelectServer(fields, &g_serverList, &g_serverAddress, &g_serverPort);
+    fields.Free();
+}

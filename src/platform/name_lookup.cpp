@@ -1,0 +1,77 @@
+#include "platform/name_lookup.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+// One lookup, shared between the caller and the helper thread that runs it. The caller
+// may stop waiting; whichever side lets go last frees it.
+struct LOOKUP_JOB {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    bool found = false;
+    in_addr address{};
+    std::string host;
+};
+
+void RunLookup(const std::shared_ptr<LOOKUP_JOB>& job)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    bool found = false;
+    in_addr address{};
+    if (getaddrinfo(job->host.c_str(), nullptr, &hints, &result) == 0) {
+        for (const addrinfo* a = result; a != nullptr; a = a->ai_next) {
+            if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
+                address = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+                found = true;
+                break;
+            }
+        }
+        freeaddrinfo(result);
+    }
+    std::lock_guard<std::mutex> guard(job->lock);
+    job->found = found;
+    job->address = address;
+    job->done = true;
+    job->finished.notify_all();
+}
+
+} // namespace
+
+bool LookupHostIPv4(const char* host, int timeoutMs, in_addr* address)
+{
+    if (host == nullptr || host[0] == '\0')
+        return false;
+    in_addr dotted{};
+    if (inet_pton(AF_INET, host, &dotted) == 1) {
+        *address = dotted;
+        return true;
+    }
+    // The system resolver has no time limit of its own: it runs on a helper thread, and
+    // the caller stops waiting for it at the deadline. A late answer is dropped.
+    auto job = std::make_shared<LOOKUP_JOB>();
+    job->host = host;
+    try {
+        std::thread(RunLookup, job).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    std::unique_lock<std::mutex> guard(job->lock);
+    if (!job->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return job->done; }))
+        return false;
+    if (!job->found)
+        return false;
+    *address = job->address;
+    return true;
+}

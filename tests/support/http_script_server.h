@@ -1,0 +1,55 @@
+// A loopback HTTP peer that plays a script, for exact bytes on the wire. It listens on a
+// free port of 127.0.0.1, accepts one connection, reads the request and then answers with
+// the script's blocks. It runs on its own thread, and every wait is bounded.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sockets.h"
+
+class HTTP_SCRIPT_SERVER {
+public:
+    // Waits delayMs, then sends bytes. A client that closes during a wait ends the script.
+    struct STEP {
+        int delayMs;
+        std::string bytes;
+    };
+
+    explicit HTTP_SCRIPT_SERVER(std::vector<STEP> script);
+    ~HTTP_SCRIPT_SERVER();
+    HTTP_SCRIPT_SERVER(const HTTP_SCRIPT_SERVER&) = delete;
+    HTTP_SCRIPT_SERVER& operator=(const HTTP_SCRIPT_SERVER&) = delete;
+
+    int Port() const { return m_port; }
+    // Waits for the script to end (the client closes, or the script is played through).
+    void Join();
+    // The bytes the client sent, whole (call after Join).
+    const std::string& Request() const { return m_request; }
+    // The client closed the connection before the script was played through.
+    bool ClientClosedEarly() const { return m_closedEarly; }
+    bool Accepted() const { return m_accepted; }
+
+private:
+    void Run();
+    void ReadRequest(SOCKET s);
+    bool WaitWhileOpen(SOCKET s, int ms);
+    bool SendAll(SOCKET s, const std::string& bytes);
+
+    std::vector<STEP> m_script;
+    SOCKET m_listener = INVALID_SOCKET;
+    int m_port = 0;
+    std::string m_request;
+    bool m_closedEarly = false;
+    bool m_accepted = false;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// A response with a Content-Length header and body.
+std::string HttpResponse(const std::string& body);
+
+// A loopback port that nothing listens on (bound once, then released): connects are refused.
+int RefusedLoopbackPort();
