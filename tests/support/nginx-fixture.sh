@@ -10,14 +10,27 @@ set -u
 action=$1
 dir=$2
 
+# Gone or a zombie (its parent reaps it in its own time) counts as ended.
+running() {
+  case "$(ps -o stat= -p "$1" 2>/dev/null)" in
+    "" | Z*) return 1 ;;
+  esac
+  return 0
+}
+
 stop_nginx() {
   [ -f "$dir/fixture.pid" ] || return 0
   local pid
   pid=$(cat "$dir/fixture.pid")
   rm -f "$dir/fixture.pid" "$dir/port"
+  # Only the nginx of this directory (a stale pid may have been reused since).
+  case "$(ps -o args= -p "$pid" 2>/dev/null)" in
+    *"$dir/nginx.conf"*) ;;
+    *) return 0 ;;
+  esac
   kill "$pid" 2>/dev/null || return 0
   for _ in $(seq 1 50); do
-    kill -0 "$pid" 2>/dev/null || return 0
+    running "$pid" || return 0
     sleep 0.1
   done
   kill -9 "$pid" 2>/dev/null || true
@@ -70,7 +83,7 @@ CONF
           echo "nginx on 127.0.0.1:$port"
           exit 0
         fi
-        kill -0 "$pid" 2>/dev/null || break
+        running "$pid" || break
         sleep 0.1
       done
       kill "$pid" 2>/dev/null
