@@ -1,0 +1,54 @@
+#include "platform/process.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+int StartByReplacement(const char* program)
+{
+    std::fflush(nullptr);
+    char* const argv[] = {const_cast<char*>(program), nullptr};
+    execv(program, argv);
+    return -1;
+}
+
+bool ShellStartDetached(const char* program, const char* parameters)
+{
+    // A pipe tells the parent whether the grandchild's exec succeeded: it closes on a
+    // successful exec (close-on-exec) and carries one byte when exec failed.
+    int status[2];
+    if (pipe2(status, O_CLOEXEC) != 0)
+        return false;
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        close(status[0]);
+        close(status[1]);
+        return false;
+    }
+    if (child == 0) {
+        // Detach: a new session, and a grandchild that init adopts, so nothing waits on it.
+        setsid();
+        if (fork() != 0)
+            _exit(0);
+        close(status[0]);
+        char* const argv[] = {const_cast<char*>(program), const_cast<char*>(parameters), nullptr};
+        execv(program, argv);
+        const char failed = 1;
+        ssize_t ignored = write(status[1], &failed, 1);
+        (void)ignored;
+        _exit(127);
+    }
+    close(status[1]);
+    int childStatus = 0;
+    waitpid(child, &childStatus, 0);
+    char byte = 0;
+    ssize_t n;
+    do {
+        n = read(status[0], &byte, 1);
+    } while (n < 0 && errno == EINTR);
+    close(status[0]);
+    return n == 0;
+}
