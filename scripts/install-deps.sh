@@ -4,7 +4,7 @@ set -eu
 packages=(
   build-essential cmake googletest clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64 xvfb xauth xdotool imagemagick python3 python3-pil fonts-wqy-zenhei
+  wine64 xvfb xauth xdotool imagemagick python3 python3-pil fonts-wqy-zenhei fonts-liberation
   nginx curl procps
 )
 missing=()

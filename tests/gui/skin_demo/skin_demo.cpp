@@ -1,0 +1,205 @@
+// Opens the update dialog (resource 101) with only its skin: background, bitmap buttons,
+// the transparent text box with a long text, the progress bar at a fixed place. F2
+// switches to the error notice; F3 disables or enables Cancel. Nothing is downloaded. Run under Wine on a real display
+// by the GUI tests, which drive it with the pointer and keys and read its screen.
+//
+// It prints what happens, one line each: "ready", "command <id> <code>", "notice shown",
+// "notice text ok" or "notice text wrong", "cancel enabled" or "cancel disabled", "closed".
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cwchar>
+
+#include "resource.h"
+#include "ui/win32/button_skin.h"
+#include "ui/win32/error_notice.h"
+#include "ui/win32/skin_button.h"
+#include "ui/win32/skin_edit.h"
+#include "ui/win32/skin_layout.h"
+#include "ui/win32/skin_subclass.h"
+#include "ui/win32/window_globals.h"
+
+namespace {
+
+const wchar_t kInfoText[] =
+    L"Velgrim 1.14 \u2014 The Ashen Coast\r\n"
+    L"\r\n"
+    L"New lands: the Ashen Coast opens beyond the Salt Gate, with three new villages, "
+    L"the drowned temple of Ysra and a world boss who wakes every second night.\r\n"
+    L"\r\n"
+    L"Crafting: smiths can now temper blades twice; a failed tempering keeps the blade.\r\n"
+    L"\r\n"
+    L"Fixes: the ferry at Greywater no longer leaves without its passengers; quest "
+    L"markers point to the right well in Old Harran; the auction house shows prices "
+    L"above one million correctly.\r\n"
+    L"\r\n"
+    L"\u0420\u0443\u0441\u0441\u043a\u0438\u0439 \u0442\u0435\u043a\u0441\u0442: "
+    L"\u043f\u0440\u043e\u0432\u0435\u0440\u043a\u0430 \u0448\u0440\u0438\u0444\u0442\u0430.\r\n"
+    L"\r\n"
+    L"Balance: archers lose 5% range in duels; healers gain a second charge of Mending Rain.\r\n"
+    L"\r\n"
+    L"Thank you for playing. See you on the coast!";
+
+void Say(const char* line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+void Place(HWND dialog, int id, int x, int y)
+{
+    SetWindowPos(GetDlgItem(dialog, id), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void InitSkin(HWND dialog)
+{
+    const HINSTANCE module = GetModuleHandleW(nullptr);
+    const HDC dc = GetDC(dialog);
+    g_background = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_BACKGROUND));
+    BITMAP face = {};
+    GetObjectA(g_background, sizeof(face), &face);
+    SetWindowPos(dialog, nullptr, 0, 0, face.bmWidth, face.bmHeight, SWP_NOMOVE | SWP_NOZORDER);
+    g_backgroundDC = CreateCompatibleDC(dc);
+    SelectObject(g_backgroundDC, g_background);
+
+    AttachButtonSkins(dialog, module);
+    g_progressBar = GetDlgItem(dialog, IDC_PROGRESS);
+    SendMessageW(g_progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    ShowWindow(GetDlgItem(dialog, IDCLOSE), SW_HIDE);
+
+    g_infoBox = GetDlgItem(dialog, IDC_INFO);
+    SetWindowTextW(g_infoBox, kInfoText);
+    SubclassSkinControl(g_infoBox, SkinEditProc);
+    g_infoFont = CreateFontA(-16, 0, 0, 0, 550, FALSE, FALSE, FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Times New Roman");
+    SendMessageW(g_infoBox, WM_SETFONT, reinterpret_cast<WPARAM>(g_infoFont), TRUE);
+    SetWindowPos(g_infoBox, nullptr, INFO_BOX_X, INFO_BOX_Y, INFO_BOX_WIDTH, INFO_BOX_HEIGHT, SWP_NOZORDER);
+
+    SendMessageW(g_progressBar, PBM_SETBARCOLOR, 0, PROGRESS_BAR_COLOUR);
+    SendMessageW(g_progressBar, PBM_SETBKCOLOR, 0, PROGRESS_BACK_COLOUR);
+    SetWindowPos(g_progressBar, nullptr, PROGRESS_X, PROGRESS_Y, PROGRESS_WIDTH, PROGRESS_HEIGHT, SWP_NOZORDER);
+    SendMessageW(g_progressBar, PBM_SETPOS, 42, 0);
+
+    Place(dialog, IDCANCEL, CANCEL_X, CANCEL_Y);
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    RECT close = {};
+    GetWindowRect(GetDlgItem(dialog, IDCLOSE), &close);
+    Place(dialog, IDCLOSE, (client.right - (close.right - close.left)) / 2, CLOSE_Y);
+    ReleaseDC(dialog, dc);
+}
+
+void ShowNotice(HWND dialog)
+{
+    ShowWindow(g_progressBar, SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDCANCEL), SW_HIDE);
+    const HWND close = GetDlgItem(dialog, IDCLOSE);
+    ShowWindow(close, SW_SHOW);
+    SetFocus(close);
+    ShowErrorNoticeText(g_infoBox);
+    Say("notice shown");
+
+    // The text must arrive whole in the box, not as question marks of the system's code page.
+    wchar_t want[100] = {};
+    wchar_t got[100] = {};
+    ErrorNoticeToWide(want, 100);
+    GetWindowTextW(g_infoBox, got, 100);
+    Say(std::wcscmp(want, got) == 0 ? "notice text ok" : "notice text wrong");
+}
+
+INT_PTR CALLBACK DemoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitSkin(dialog);
+        return FALSE;
+    case WM_ERASEBKGND: {
+        BITMAP face = {};
+        GetObjectA(g_background, sizeof(face), &face);
+        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, face.bmWidth, face.bmHeight, g_backgroundDC, 0, 0, SRCCOPY);
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
+        return TRUE;
+    }
+    case WM_CTLCOLORSTATIC:
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    case WM_DRAWITEM:
+        if (wParam == IDCANCEL || wParam == IDCLOSE)
+            return DrawSkinButton(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), static_cast<int>(wParam));
+        return FALSE;
+    case WM_NCHITTEST:
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, HTCAPTION);
+        return TRUE;
+    case WM_MOUSEMOVE:
+    case WM_NCMOUSEMOVE:
+        if (g_hoverWnd != dialog) {
+            InvalidateRect(dialog, nullptr, FALSE);
+            g_hoverWnd = dialog;
+        }
+        return 0;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        char line[40];
+        std::snprintf(line, sizeof(line), "command %d %d", id, HIWORD(wParam));
+        if (id == IDCANCEL) {
+            Say(line); // the real dialog ends here; the demo stays for more probes
+        } else if (id == IDCLOSE) {
+            Say(line);
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        } else if (id == IDC_INFO && HIWORD(wParam) == EN_VSCROLL) {
+            InvalidateRect(g_infoBox, nullptr, FALSE);
+        }
+        return 0;
+    }
+    case WM_CLOSE:
+        ReleaseButtonSkins();
+        DestroyWindow(dialog);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+int main()
+{
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    // Modeless, with its own loop, so that F2 reaches the demo whichever control has the focus.
+    const HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE), nullptr,
+                                           DemoDlgProc, 0);
+    if (dialog == nullptr) {
+        std::printf("dialog 101 could not be created (error %lu)\n", GetLastError());
+        return 1;
+    }
+    ShowWindow(dialog, SW_SHOW);
+    UpdateWindow(dialog);
+    Say("ready");
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // With no control focused (Cancel just disabled) keys come as system keys.
+        const bool key = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
+        if (key && msg.wParam == VK_F2) {
+            ShowNotice(dialog);
+            continue;
+        }
+        if (key && msg.wParam == VK_F3) {
+            const HWND cancel = GetDlgItem(dialog, IDCANCEL);
+            const bool enable = !IsWindowEnabled(cancel);
+            EnableWindow(cancel, enable);
+            Say(enable ? "cancel enabled" : "cancel disabled");
+            continue;
+        }
+        if (!IsDialogMessageW(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    Say("closed");
+    return 0;
+}
