@@ -4,8 +4,9 @@
 #include "ui/win32/skin_subclass.h"
 #include "ui/win32/window_globals.h"
 
-// Set while a button is shifted by a press, so that only a release that follows a
-// shifting press moves it back.
+// Set while a button is shifted by a press. Only a release that follows a shifting press
+// moves it back: the second press of a double click comes as WM_LBUTTONDBLCLK, which
+// does not shift, and its release must not move the button off its place.
 #define SKIN_SHIFTED_PROP "SZ_SHIFTED"
 
 BOOL DrawSkinButton(const DRAWITEMSTRUCT* item, int controlId)
@@ -78,8 +79,8 @@ LRESULT CALLBACK SkinButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM
         ReleaseShift(button);
         break;
     case WM_CAPTURECHANGED:
-        // A press that ends without its release (focus or capture taken away) must not
-        // leave the button shifted; a release that had no press must not move it.
+        // A press that loses the mouse before its release (focus or capture taken away)
+        // must not leave the button shifted.
         ReleaseShift(button);
         break;
     case WM_NCDESTROY:
