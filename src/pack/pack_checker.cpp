@@ -1,0 +1,145 @@
+#include "pack/pack_checker.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "pack/crc32.h"
+#include "pack/entry_name.h"
+#include "pack/pack_format.h"
+#include "pack/pack_index.h"
+#include "platform/files.h"
+
+namespace {
+
+std::string Hex(uint32_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "%08x", v);
+    return text;
+}
+
+std::string Entry(size_t index, const PACK_INDEX_ENTRY& e)
+{
+    std::string s = "entry " + std::to_string(index);
+    if (e.nameInBlock)
+        s += " (\"" + e.name + "\")";
+    return s;
+}
+
+std::string Folded(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return s;
+}
+
+bool ContentCrc(HANDLE file, uint64_t offset, uint32_t size, std::vector<unsigned char>& buffer, uint32_t* crc)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<int64_t>(offset);
+    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN))
+        return false;
+    uint32_t c = 0;
+    uint32_t left = size;
+    while (left != 0) {
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(left, buffer.size()));
+        DWORD got = 0;
+        if (!ReadFile(file, buffer.data(), want, &got, nullptr) || got != want)
+            return false;
+        c = Crc32(c, buffer.data(), got);
+        left -= got;
+    }
+    *crc = c;
+    return true;
+}
+
+bool CheckStructure(const PACK_INDEX& index, std::string* problem)
+{
+    if (!index.HasMagic()) {
+        *problem = "no rxpack magic at offset 0 (not a package rxpack made, so it has no checksums)";
+        return false;
+    }
+    if (index.Version() != pack_format::kFormatVersion) {
+        *problem = "format version " + std::to_string(index.Version()) + " is not supported (expected " +
+                   std::to_string(pack_format::kFormatVersion) + ")";
+        return false;
+    }
+    if (index.Flags() != 0) {
+        *problem = "unknown header flags " + Hex(index.Flags());
+        return false;
+    }
+    if (index.StoredIndexCrc() != index.ComputedIndexCrc()) {
+        *problem = "index checksum mismatch: the header says " + Hex(index.StoredIndexCrc()) +
+                   ", the entry table and name block give " + Hex(index.ComputedIndexCrc());
+        return false;
+    }
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < index.entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.entries[i];
+        if (e.nameOffset >= index.namesSize) {
+            *problem = Entry(i, e) + ": name offset " + std::to_string(e.nameOffset) +
+                       " is outside the name block (" + std::to_string(index.namesSize) + " bytes)";
+            return false;
+        }
+        if (!e.nameInBlock) {
+            *problem = Entry(i, e) + ": the name at offset " + std::to_string(e.nameOffset) +
+                       " has no terminator inside the name block";
+            return false;
+        }
+        if (!IsSafeEntryName(e.name.c_str())) {
+            *problem = Entry(i, e) + ": unsafe name (absolute, '..', drive, stream, device or reserved characters)";
+            return false;
+        }
+        const auto twin = seen.emplace(Folded(e.name), i);
+        if (!twin.second) {
+            *problem = Entry(i, e) + ": names the same file as entry " + std::to_string(twin.first->second);
+            return false;
+        }
+        if (e.dataOffset > index.fileSize || e.dataSize > index.fileSize - e.dataOffset) {
+            *problem = Entry(i, e) + ": content (offset " + std::to_string(e.dataOffset) + ", " +
+                       std::to_string(e.dataSize) + " bytes) runs past the end of the file (" +
+                       std::to_string(index.fileSize) + " bytes)";
+            return false;
+        }
+        if (!e.reservedClear) {
+            *problem = Entry(i, e) + ": reserved bytes are not zero";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool CheckPackage(const std::string& path, std::string* problem)
+{
+    PACK_INDEX index;
+    if (!index.Load(path, problem) || !CheckStructure(index, problem))
+        return false;
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *problem = "cannot open " + path;
+        return false;
+    }
+    std::vector<unsigned char> buffer(1u << 20);
+    bool ok = true;
+    for (size_t i = 0; ok && i < index.entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.entries[i];
+        uint32_t crc = 0;
+        if (!ContentCrc(file, e.dataOffset, e.dataSize, buffer, &crc)) {
+            *problem = Entry(i, e) + ": content cannot be read";
+            ok = false;
+        } else if (crc != e.contentCrc) {
+            *problem = Entry(i, e) + ": content checksum mismatch: stored " + Hex(e.contentCrc) + ", content gives " +
+                       Hex(crc);
+            ok = false;
+        }
+    }
+    CloseHandle(file);
+    return ok;
+}

@@ -1,0 +1,130 @@
+#include "pack/pack_index.h"
+
+#include <cstring>
+
+#include "pack/crc32.h"
+#include "pack/pack_format.h"
+#include "platform/files.h"
+
+using namespace pack_format;
+
+namespace {
+
+class SCOPED_HANDLE {
+public:
+    explicit SCOPED_HANDLE(HANDLE h) : m_h(h) {}
+    ~SCOPED_HANDLE()
+    {
+        if (m_h != INVALID_HANDLE_VALUE)
+            CloseHandle(m_h);
+    }
+    SCOPED_HANDLE(const SCOPED_HANDLE&) = delete;
+    SCOPED_HANDLE& operator=(const SCOPED_HANDLE&) = delete;
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+bool ReadAt(HANDLE file, uint64_t offset, unsigned char* out, uint32_t size)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<int64_t>(offset);
+    DWORD read = 0;
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ReadFile(file, out, size, &read, nullptr) &&
+           read == size;
+}
+
+std::string Range(const char* what, uint64_t offset, uint64_t size, uint64_t fileSize)
+{
+    return std::string(what) + " (offset " + std::to_string(offset) + ", " + std::to_string(size) +
+           " bytes) runs past the end of the file (" + std::to_string(fileSize) + " bytes)";
+}
+
+} // namespace
+
+bool PACK_INDEX::Load(const std::string& path, std::string* error)
+{
+    SCOPED_HANDLE file(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        *error = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size)) {
+        *error = "cannot read its size";
+        return false;
+    }
+    fileSize = static_cast<uint64_t>(size.QuadPart);
+    if (fileSize < kHeaderSize || !ReadAt(file.Get(), 0, m_Header, kHeaderSize)) {
+        *error = "the header is short: the file has " + std::to_string(fileSize) + " bytes, a header 48";
+        return false;
+    }
+    tableSize = GetU32(m_Header + kTableSizeAt);
+    tableOffset = GetU64(m_Header + kTableOffsetAt);
+    namesSize = GetU32(m_Header + kNamesSizeAt);
+    namesOffset = GetU64(m_Header + kNamesOffsetAt);
+    if (tableSize % kEntrySize != 0) {
+        *error = "the table size " + std::to_string(tableSize) + " is not a multiple of 32";
+        return false;
+    }
+    if (tableOffset > fileSize || tableSize > fileSize - tableOffset) {
+        *error = Range("the entry table", tableOffset, tableSize, fileSize);
+        return false;
+    }
+    if (namesOffset > fileSize || namesSize > fileSize - namesOffset) {
+        *error = Range("the name block", namesOffset, namesSize, fileSize);
+        return false;
+    }
+    m_Table.resize(tableSize);
+    m_Names.resize(namesSize);
+    if (!ReadAt(file.Get(), tableOffset, m_Table.data(), tableSize) ||
+        !ReadAt(file.Get(), namesOffset, m_Names.data(), namesSize)) {
+        *error = "cannot read the entry table or the name block";
+        return false;
+    }
+    entries.clear();
+    for (uint32_t at = 0; at < tableSize; at += kEntrySize) {
+        const unsigned char* e = m_Table.data() + at;
+        PACK_INDEX_ENTRY entry{GetU64(e + kDataOffsetAt), GetU32(e + kDataSizeAt), GetU32(e + kNameOffsetAt),
+                               GetU32(e + kContentCrcAt), true, false, std::string()};
+        for (uint32_t i = kEntryReservedAt; i < kEntrySize; ++i)
+            entry.reservedClear = entry.reservedClear && e[i] == 0;
+        if (entry.nameOffset < namesSize) {
+            const unsigned char* start = m_Names.data() + entry.nameOffset;
+            const void* end = std::memchr(start, 0, namesSize - entry.nameOffset);
+            if (end != nullptr) {
+                entry.nameInBlock = true;
+                entry.name.assign(reinterpret_cast<const char*>(start), static_cast<const unsigned char*>(end) - start);
+            }
+        }
+        entries.push_back(entry);
+    }
+    return true;
+}
+
+bool PACK_INDEX::HasMagic() const
+{
+    return std::memcmp(m_Header + kMagicAt, kMagic, sizeof(kMagic)) == 0;
+}
+
+uint32_t PACK_INDEX::Version() const
+{
+    return GetU32(m_Header + kVersionAt);
+}
+
+uint32_t PACK_INDEX::Flags() const
+{
+    return GetU32(m_Header + kFlagsAt);
+}
+
+uint32_t PACK_INDEX::StoredIndexCrc() const
+{
+    return GetU32(m_Header + kIndexCrcAt);
+}
+
+uint32_t PACK_INDEX::ComputedIndexCrc() const
+{
+    return Crc32(Crc32(0, m_Table.data(), m_Table.size()), m_Names.data(), m_Names.size());
+}

@@ -1,0 +1,43 @@
+// The header, entry table and name block of a package, read for inspection (rxpack
+// list, check and extract). Every offset is checked against the file before it is used.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PACK_INDEX_ENTRY {
+    uint64_t dataOffset;
+    uint32_t dataSize;
+    uint32_t nameOffset;
+    uint32_t contentCrc;  // as stored
+    bool reservedClear;   // the bytes after the checksum are zero
+    bool nameInBlock;     // offset and terminator inside the name block
+    std::string name;     // when nameInBlock
+};
+
+class PACK_INDEX {
+public:
+    // False with a description when the package cannot be opened, its header is short,
+    // the table size is not a multiple of 32, or the table or name block lies past the end.
+    bool Load(const std::string& path, std::string* error);
+
+    bool HasMagic() const;
+    uint32_t Version() const;
+    uint32_t Flags() const;
+    uint32_t StoredIndexCrc() const;
+    // CRC-32 of the entry table followed by the name block, as read.
+    uint32_t ComputedIndexCrc() const;
+
+    uint64_t fileSize = 0;
+    uint32_t tableSize = 0;
+    uint64_t tableOffset = 0;
+    uint32_t namesSize = 0;
+    uint64_t namesOffset = 0;
+    std::vector<PACK_INDEX_ENTRY> entries;
+
+private:
+    unsigned char m_Header[48] = {};
+    std::vector<unsigned char> m_Table;
+    std::vector<unsigned char> m_Names;
+};

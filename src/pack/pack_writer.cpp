@@ -1,0 +1,238 @@
+#include "pack/pack_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "pack/crc32.h"
+#include "pack/entry_name.h"
+#include "pack/pack_format.h"
+#include "platform/files.h"
+
+namespace fs = std::filesystem;
+using namespace pack_format;
+
+namespace {
+
+constexpr size_t kChunk = 1u << 20;
+
+std::string SystemError()
+{
+    return " (system error " + std::to_string(GetLastError()) + ")";
+}
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool WriteAll(HANDLE file, const void* data, size_t size)
+{
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (size != 0) {
+        const DWORD part = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, p, part, &written, nullptr) || written != part)
+            return false;
+        p += part;
+        size -= part;
+    }
+    return true;
+}
+
+bool SeekTo(HANDLE file, uint64_t offset)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<int64_t>(offset);
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
+}
+
+} // namespace
+
+uint64_t PACK_WRITER::ContentBytes() const
+{
+    uint64_t total = 0;
+    for (const SOURCE& f : m_Files)
+        total += f.size;
+    return total;
+}
+
+bool PACK_WRITER::AddFile(const std::string& name, const std::string& source, std::string* error)
+{
+    if (!IsSafeEntryName(name.c_str())) {
+        *error = "\"" + name + "\" cannot be unpacked safely (absolute, '..', drive, stream, device or reserved "
+                 "characters)";
+        return false;
+    }
+    std::error_code ec;
+    const uint64_t size = fs::file_size(source, ec);
+    if (ec) {
+        *error = "cannot read " + source + ": " + ec.message();
+        return false;
+    }
+    if (size > kMaxEntrySize) {
+        *error = source + " is " + std::to_string(size) + " bytes; an entry holds at most " +
+                 std::to_string(kMaxEntrySize) + " bytes";
+        return false;
+    }
+    m_Files.push_back({name, source, size, 0});
+    return true;
+}
+
+bool PACK_WRITER::AddTree(const std::string& dir, const std::string& exclude, std::string* error)
+{
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) {
+        *error = dir + " is not a directory";
+        return false;
+    }
+    fs::recursive_directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const fs::path& path = it->path();
+        std::error_code typeError;
+        const fs::file_status status = fs::status(path, typeError);
+        if (fs::is_directory(status))
+            continue;
+        if (!fs::is_regular_file(status)) {
+            *error = path.string() + " is not a regular file";
+            return false;
+        }
+        if (!exclude.empty() && fs::equivalent(path, exclude, typeError))
+            continue;
+        const std::string name = fs::relative(path, dir, typeError).generic_string();
+        if (typeError) {
+            *error = "cannot name " + path.string() + ": " + typeError.message();
+            return false;
+        }
+        if (!AddFile(name, path.string(), error))
+            return false;
+    }
+    if (ec) {
+        *error = "cannot list " + dir + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool PACK_WRITER::Stream(void* outHandle, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error)
+{
+    HANDLE out = static_cast<HANDLE>(outHandle);
+    HANDLE in = CreateFileA(file.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE) {
+        *error = "cannot open " + file.path + SystemError();
+        return false;
+    }
+    uint32_t crc = 0;
+    uint64_t left = file.size;
+    bool ok = true;
+    while (ok && left != 0) {
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(left, buffer.size()));
+        DWORD got = 0;
+        if (!ReadFile(in, buffer.data(), want, &got, nullptr) || got != want) {
+            *error = file.path + " changed or could not be read while packing" + SystemError();
+            ok = false;
+            break;
+        }
+        crc = Crc32(crc, buffer.data(), got);
+        if (!WriteAll(out, buffer.data(), got)) {
+            *error = "cannot write the package" + SystemError();
+            ok = false;
+        }
+        left -= got;
+    }
+    if (ok) {
+        // The size was taken when the file was added; a file that grew since is not packed cut.
+        DWORD extra = 0;
+        unsigned char probe;
+        if (ReadFile(in, &probe, 1, &extra, nullptr) && extra != 0) {
+            *error = file.path + " changed while packing";
+            ok = false;
+        }
+    }
+    CloseHandle(in);
+    file.crc = crc;
+    return ok;
+}
+
+bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
+{
+    std::sort(m_Files.begin(), m_Files.end(), [](const SOURCE& a, const SOURCE& b) { return a.name < b.name; });
+    // Windows file names ignore case: two names that differ only in case are one file.
+    std::vector<std::string> folded;
+    for (const SOURCE& f : m_Files)
+        folded.push_back(Lower(f.name));
+    std::sort(folded.begin(), folded.end());
+    const auto twin = std::adjacent_find(folded.begin(), folded.end());
+    if (twin != folded.end()) {
+        *error = "two files are named \"" + *twin + "\" (names differing only in case are one file on Windows)";
+        return false;
+    }
+
+    uint64_t tableSize = uint64_t{kEntrySize} * m_Files.size();
+    uint64_t namesSize = 0;
+    for (const SOURCE& f : m_Files)
+        namesSize += f.name.size() + 1;
+    if (tableSize > 0xFFFFFFFFu || namesSize > 0xFFFFFFFFu) {
+        *error = "too many files or names for one package";
+        return false;
+    }
+    std::vector<unsigned char> index(kHeaderSize + tableSize + namesSize, 0);
+    unsigned char* header = index.data();
+    unsigned char* table = header + kHeaderSize;
+    unsigned char* names = table + tableSize;
+    std::memcpy(header + kMagicAt, kMagic, sizeof(kMagic));
+    PutU32(header + kVersionAt, kFormatVersion);
+    PutU32(header + kTableSizeAt, static_cast<uint32_t>(tableSize));
+    PutU64(header + kTableOffsetAt, kHeaderSize);
+    PutU32(header + kNamesSizeAt, static_cast<uint32_t>(namesSize));
+    PutU64(header + kNamesOffsetAt, kHeaderSize + tableSize);
+    uint64_t dataOffset = index.size();
+    uint32_t nameOffset = 0;
+    for (size_t i = 0; i < m_Files.size(); ++i) {
+        unsigned char* entry = table + i * kEntrySize;
+        PutU64(entry + kDataOffsetAt, dataOffset);
+        PutU32(entry + kDataSizeAt, static_cast<uint32_t>(m_Files[i].size));
+        PutU32(entry + kNameOffsetAt, nameOffset);
+        std::memcpy(names + nameOffset, m_Files[i].name.c_str(), m_Files[i].name.size() + 1);
+        nameOffset += static_cast<uint32_t>(m_Files[i].name.size() + 1);
+        dataOffset += m_Files[i].size;
+    }
+
+    const std::string temp = out_path + ".part";
+    HANDLE out = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        *error = "cannot create " + temp + SystemError();
+        return false;
+    }
+    bool ok = WriteAll(out, index.data(), index.size());
+    if (!ok)
+        *error = "cannot write " + temp + SystemError();
+    std::vector<unsigned char> buffer(kChunk);
+    for (size_t i = 0; ok && i < m_Files.size(); ++i) {
+        ok = Stream(out, m_Files[i], buffer, error);
+        if (ok)
+            PutU32(table + i * kEntrySize + kContentCrcAt, m_Files[i].crc);
+    }
+    if (ok) {
+        PutU32(header + kIndexCrcAt, Crc32(0, table, tableSize + namesSize));
+        ok = SeekTo(out, 0) && WriteAll(out, index.data(), kHeaderSize + tableSize);
+        if (!ok)
+            *error = "cannot write " + temp + SystemError();
+    }
+    if (!CloseHandle(out) && ok) {
+        *error = "cannot write " + temp + SystemError();
+        ok = false;
+    }
+    if (ok && !MoveFileExA(temp.c_str(), out_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        *error = "cannot rename " + temp + " to " + out_path + SystemError();
+        ok = false;
+    }
+    if (!ok)
+        DeleteFileA(temp.c_str());
+    return ok;
+}

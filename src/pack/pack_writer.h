@@ -1,0 +1,37 @@
+// Builds a package file from files on disk, as rxpack creates them:
+//   header (48) | entry table | name block | contents, entries sorted by name.
+// Contents are streamed; each entry carries the CRC-32 of its content, the header the
+// magic, the format version and the CRC-32 of the table and name block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class PACK_WRITER {
+public:
+    // Adds every regular file below dir under its path relative to dir, '/'-separated.
+    // A file that is `exclude` (e.g. the package being written) is left out.
+    bool AddTree(const std::string& dir, const std::string& exclude, std::string* error);
+    // Adds one file under a package name.
+    bool AddFile(const std::string& name, const std::string& source, std::string* error);
+    // Writes the package to a temporary file beside out_path and renames it into place
+    // once complete: a failure leaves no package behind (nor replaces an older one).
+    bool Write(const std::string& out_path, std::string* error);
+
+    size_t Count() const { return m_Files.size(); }
+    uint64_t ContentBytes() const;
+
+    static constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;
+
+private:
+    struct SOURCE {
+        std::string name;
+        std::string path;
+        uint64_t size;
+        uint32_t crc;
+    };
+    bool Stream(void* out, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error);
+
+    std::vector<SOURCE> m_Files;
+};

@@ -1,0 +1,28 @@
+#include <cstdio>
+
+#include "pack/pack_index.h"
+#include "rxpack_commands.h"
+
+int CommandList(const ARGS& args)
+{
+    if (args.size() != 1)
+        return UsageError("list takes PKG");
+    PACK_INDEX index;
+    std::string error;
+    if (!index.Load(args[0], &error)) {
+        PrintError(args[0] + ": " + error);
+        return kExitFailed;
+    }
+    int status = kExitOk;
+    for (size_t i = 0; i < index.entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.entries[i];
+        if (!e.nameInBlock) {
+            PrintError(args[0] + ": entry " + std::to_string(i) + ": name outside the name block");
+            status = kExitFailed;
+            continue;
+        }
+        std::printf("%s\t%lu\t%llu\n", e.name.c_str(), static_cast<unsigned long>(e.dataSize),
+                    static_cast<unsigned long long>(e.dataOffset));
+    }
+    return status;
+}
