@@ -7,4 +7,4 @@ mkdir -p "$corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-exec "$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 "$corpus"
+"$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 "$corpus"
