@@ -1,0 +1,338 @@
+#include "downloader/downloader.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "common/guard.h"
+#include "common/trace_log.h"
+#include "downloader/download_file_name.h"
+#include "downloader/set_formatted.h"
+#include "net/net_message_helper.h"
+#include "platform/clock.h"
+
+namespace {
+
+// Counted bytes used as a text: up to the first zero byte inside the count, never past it.
+std::string CountedText(const char* data, int length)
+{
+    if (data == nullptr || length <= 0)
+        return std::string();
+    const void* zero = std::memchr(data, '\0', static_cast<size_t>(length));
+    const size_t n = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - data)
+                                     : static_cast<size_t>(length);
+    return std::string(data, n);
+}
+
+} // namespace
+
+DOWNLOADER::DOWNLOADER()
+    : total_size(0),
+      complete(false),
+      write_pos(nullptr),
+      receive_buffer(nullptr),
+      file_handle(INVALID_HANDLE_VALUE),
+      received(0),
+      error(false),
+      in_progress(false),
+      updater_version(0xFFFFFFFFu),
+      game_version(0)
+{
+}
+
+DOWNLOADER::~DOWNLOADER()
+{
+    try {
+        Disconnect();
+    } catch (...) {
+        // Already reported by the common handler; a destructor lets nothing out.
+    }
+    FreeBuffer();
+}
+
+bool DOWNLOADER::Connect(const char* address, int port)
+{
+    RX_GUARD_BEGIN
+    if (!client.Init())
+        return false;
+    if (!client.Connect(address, static_cast<unsigned short>(port)))
+        return false;
+    client.m_pConnect->m_pReceiver = this;
+    return true;
+    RX_GUARD_END("DOWNLOADER::Connect")
+}
+
+void DOWNLOADER::Disconnect()
+{
+    RX_GUARD_BEGIN
+    if (file_handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(file_handle);
+        file_handle = INVALID_HANDLE_VALUE;
+    }
+    client.Disconnect();
+    complete = false;
+    RX_GUARD_END("DOWNLOADER::Disconnect")
+}
+
+void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
+{
+    RX_GUARD_BEGIN
+    switch (id) {
+    case MSG_FILE_BEGIN:
+        OnFileBegin(body, length);
+        break;
+    case MSG_FILE_DATA:
+        OnFileData(body, length);
+        break;
+    case MSG_FILE_END:
+        OnFileEnd();
+        break;
+    case MSG_FILE_FAILED:
+        Close();
+        error = true;
+        break;
+    case MSG_GET_INFO:
+        OnInfo(body, length);
+        break;
+    default:
+        // MSG_FILE_DATA_ACK and anything outside the conversation.
+        break;
+    }
+    RX_GUARD_END("DOWNLOADER::ProcessMessage")
+}
+
+void DOWNLOADER::OnFileBegin(const char* body, int length)
+{
+    if (receive_buffer != nullptr) {
+        FailTransfer("a second MSG_FILE_BEGIN during a transfer");
+        return;
+    }
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    int nameLength = 0;
+    const char* name = reader.GetData(&nameLength);
+    const uint32_t size = reader.GetDword();
+    if (reader.m_bReadFailed) {
+        FailTransfer("a malformed MSG_FILE_BEGIN");
+        return;
+    }
+    file_name.Assign(CountedText(name, nameLength).c_str());
+    total_size = size;
+    if (!IsPlainDownloadName(file_name.Get())) {
+        FailTransfer("the server named a file that is not a plain file name");
+        return;
+    }
+    if (size > kMaxFileSize) {
+        FailTransfer("the announced size is too large");
+        return;
+    }
+
+    const char* dir = target_dir.Get() != nullptr ? target_dir.Get() : "";
+    if (dir[0] != '\0') {
+        CreateDirectoryA(dir, nullptr);
+        SetFormatted(file_path, "%s/%s", dir, file_name.Get());
+    } else {
+        file_path.Assign(file_name.Get());
+    }
+
+    receive_buffer = new (std::nothrow) char[static_cast<size_t>(size) + 1];
+    if (receive_buffer == nullptr) {
+        FailTransfer("no memory for the announced size");
+        return;
+    }
+    write_pos = receive_buffer;
+}
+
+void DOWNLOADER::OnFileData(const char* body, int length)
+{
+    if (receive_buffer == nullptr) {
+        FailTransfer("MSG_FILE_DATA before MSG_FILE_BEGIN");
+        return;
+    }
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    int n = 0;
+    const char* chunk = reader.GetData(&n);
+    if (reader.m_bReadFailed) {
+        FailTransfer("a malformed MSG_FILE_DATA");
+        return;
+    }
+    if (static_cast<uint32_t>(n) > total_size - received) {
+        FailTransfer("a chunk past the announced size");
+        return;
+    }
+    received += static_cast<uint32_t>(n);
+    if (n > 0)
+        std::memcpy(write_pos, chunk, static_cast<size_t>(n));
+    write_pos += n;
+    client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
+}
+
+void DOWNLOADER::OnFileEnd()
+{
+    if (receive_buffer == nullptr) {
+        FailTransfer("MSG_FILE_END without a transfer");
+        return;
+    }
+    in_progress = false;
+    complete = true;
+    error = false;
+    if (received != total_size) {
+        RX_ERROR("DOWNLOADER: the transfer ended after %u of %u bytes", received, total_size);
+        error = true;
+    } else if (!WriteReceivedFile()) {
+        error = true;
+    }
+    file_handle = INVALID_HANDLE_VALUE;
+    received = 0;
+    FreeBuffer();
+    Close();
+}
+
+void DOWNLOADER::OnInfo(const char* body, int length)
+{
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    reader.GetDword();
+    const uint32_t game = reader.GetDword();
+    int textLength = 0;
+    const char* text = reader.GetData(&textLength);
+    const uint32_t updater = reader.GetDword();
+    ++m_iInfoAnswers;
+    m_bInfoValid = !reader.m_bReadFailed;
+    if (!m_bInfoValid) {
+        RX_ERROR("DOWNLOADER: a malformed MSG_GET_INFO answer");
+        return;
+    }
+    game_version = game;
+    info_text = CountedText(text, textLength);
+    updater_version = updater;
+}
+
+void DOWNLOADER::FailTransfer(const char* reason)
+{
+    RX_ERROR("DOWNLOADER: transfer failed: %s", reason);
+    error = true;
+    FreeBuffer();
+    Close();
+}
+
+void DOWNLOADER::FreeBuffer()
+{
+    delete[] receive_buffer;
+    receive_buffer = nullptr;
+    write_pos = nullptr;
+}
+
+bool DOWNLOADER::WriteReceivedFile()
+{
+    HEAP_STR partial;
+    SetFormatted(partial, "%s%s", file_path.Get(), kPartialSuffix);
+    file_handle = CreateFileA(partial.Get(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_handle == INVALID_HANDLE_VALUE) {
+        RX_ERROR("DOWNLOADER: cannot create %s, error %u", partial.Get(), static_cast<unsigned>(GetLastError()));
+        return false;
+    }
+    DWORD written = 0;
+    bool whole = WriteFile(file_handle, receive_buffer, received, &written, nullptr) && written == received;
+    if (!CloseHandle(file_handle))
+        whole = false;
+    file_handle = INVALID_HANDLE_VALUE;
+    if (whole && !MoveFileExA(partial.Get(), file_path.Get(), MOVEFILE_REPLACE_EXISTING)) {
+        RX_ERROR("DOWNLOADER: cannot replace %s, error %u", file_path.Get(), static_cast<unsigned>(GetLastError()));
+        whole = false;
+    } else if (!whole) {
+        RX_ERROR("DOWNLOADER: cannot write %s whole (%u of %u bytes)", partial.Get(), static_cast<unsigned>(written),
+                 received);
+    }
+    if (!whole) {
+        DeleteFileA(partial.Get());
+        return false;
+    }
+    SetFileAttributesA(file_path.Get(), FILE_ATTRIBUTE_NORMAL);
+    return true;
+}
+
+bool DOWNLOADER::GetVelgrimInfo(unsigned int timeoutMs)
+{
+    RX_GUARD_BEGIN
+    if (!client.IsConnected())
+        return false;
+    NET_MESSAGE_HELPER request;
+    request.Send(client.m_pConnect, MSG_GET_INFO);
+    const unsigned int answersBefore = m_iInfoAnswers;
+    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        const uint64_t now = MonotonicMs();
+        const unsigned int left = now < deadline ? static_cast<unsigned int>(deadline - now) : 0;
+        const bool delivered = client.m_pConnect->ProcessDoTransfercomplete(left);
+        if (m_iInfoAnswers != answersBefore)
+            return m_bInfoValid;
+        // Another message ended the wait: keep waiting for the answer while time is left.
+        if (!delivered || left == 0)
+            return false;
+    }
+    RX_GUARD_END("DOWNLOADER::GetVelgrimInfo")
+}
+
+bool DOWNLOADER::GetFile(int kind, const char* targetDir)
+{
+    RX_GUARD_BEGIN
+    target_dir.Assign(targetDir != nullptr ? targetDir : "");
+    error = false;
+    if (!client.IsConnected()) {
+        error = true;
+        return false;
+    }
+    received = 0;
+    // A new request starts from nothing, whatever an earlier one left behind.
+    FreeBuffer();
+    NET_MESSAGE_HELPER request;
+    request.PushDword(static_cast<NET_MESSAGE_HELPER::DWORD>(kind));
+    request.PushDword(0);
+    request.PushDword(0);
+    request.Send(client.m_pConnect, MSG_GET_FILE);
+    total_size = 0;
+    file_name.Assign("");
+    in_progress = true;
+    return true;
+    RX_GUARD_END("DOWNLOADER::GetFile")
+}
+
+void DOWNLOADER::Process()
+{
+    RX_GUARD_BEGIN
+    client.Process();
+    RX_GUARD_END("DOWNLOADER::Process")
+}
+
+bool DOWNLOADER::IsCompleteOrError()
+{
+    RX_GUARD_BEGIN
+    if (!client.IsConnected()) {
+        if (in_progress)
+            error = true;
+        return true;
+    }
+    return complete || error;
+    RX_GUARD_END("DOWNLOADER::IsCompleteOrError")
+}
+
+bool DOWNLOADER::Close()
+{
+    RX_GUARD_BEGIN
+    if (file_handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(file_handle);
+        file_handle = INVALID_HANDLE_VALUE;
+    }
+    return client.Disconnect();
+    RX_GUARD_END("DOWNLOADER::Close")
+}
+
+bool DOWNLOADER::IsError()
+{
+    RX_GUARD_BEGIN
+    return error;
+    RX_GUARD_END("DOWNLOADER::IsError")
+}
