@@ -1,0 +1,199 @@
+// The downloader against the real update-server on loopback (see
+// tests/support/update_server_fixture.sh for the releases served).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "downloader/downloader.h"
+#include "platform/clock.h"
+#include "support/net_loopback.h"
+#include "support/temp_dir.h"
+#include "support/test_update_servers.h"
+
+#ifndef VELGRIM_UPDATE_SERVER
+#define VELGRIM_UPDATE_SERVER ""
+#endif
+
+namespace {
+
+class RealServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        servers = new TEST_UPDATE_SERVERS(VELGRIM_UPDATE_SERVER,
+                                          std::string(VELGRIM_SOURCE_DIR) + "/tests/support/update_server_fixture.sh");
+    }
+    static void TearDownTestSuite()
+    {
+        delete servers;
+        servers = nullptr;
+    }
+
+    void SetUp() override
+    {
+        std::string why;
+        ASSERT_TRUE(servers->Ready(&why)) << why;
+    }
+
+    bool Connect(const std::string& name)
+    {
+        const unsigned short port = servers->Port(name);
+        if (port == 0 || !downloader->Connect("127.0.0.1", port))
+            return false;
+        localPort = LocalPort(downloader->client.m_Socket);
+        return true;
+    }
+
+    std::string ReleaseFile(const std::string& relative)
+    {
+        std::string bytes;
+        EXPECT_TRUE(ReadWholeFile(servers->Path(relative), &bytes)) << relative;
+        return bytes;
+    }
+
+    // Pumps as the update window does, without its 15 ms pause; counts the steps that
+    // brought a chunk (one message at most per step).
+    bool PumpToEnd(int timeoutMs = 60000)
+    {
+        const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs);
+        while (!downloader->IsCompleteOrError()) {
+            if (MonotonicMs() >= deadline)
+                return false;
+            const uint32_t before = downloader->GetReceivedSize();
+            downloader->Process();
+            if (downloader->GetReceivedSize() > before)
+                ++chunks;
+            if (downloader->client.m_Socket != INVALID_SOCKET)
+                SocketWaitReadable(downloader->client.m_Socket, 5);
+        }
+        return true;
+    }
+
+    // The server's log line for this client's transfer of `name`.
+    std::string TransferLine(const std::string& server, const std::string& name)
+    {
+        const std::string peer = "127.0.0.1:" + std::to_string(localPort) + " sent " + name;
+        std::string log;
+        const uint64_t deadline = MonotonicMs() + 5000;
+        do {
+            ReadWholeFile(servers->Path(server + ".log"), &log);
+            const size_t at = log.find(peer);
+            if (at != std::string::npos)
+                return log.substr(at, log.find('\n', at) - at);
+            SleepMs(20);
+        } while (MonotonicMs() < deadline);
+        return std::string();
+    }
+
+    static TEST_UPDATE_SERVERS* servers;
+    TEMP_DIR dir;
+    std::unique_ptr<DOWNLOADER> downloader{new DOWNLOADER};
+    unsigned short localPort = 0;
+    unsigned chunks = 0;
+};
+
+TEST_UPDATE_SERVERS* RealServer::servers = nullptr;
+
+} // namespace
+
+TEST_F(RealServer, VersionQuery)
+{
+    ASSERT_TRUE(Connect("main"));
+    EXPECT_TRUE(downloader->GetVelgrimInfo(10000));
+    EXPECT_EQ(downloader->game_version, 1207u);
+    EXPECT_EQ(downloader->updater_version, 1100u);
+    EXPECT_EQ(downloader->info_text, "Patch 1207 is out.\r\nEnjoy!");
+
+    DOWNLOADER other;
+    ASSERT_TRUE(other.Connect("127.0.0.1", servers->Port("empty")));
+    EXPECT_TRUE(other.GetVelgrimInfo(10000));
+    EXPECT_EQ(other.game_version, 5u);
+    EXPECT_EQ(other.updater_version, 0u);
+    EXPECT_EQ(other.info_text, "");
+}
+
+TEST_F(RealServer, PatchAndUpdaterArriveByteExactWithOneAcknowledgementPerChunk)
+{
+    struct CASE {
+        int kind;
+        const char* name;
+    };
+    for (const CASE c : {CASE{FILE_KIND_PATCH, "Velgrim_patch.rxpack"}, CASE{FILE_KIND_UPDATER, "UpdaterNew.exe"}}) {
+        SCOPED_TRACE(c.name);
+        downloader.reset(new DOWNLOADER);
+        chunks = 0;
+        ASSERT_TRUE(Connect("main"));
+        ASSERT_TRUE(downloader->GetVelgrimInfo(10000));
+        ASSERT_TRUE(downloader->GetFile(c.kind, dir.Path().c_str()));
+        ASSERT_TRUE(PumpToEnd());
+        EXPECT_FALSE(downloader->IsError());
+        EXPECT_TRUE(downloader->complete);
+        std::string got;
+        ASSERT_TRUE(ReadWholeFile(dir / c.name, &got));
+        const std::string expected = ReleaseFile(std::string("main/") + c.name);
+        EXPECT_EQ(got.size(), expected.size());
+        EXPECT_TRUE(got == expected) << "contents differ";
+        EXPECT_FALSE(FileExists(dir / (std::string(c.name) + ".part")));
+
+        // The server sends the end only once every chunk is acknowledged, and counts them.
+        const std::string line = TransferLine("main", c.name);
+        ASSERT_FALSE(line.empty()) << "no transfer line for port " << localPort;
+        EXPECT_NE(line.find(": " + std::to_string(expected.size()) + " bytes in "), std::string::npos) << line;
+        EXPECT_NE(line.find(", " + std::to_string(chunks) + " chunks,"), std::string::npos) << line;
+        EXPECT_GT(chunks, 1u);
+    }
+}
+
+TEST_F(RealServer, AnEmptyPatchGivesAnEmptyFile)
+{
+    ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", "older"));
+    ASSERT_TRUE(Connect("empty"));
+    ASSERT_TRUE(downloader->GetFile(FILE_KIND_PATCH, dir.Path().c_str()));
+    ASSERT_TRUE(PumpToEnd());
+    EXPECT_FALSE(downloader->IsError());
+    EXPECT_EQ(chunks, 0u);
+    std::string got = "x";
+    ASSERT_TRUE(ReadWholeFile(dir / "Velgrim_patch.rxpack", &got));
+    EXPECT_EQ(got, "");
+}
+
+TEST_F(RealServer, FilesNotOfferedAreRefused)
+{
+    struct CASE {
+        const char* server;
+        int kind;
+    };
+    // No updater in the "empty" release; kind 1004 is no kind at all.
+    for (const CASE c : {CASE{"empty", FILE_KIND_UPDATER}, CASE{"main", 1004}}) {
+        SCOPED_TRACE(c.kind);
+        downloader.reset(new DOWNLOADER);
+        ASSERT_TRUE(Connect(c.server));
+        ASSERT_TRUE(downloader->GetFile(c.kind, dir.Path().c_str()));
+        ASSERT_TRUE(PumpToEnd(10000));
+        EXPECT_TRUE(downloader->IsError());
+        EXPECT_TRUE(downloader->in_progress);
+        EXPECT_FALSE(downloader->complete);
+    }
+    EXPECT_FALSE(FileExists(dir / "UpdaterNew.exe"));
+}
+
+// The "idle" server drops a client silent for a second: the downloader stops pumping
+// mid-transfer, and sees the peer gone when it resumes.
+TEST_F(RealServer, PeerLostMidTransferIsAnError)
+{
+    ASSERT_TRUE(Connect("idle"));
+    ASSERT_TRUE(downloader->GetFile(FILE_KIND_PATCH, dir.Path().c_str()));
+    const uint64_t deadline = MonotonicMs() + 10000;
+    while (downloader->GetReceivedSize() == 0 && MonotonicMs() < deadline) {
+        downloader->Process();
+        SleepMs(1);
+    }
+    ASSERT_GT(downloader->GetReceivedSize(), 0u);
+    SleepMs(2500);
+    ASSERT_TRUE(PumpToEnd(20000));
+    EXPECT_TRUE(downloader->IsError());
+    EXPECT_FALSE(downloader->complete);
+    EXPECT_LT(downloader->GetReceivedSize(), 16u << 20);
+    EXPECT_FALSE(FileExists(dir / "Velgrim_patch.rxpack"));
+}

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include "update_server/chunk_pacer.h"
+
+namespace {
+
+// Acknowledges chunks back to back, each taking `ms` from the previous acknowledgement;
+// returns the chunk size after `acks` of them.
+uint32_t AfterAcks(CHUNK_PACER& pacer, int acks, uint64_t ms, uint64_t* clock)
+{
+    for (int i = 0; i < acks; ++i) {
+        const uint64_t queued = *clock;
+        *clock += ms;
+        pacer.OnAck(pacer.ChunkSize(), queued, *clock);
+    }
+    return pacer.ChunkSize();
+}
+
+} // namespace
+
+TEST(ChunkPacer, GrowsTwofoldWhileTheClientIsPromptUpToTheCap)
+{
+    CHUNK_PACER pacer;
+    uint64_t clock = 1000;
+    EXPECT_EQ(pacer.ChunkSize(), 256u << 10);
+    // A launcher takes a small chunk in two 15 ms ticks: header, then body.
+    EXPECT_EQ(AfterAcks(pacer, 1, 30, &clock), 512u << 10);
+    EXPECT_EQ(AfterAcks(pacer, 1, 30, &clock), 1u << 20);
+    EXPECT_EQ(AfterAcks(pacer, 10, 30, &clock), CHUNK_PACER::kMaxChunk);
+    EXPECT_EQ(AfterAcks(pacer, 3, 30, &clock), CHUNK_PACER::kMaxChunk);
+}
+
+TEST(ChunkPacer, SlowClientsKeepSmallChunks)
+{
+    struct CASE {
+        uint64_t bytesPerSecond;
+        uint32_t settled;
+    };
+    // The chunk settles at kTargetMs (400 ms) worth of the client's rate, within the bounds.
+    const CASE cases[] = {
+        {1000000, 400000},
+        {5000000, 2000000},
+        {100000, CHUNK_PACER::kMinChunk},
+        {10000, CHUNK_PACER::kMinChunk},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.bytesPerSecond);
+        CHUNK_PACER pacer;
+        uint64_t clock = 0;
+        for (int i = 0; i < 20; ++i) {
+            const uint64_t queued = clock;
+            clock += pacer.ChunkSize() * 1000ull / c.bytesPerSecond;
+            pacer.OnAck(pacer.ChunkSize(), queued, clock);
+        }
+        EXPECT_NEAR(pacer.ChunkSize(), c.settled, c.settled / 100);
+    }
+}
+
+TEST(ChunkPacer, MeasuresFromTheLaterOfQueueingAndThePreviousAcknowledgement)
+{
+    // Pipelined: the chunk was queued long before, but the client only started on it
+    // when it finished the previous one (10 ms ago): prompt, so the size doubles.
+    CHUNK_PACER pipelined;
+    pipelined.OnAck(256u << 10, 990, 1000);
+    EXPECT_EQ(pipelined.ChunkSize(), 512u << 10);
+    pipelined.OnAck(512u << 10, 0, 1010);
+    EXPECT_EQ(pipelined.ChunkSize(), 1u << 20);
+
+    // Deferred: queued 10 ms before its acknowledgement, long after the previous one.
+    CHUNK_PACER deferred;
+    deferred.OnAck(256u << 10, 990, 1000);
+    deferred.OnAck(512u << 10, 5000, 5010);
+    EXPECT_EQ(deferred.ChunkSize(), 1u << 20);
+
+    // Taken over a full second from the previous acknowledgement: shrinks at once.
+    CHUNK_PACER slow;
+    slow.OnAck(256u << 10, 0, 10);
+    slow.OnAck(512u << 10, 0, 1010);
+    EXPECT_EQ(slow.ChunkSize(), static_cast<uint32_t>((512u << 10) * 400ull / 1000));
+}

@@ -1,0 +1,293 @@
+#include "update_server/client_session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/trace_log.h"
+#include "downloader/downloader_protocol.h"
+#include "net/net_byte_order.h"
+#include "net/net_message_helper.h"
+#include "platform/clock.h"
+
+namespace {
+
+// Body lengths of the messages a client may send.
+bool ClientBodyFits(uint32_t id, uint32_t length)
+{
+    switch (id) {
+    case MSG_GET_FILE:
+        return length == 12;
+    case MSG_FILE_DATA_ACK:
+    case MSG_GET_INFO:
+        return length == 0;
+    default:
+        return false;
+    }
+}
+
+std::string Le32(uint32_t value)
+{
+    char bytes[4];
+    StoreLe32(bytes, value);
+    return std::string(bytes, 4);
+}
+
+double Seconds(uint64_t ms)
+{
+    return static_cast<double>(ms) / 1000.0;
+}
+
+} // namespace
+
+CLIENT_SESSION::CLIENT_SESSION(NET_CONNECT* connection, const std::string& peer,
+                               const std::shared_ptr<const RELEASE>& release, const SESSION_LIMITS& limits,
+                               uint64_t nowMs)
+    : m_pConnection(connection),
+      m_strPeer(peer),
+      m_Release(release),
+      m_Limits(limits),
+      m_iConnectedMs(nowMs),
+      m_iActiveMs(nowMs),
+      m_dRequestTokens(limits.requestBurst),
+      m_iTokensMs(nowMs)
+{
+    m_pConnection->m_pReceiver = this;
+}
+
+CLIENT_SESSION::~CLIENT_SESSION()
+{
+    if (!m_bFinished && m_pConnection != nullptr) {
+        m_pConnection->m_pReceiver = nullptr;
+        m_pConnection->m_bReleased = true;
+    }
+}
+
+void CLIENT_SESSION::Violation(const std::string& what)
+{
+    if (m_strEnd.empty())
+        m_strEnd = "dropped: " + what;
+}
+
+bool CLIENT_SESSION::TakeRequest(uint64_t nowMs)
+{
+    m_dRequestTokens = std::min(m_Limits.requestBurst,
+                                m_dRequestTokens + Seconds(nowMs - m_iTokensMs) * m_Limits.requestsPerSecond);
+    m_iTokensMs = nowMs;
+    if (m_dRequestTokens < 1) {
+        Violation("too many requests");
+        return false;
+    }
+    m_dRequestTokens -= 1;
+    return true;
+}
+
+void CLIENT_SESSION::QueueFrame(short id, const std::string& body)
+{
+    char header[NET_CONNECT::kHeaderSize];
+    StoreLe32(header, static_cast<uint32_t>(static_cast<int32_t>(id)));
+    StoreLe32(header + 4, static_cast<uint32_t>(body.size()));
+    m_Outbox.append(header, sizeof(header));
+    m_Outbox += body;
+    if (m_Outbox.size() > m_Limits.maxOutbox)
+        Violation("does not read what it is sent");
+}
+
+void CLIENT_SESSION::ProcessMessage(short id, const char* body, int length)
+{
+    if (!m_strEnd.empty())
+        return;
+    const uint64_t now = MonotonicMs();
+    m_iActiveMs = now;
+    if (!ClientBodyFits(static_cast<uint16_t>(id), static_cast<uint32_t>(length))) {
+        Violation("message " + std::to_string(id) + " with a body of " + std::to_string(length) + " bytes");
+        return;
+    }
+    switch (id) {
+    case MSG_GET_FILE:
+        if (TakeRequest(now))
+            OnGetFile(body, length, now);
+        break;
+    case MSG_FILE_DATA_ACK:
+        OnAck(now);
+        break;
+    case MSG_GET_INFO:
+        if (TakeRequest(now))
+            OnGetInfo();
+        break;
+    default:
+        break;
+    }
+}
+
+void CLIENT_SESSION::OnGetInfo()
+{
+    const RELEASE& release = *m_Release;
+    std::string body = Le32(release.info_word) + Le32(release.game_version);
+    body += Le32(static_cast<uint32_t>(release.info_text.size() + 1)) + release.info_text + '\0';
+    body += Le32(release.updater_version);
+    QueueFrame(MSG_GET_INFO, body);
+}
+
+void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
+{
+    if (m_pTransfer != nullptr) {
+        Violation("a second MSG_GET_FILE during a transfer");
+        return;
+    }
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    const int kind = static_cast<int>(reader.GetDword());
+    std::shared_ptr<const RELEASE_FILE> file = m_Release->FileOfKind(kind);
+    if (file == nullptr) {
+        QueueFrame(MSG_FILE_FAILED, std::string());
+        g_trace->Log("%s asked for kind %d, which is not offered: sent MSG_FILE_FAILED\n", m_strPeer.c_str(), kind);
+        return;
+    }
+    m_pTransfer.reset(new TRANSFER);
+    m_pTransfer->file = file;
+    m_pTransfer->kind = kind;
+    m_pTransfer->startMs = nowMs;
+    const std::string name = file->name + '\0';
+    QueueFrame(MSG_FILE_BEGIN, Le32(static_cast<uint32_t>(name.size())) + name + Le32(file->size));
+}
+
+void CLIENT_SESSION::OnAck(uint64_t nowMs)
+{
+    if (m_pTransfer == nullptr || m_pTransfer->unacked.empty()) {
+        Violation("an acknowledgement with no chunk outstanding");
+        return;
+    }
+    const CHUNK chunk = m_pTransfer->unacked.front();
+    m_pTransfer->unacked.pop_front();
+    m_pTransfer->pacer.OnAck(chunk.bytes, chunk.queuedMs, nowMs);
+}
+
+void CLIENT_SESSION::CheckFraming()
+{
+    const NET_CONNECT& c = *m_pConnection;
+    // A header the transport dropped (id or length beyond its limits) leaves its values.
+    if (c.m_iRecvId > NET_CONNECT::kMaxRecvId || c.m_iRecvLen > NET_CONNECT::kMaxRecvBody) {
+        Violation("a malformed frame header");
+        return;
+    }
+    // Ids of the transport are never sent by a client (0/0 is the state before any frame).
+    if (c.m_iRecvId <= static_cast<uint32_t>(NET_CONNECT::kLastTransportId) && (c.m_iRecvId != 0 || c.m_iRecvLen != 0)) {
+        Violation("a frame with the transport's id " + std::to_string(c.m_iRecvId));
+        return;
+    }
+    if (c.m_iRecvState == NET_CONNECT::kRecvBody && !ClientBodyFits(c.m_iRecvId, c.m_iRecvLen))
+        Violation("message " + std::to_string(c.m_iRecvId) + " with a body of " + std::to_string(c.m_iRecvLen) +
+                  " bytes");
+}
+
+bool CLIENT_SESSION::IsOver(uint64_t nowMs)
+{
+    if (!m_strEnd.empty())
+        return true;
+    if (m_pConnection->m_bClosed) {
+        m_strEnd = "closed by the client";
+        return true;
+    }
+    if (nowMs >= IdleDeadline()) {
+        m_strEnd = "dropped: silent for " + std::to_string(m_Limits.idleTimeoutMs / 1000) + " s";
+        return true;
+    }
+    return false;
+}
+
+uint64_t CLIENT_SESSION::Unsent() const
+{
+    return static_cast<uint64_t>(m_pConnection->m_iSendLen - m_pConnection->m_iSendPos);
+}
+
+void CLIENT_SESSION::SendMore(int maxBytes)
+{
+    int sent = 0;
+    while (sent < maxBytes && !m_pConnection->m_bClosed && Unsent() > 0) {
+        const uint64_t before = Unsent();
+        m_pConnection->ProcessSend();
+        const uint64_t after = Unsent();
+        if (after >= before)
+            break;
+        sent += static_cast<int>(before - after);
+    }
+}
+
+uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxChunk)
+{
+    if (!m_strEnd.empty() || m_pConnection->m_bClosed || Unsent() > 0)
+        return 0;
+    std::string head;
+    head.swap(m_Outbox);
+    uint32_t queued = 0;
+    TRANSFER* t = m_pTransfer.get();
+    if (t != nullptr) {
+        const uint32_t left = t->file->size - t->queued;
+        if (left > 0 && t->unacked.size() < m_Limits.window) {
+            uint32_t bytes = std::min({t->pacer.ChunkSize(), maxChunk, left});
+            if (bytes > budgetLeft)
+                bytes = budgetLeft >= std::min(CHUNK_PACER::kMinChunk, left) ? static_cast<uint32_t>(budgetLeft) : 0;
+            if (bytes > 0) {
+                char header[12];
+                StoreLe32(header, static_cast<uint32_t>(MSG_FILE_DATA));
+                StoreLe32(header + 4, bytes + 4);
+                StoreLe32(header + 8, bytes);
+                head.append(header, sizeof(header));
+                // Two appends: the small one, then the chunk, copied once into the queue.
+                m_pConnection->Send(head.data(), static_cast<int>(head.size()));
+                head.clear();
+                m_pConnection->Send(t->file->bytes.get() + t->queued, static_cast<int>(bytes));
+                t->queued += bytes;
+                t->chunks += 1;
+                t->unacked.push_back({bytes, nowMs});
+                m_iActiveMs = nowMs;
+                queued = bytes;
+            }
+        } else if (left == 0 && t->unacked.empty()) {
+            char end[NET_CONNECT::kHeaderSize];
+            StoreLe32(end, static_cast<uint32_t>(MSG_FILE_END));
+            StoreLe32(end + 4, 0);
+            head.append(end, sizeof(end));
+            EndTransfer(nowMs, nullptr);
+        }
+    }
+    if (!head.empty())
+        m_pConnection->Send(head.data(), static_cast<int>(head.size()));
+    return queued;
+}
+
+void CLIENT_SESSION::EndTransfer(uint64_t nowMs, const char* outcome)
+{
+    TRANSFER* t = m_pTransfer.get();
+    const uint64_t ms = nowMs - t->startMs;
+    const double seconds = Seconds(ms);
+    if (outcome == nullptr) {
+        const double mbps = ms > 0 ? static_cast<double>(t->file->size) / 1e6 / seconds : 0.0;
+        g_trace->Log("%s sent %s (kind %d): %u bytes in %.2f s, %u chunks, %.1f MB/s\n", m_strPeer.c_str(),
+                     t->file->name.c_str(), t->kind, t->file->size, seconds, t->chunks, mbps);
+        ++m_iFilesSent;
+    } else {
+        uint64_t acked = t->queued;
+        for (const CHUNK& c : t->unacked)
+            acked -= c.bytes;
+        g_trace->Log("%s stopped sending %s (kind %d) after %llu of %u bytes in %.2f s: %s\n", m_strPeer.c_str(),
+                     t->file->name.c_str(), t->kind, static_cast<unsigned long long>(acked), t->file->size, seconds,
+                     outcome);
+    }
+    m_pTransfer.reset();
+}
+
+void CLIENT_SESSION::Finish(uint64_t nowMs, const char* reasonIfOpen)
+{
+    if (m_bFinished)
+        return;
+    if (m_strEnd.empty())
+        m_strEnd = reasonIfOpen != nullptr ? reasonIfOpen : "closed";
+    if (m_pTransfer != nullptr)
+        EndTransfer(nowMs, m_strEnd.c_str());
+    g_trace->Log("%s connection ended after %.2f s, %llu file(s) sent: %s\n", m_strPeer.c_str(),
+                 Seconds(nowMs - m_iConnectedMs), static_cast<unsigned long long>(m_iFilesSent), m_strEnd.c_str());
+    m_pConnection->m_pReceiver = nullptr;
+    m_pConnection->m_bReleased = true;
+    m_bFinished = true;
+}

@@ -1,0 +1,107 @@
+// CLIENT_SESSION: the server's side of the conversation with one connected client.
+//
+// It answers MSG_GET_INFO from the current release, and for MSG_GET_FILE sends
+// MSG_FILE_BEGIN, the file in chunks paced by the client's acknowledgements, and
+// MSG_FILE_END once every chunk is acknowledged (MSG_FILE_FAILED for a kind that is not
+// offered). Nothing is appended to the connection's send queue while it still holds
+// unsent bytes, so the queue never holds more than one chunk and an append never copies
+// a large one; frames that must wait sit in a small outbox meanwhile.
+//
+// A client that breaks the conversation (a frame outside the client's messages, a body
+// that does not fit its id, a request during a transfer, an acknowledgement with no chunk
+// outstanding, more requests than the rate allows) or stays silent too long is ended.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "net/net_connect.h"
+#include "net/net_message_receiver.h"
+#include "update_server/chunk_pacer.h"
+#include "update_server/release.h"
+
+struct SESSION_LIMITS {
+    uint64_t idleTimeoutMs = 60000;
+    // Chunks sent and not yet acknowledged.
+    uint32_t window = 3;
+    // Requests (MSG_GET_INFO, MSG_GET_FILE): a burst of this many, then this many per second.
+    double requestBurst = 20;
+    double requestsPerSecond = 2;
+    // Frames waiting for the send queue to empty; a client that lets more pile up does
+    // not read what it is sent.
+    size_t maxOutbox = 1u << 20;
+};
+
+class CLIENT_SESSION final : public NET_MESSAGE_RECEIVER {
+public:
+    // `release` is the server's current release, read when a request arrives.
+    CLIENT_SESSION(NET_CONNECT* connection, const std::string& peer, const std::shared_ptr<const RELEASE>& release,
+                   const SESSION_LIMITS& limits, uint64_t nowMs);
+    ~CLIENT_SESSION();
+    CLIENT_SESSION(const CLIENT_SESSION&) = delete;
+    CLIENT_SESSION& operator=(const CLIENT_SESSION&) = delete;
+
+    void ProcessMessage(short id, const char* body, int length) override;
+
+    // Looks at the frame the connection is reading: a header the transport dropped or a
+    // body the conversation does not allow ends the session before the body is read.
+    void CheckFraming();
+    // True when the session is over: peer gone, conversation broken, or silent too long.
+    bool IsOver(uint64_t nowMs);
+    // Logs the end (and any unfinished transfer) and releases the connection.
+    void Finish(uint64_t nowMs, const char* reasonIfOpen = nullptr);
+
+    // Queues what may go now: waiting frames, then one chunk of at most maxChunk bytes
+    // when the send queue is empty and the window allows (none if fewer than
+    // CHUNK_PACER::kMinChunk bytes of budget are left). Returns file bytes queued.
+    uint32_t Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxChunk);
+    // Sends more of the queue while the socket takes it, up to maxBytes in this step.
+    void SendMore(int maxBytes);
+
+    // Bytes waiting in the connection's send queue.
+    uint64_t Unsent() const;
+    bool InTransfer() const { return m_pTransfer != nullptr; }
+    // When the session times out if nothing is heard.
+    uint64_t IdleDeadline() const { return m_iActiveMs + m_Limits.idleTimeoutMs; }
+    NET_CONNECT* Connection() const { return m_pConnection; }
+
+private:
+    struct CHUNK {
+        uint32_t bytes;
+        uint64_t queuedMs;
+    };
+    struct TRANSFER {
+        std::shared_ptr<const RELEASE_FILE> file;
+        int kind = 0;
+        uint32_t queued = 0; // file bytes queued so far
+        uint32_t chunks = 0;
+        std::deque<CHUNK> unacked;
+        uint64_t startMs = 0;
+        CHUNK_PACER pacer;
+    };
+
+    void OnGetFile(const char* body, int length, uint64_t nowMs);
+    void OnAck(uint64_t nowMs);
+    void OnGetInfo();
+    bool TakeRequest(uint64_t nowMs);
+    void Violation(const std::string& what);
+    void QueueFrame(short id, const std::string& body);
+    void EndTransfer(uint64_t nowMs, const char* outcome);
+
+    NET_CONNECT* m_pConnection;
+    std::string m_strPeer;
+    const std::shared_ptr<const RELEASE>& m_Release;
+    SESSION_LIMITS m_Limits;
+    uint64_t m_iConnectedMs;
+    // Last time something was heard from the client or a chunk was queued for it.
+    uint64_t m_iActiveMs;
+    double m_dRequestTokens;
+    uint64_t m_iTokensMs;
+    std::string m_Outbox;
+    std::unique_ptr<TRANSFER> m_pTransfer;
+    uint64_t m_iFilesSent = 0;
+    std::string m_strEnd; // why the session is over; empty while it goes on
+    bool m_bFinished = false;
+};

@@ -1,0 +1,26 @@
+// release.conf: the versions a release directory offers.
+//
+//     # comments and blank lines are allowed
+//     game_version = 1207          (required)
+//     updater_version = 1100       (optional, 0: no updater offered; 1024 and above: offered)
+//     info_word = 0                (optional, first dword of the version answer)
+//
+// Values are unsigned 32-bit decimals. Unknown keys, repeated keys, malformed lines and
+// malformed numbers are errors.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct RELEASE_CONF {
+    uint32_t game_version = 0;
+    uint32_t updater_version = 0;
+    uint32_t info_word = 0;
+};
+
+// Parses the text of release.conf. On failure returns false with a message naming the
+// line ("line 3: unknown key 'foo'").
+bool ParseReleaseConf(const std::string& text, RELEASE_CONF* conf, std::string* error);
+
+// Unsigned 32-bit decimal: digits only, no sign, no blanks, at most 4294967295.
+bool ParseUInt32(const std::string& text, uint32_t* value);

@@ -1,0 +1,117 @@
+#include "update_server/server_options.h"
+
+#include "platform/sockets.h"
+#include "update_server/release_conf.h"
+
+const char* ServerUsage()
+{
+    return "Usage: update-server [options] RELEASE_DIR\n"
+           "\n"
+           "Serves the update conversation of the Velgrim launcher: the version answer, the\n"
+           "patch (Velgrim_patch.rxpack) and the updater (UpdaterNew.exe) of RELEASE_DIR.\n"
+           "\n"
+           "Options:\n"
+           "  --port N           TCP port to listen on (default 6527; 0 picks a free one,\n"
+           "                     named in the log)\n"
+           "  --listen ADDR      IPv4 address to listen on (default: all interfaces)\n"
+           "  --budget-mib N     file data held in send queues, all clients together, in\n"
+           "                     MiB (default 256)\n"
+           "  --idle-timeout S   drop a client silent for S seconds (default 60)\n"
+           "  --help             show this text\n"
+           "\n"
+           "RELEASE_DIR holds:\n"
+           "  release.conf          'key = value' lines: game_version (required),\n"
+           "                        updater_version (default 0; 1024 and above offers the\n"
+           "                        updater), info_word (default 0); '#' starts a comment\n"
+           "  info.txt              optional text shown by the launcher (no NUL, <= 64 KiB)\n"
+           "  Velgrim_patch.rxpack  the patch (required)\n"
+           "  UpdaterNew.exe        the updater (required when updater_version >= 1024)\n"
+           "\n"
+           "SIGHUP reloads RELEASE_DIR without dropping clients (a transfer under way keeps\n"
+           "the file it started with); SIGTERM or SIGINT stops the server. One line per\n"
+           "connection and per transfer goes to standard error. Exit status: 0 after a\n"
+           "stop, 1 when the port cannot be had, 2 for a bad command line or release.\n";
+}
+
+namespace {
+
+bool ParseNumber(const std::string& name, const std::string& text, uint64_t low, uint64_t high, uint64_t* value,
+                 std::string* error)
+{
+    uint32_t v = 0;
+    if (!ParseUInt32(text, &v) || v < low || v > high) {
+        *error = name + " needs a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+                 ", not '" + text + "'";
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+} // namespace
+
+bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* options, std::string* error)
+{
+    SERVER_OPTIONS result;
+    bool haveDir = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            result.help = true;
+            continue;
+        }
+        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
+            if (arg == "--" && i + 1 < argc)
+                arg = argv[++i];
+            if (haveDir) {
+                *error = "more than one release directory given ('" + result.releaseDir + "' and '" + arg + "')";
+                return false;
+            }
+            result.releaseDir = arg;
+            haveDir = true;
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        const size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+        } else if (name == "--port" || name == "--listen" || name == "--budget-mib" || name == "--idle-timeout") {
+            if (i + 1 >= argc) {
+                *error = name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        }
+        uint64_t number = 0;
+        if (name == "--port") {
+            if (!ParseNumber(name, value, 0, 65535, &number, error))
+                return false;
+            result.port = static_cast<unsigned short>(number);
+        } else if (name == "--budget-mib") {
+            if (!ParseNumber(name, value, 1, 1u << 20, &result.budgetMiB, error))
+                return false;
+        } else if (name == "--idle-timeout") {
+            if (!ParseNumber(name, value, 1, 7 * 24 * 3600, &result.idleTimeoutSeconds, error))
+                return false;
+        } else if (name == "--listen") {
+            in_addr address;
+            if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
+                *error = "--listen needs an IPv4 address such as 127.0.0.1, not '" + value + "'";
+                return false;
+            }
+            result.listen = value;
+            result.listenAddress = ntohl(address.s_addr);
+        } else {
+            *error = "unknown option '" + arg + "'";
+            return false;
+        }
+    }
+    if (!result.help && !haveDir) {
+        *error = "no release directory given";
+        return false;
+    }
+    *options = result;
+    return true;
+}

@@ -1,0 +1,22 @@
+// The command line of update-server.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct SERVER_OPTIONS {
+    unsigned short port = 6527;
+    std::string listen;                 // empty: all interfaces
+    unsigned long listenAddress = 0;    // host byte order; INADDR_ANY when listen is empty
+    uint64_t budgetMiB = 256;
+    uint64_t idleTimeoutSeconds = 60;
+    std::string releaseDir;
+    bool help = false;
+};
+
+// Parses argv[1..]. "--name value" and "--name=value" are both accepted. On failure
+// returns false with a message for the user.
+bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* options, std::string* error);
+
+// The --help text.
+const char* ServerUsage();
