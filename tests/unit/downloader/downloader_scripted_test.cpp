@@ -302,7 +302,9 @@ TEST_F(ScriptedTransfer, VersionAnswerIsStoredAndOtherMessagesDoNotEndTheWait)
 {
     std::string request;
     // The answer comes after an unrelated message; the wait goes on until it.
-    ASSERT_TRUE(peer.Send(Frame(MSG_FILE_DATA_ACK, "") + Frame(MSG_GET_INFO, Dword(5) + Dword(7) + Counted("a" + std::string(1, '\0')) + Dword(9))));
+    const std::string text("a\0", 2);
+    const std::string answer = Dword(5) + Dword(7) + Counted(text) + Dword(9);
+    ASSERT_TRUE(peer.Send(Frame(MSG_FILE_DATA_ACK, "") + Frame(MSG_GET_INFO, answer)));
     EXPECT_TRUE(downloader.GetVelgrimInfo(5000));
     EXPECT_EQ(downloader.game_version, 7u);
     EXPECT_EQ(downloader.updater_version, 9u);
