@@ -76,5 +76,11 @@ bool SocketAllowRebind(SOCKET s);
 // when the size was set.
 bool SocketRequestReceiveBuffer(SOCKET s, int bytes);
 
+// Asks for a send buffer of at least `bytes`, so that a fast peer finds a large block
+// waiting at each of its reads. On Linux the system's cap (net.core.wmem_max) is passed
+// where the process may (CAP_NET_ADMIN), otherwise the capped size is taken. Returns
+// the size granted (0 on failure).
+int SocketRequestSendBuffer(SOCKET s, int bytes);
+
 // How many SocketWaitReadable/Writable calls ran; lets tests see that a step stopped early.
 unsigned long SocketWaitCount();

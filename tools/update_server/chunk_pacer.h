@@ -4,8 +4,9 @@
 // costs it a tick for the header plus the ticks for its body: small chunks cap a fast
 // client at a few MB/s. The pacer starts small and, on each acknowledgement, measures how
 // long the client took for that chunk; the next chunk is sized to about kTargetMs of
-// the client's measured rate, growing at most twofold per acknowledgement. A slow client
-// keeps small chunks, so little memory waits in its send queue.
+// the client's measured rate, growing at most kGrowth-fold per acknowledgement. A slow
+// client keeps small chunks, so little memory waits in its send queue; a fast one gets
+// chunks of tens of MiB, so that few of its ticks go to frame headers.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,12 @@ class CHUNK_PACER {
 public:
     static constexpr uint32_t kStartChunk = 256u << 10;
     static constexpr uint32_t kMinChunk = 64u << 10;
-    static constexpr uint32_t kMaxChunk = 32u << 20;
+    // Well inside the 100,000,000-byte body limit of a frame.
+    static constexpr uint32_t kMaxChunk = 64u << 20;
     // Time the client should spend on one chunk at its measured rate.
-    static constexpr uint64_t kTargetMs = 400;
+    static constexpr uint64_t kTargetMs = 1000;
+    // Most growth from one acknowledgement to the next.
+    static constexpr uint64_t kGrowth = 4;
 
     uint32_t ChunkSize() const { return m_iChunk; }
 

@@ -233,6 +233,7 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
                 StoreLe32(header + 4, bytes + 4);
                 StoreLe32(header + 8, bytes);
                 head.append(header, sizeof(header));
+                SizeSendBuffer(bytes);
                 // Two appends: the small one, then the chunk, copied once into the queue.
                 m_pConnection->Send(head.data(), static_cast<int>(head.size()));
                 head.clear();
@@ -254,6 +255,18 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
     if (!head.empty())
         m_pConnection->Send(head.data(), static_cast<int>(head.size()));
     return queued;
+}
+
+void CLIENT_SESSION::SizeSendBuffer(uint32_t chunkBytes)
+{
+    if (chunkBytes < m_Limits.sendBufferFrom)
+        return;
+    const int wanted = static_cast<int>(std::min<uint64_t>(2ull * chunkBytes, m_Limits.sendBufferCap));
+    if (wanted <= m_iSendBuffer)
+        return;
+    const int granted = SocketRequestSendBuffer(m_pConnection->m_Socket, wanted);
+    // Asked once per size: a capped grant is not asked again for the same size.
+    m_iSendBuffer = granted > 0 ? std::max(granted, wanted) : wanted;
 }
 
 void CLIENT_SESSION::EndTransfer(uint64_t nowMs, const char* outcome)

@@ -32,6 +32,9 @@ struct SESSION_LIMITS {
     // Frames waiting for the send queue to empty; a client that lets more pile up does
     // not read what it is sent.
     size_t maxOutbox = 1u << 20;
+    // The kernel's send buffer follows the chunk size from chunks of this size on.
+    uint32_t sendBufferFrom = 1u << 20;
+    uint32_t sendBufferCap = 64u << 20;
 };
 
 class CLIENT_SESSION final : public NET_MESSAGE_RECEIVER {
@@ -90,6 +93,12 @@ private:
     void QueueFrame(short id, const std::string& body);
     void EndTransfer(uint64_t nowMs, const char* outcome);
 
+    // Grows the kernel's send buffer with the chunks of a fast client (twice the chunk, up
+    // to the cap): what one read of the client can take is bounded by what the sending
+    // socket may hold, so a small buffer caps a tick-paced client. Slow clients keep the
+    // system's own sizing; the window of chunks bounds what any buffer holds.
+    void SizeSendBuffer(uint32_t chunkBytes);
+
     NET_CONNECT* m_pConnection;
     std::string m_strPeer;
     const std::shared_ptr<const RELEASE>& m_Release;
@@ -102,6 +111,7 @@ private:
     std::string m_Outbox;
     std::unique_ptr<TRANSFER> m_pTransfer;
     uint64_t m_iFilesSent = 0;
+    int m_iSendBuffer = 0; // 0: the system's own sizing
     std::string m_strEnd; // why the session is over; empty while it goes on
     bool m_bFinished = false;
 };

@@ -133,6 +133,22 @@ bool SocketRequestReceiveBuffer(SOCKET s, int bytes)
     return setsockopt(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
 }
 
+int SocketRequestSendBuffer(SOCKET s, int bytes)
+{
+    // Linux doubles the value it is given (for its bookkeeping): ask for half.
+    const int half = bytes / 2 > 0 ? bytes / 2 : 1;
+#ifdef SO_SNDBUFFORCE
+    if (setsockopt(s, SOL_SOCKET, SO_SNDBUFFORCE, &half, sizeof(half)) != 0)
+#endif
+        if (setsockopt(s, SOL_SOCKET, SO_SNDBUF, &half, sizeof(half)) != 0)
+            return 0;
+    int granted = 0;
+    socklen_t length = sizeof(granted);
+    if (getsockopt(s, SOL_SOCKET, SO_SNDBUF, &granted, &length) != 0)
+        return 0;
+    return granted;
+}
+
 unsigned long SocketWaitCount()
 {
     return g_waitCount;

@@ -77,6 +77,17 @@ bool SocketRequestReceiveBuffer(SOCKET s, int bytes)
     return setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof(bytes)) == 0;
 }
 
+int SocketRequestSendBuffer(SOCKET s, int bytes)
+{
+    if (setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof(bytes)) != 0)
+        return 0;
+    int granted = 0;
+    int length = sizeof(granted);
+    if (getsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&granted), &length) != 0)
+        return 0;
+    return granted;
+}
+
 unsigned long SocketWaitCount()
 {
     return g_waitCount;

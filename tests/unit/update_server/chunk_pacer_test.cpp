@@ -18,16 +18,18 @@ uint32_t AfterAcks(CHUNK_PACER& pacer, int acks, uint64_t ms, uint64_t* clock)
 
 } // namespace
 
-TEST(ChunkPacer, GrowsTwofoldWhileTheClientIsPromptUpToTheCap)
+TEST(ChunkPacer, GrowsFourfoldWhileTheClientIsPromptUpToTheCap)
 {
     CHUNK_PACER pacer;
     uint64_t clock = 1000;
     EXPECT_EQ(pacer.ChunkSize(), 256u << 10);
     // A launcher takes a small chunk in two 15 ms ticks: header, then body.
-    EXPECT_EQ(AfterAcks(pacer, 1, 30, &clock), 512u << 10);
     EXPECT_EQ(AfterAcks(pacer, 1, 30, &clock), 1u << 20);
-    EXPECT_EQ(AfterAcks(pacer, 10, 30, &clock), CHUNK_PACER::kMaxChunk);
-    EXPECT_EQ(AfterAcks(pacer, 3, 30, &clock), CHUNK_PACER::kMaxChunk);
+    EXPECT_EQ(AfterAcks(pacer, 1, 30, &clock), 4u << 20);
+    EXPECT_EQ(AfterAcks(pacer, 1, 60, &clock), 16u << 20);
+    EXPECT_EQ(AfterAcks(pacer, 1, 200, &clock), 64u << 20);
+    EXPECT_EQ(CHUNK_PACER::kMaxChunk, 64u << 20);
+    EXPECT_EQ(AfterAcks(pacer, 3, 400, &clock), CHUNK_PACER::kMaxChunk);
 }
 
 TEST(ChunkPacer, SlowClientsKeepSmallChunks)
@@ -36,11 +38,11 @@ TEST(ChunkPacer, SlowClientsKeepSmallChunks)
         uint64_t bytesPerSecond;
         uint32_t settled;
     };
-    // The chunk settles at kTargetMs (400 ms) worth of the client's rate, within the bounds.
+    // The chunk settles at kTargetMs (one second) worth of the client's rate, within the bounds.
     const CASE cases[] = {
-        {1000000, 400000},
-        {5000000, 2000000},
-        {100000, CHUNK_PACER::kMinChunk},
+        {1000000, 1000000},
+        {5000000, 5000000},
+        {40000, CHUNK_PACER::kMinChunk},
         {10000, CHUNK_PACER::kMinChunk},
     };
     for (const CASE& c : cases) {
@@ -59,22 +61,22 @@ TEST(ChunkPacer, SlowClientsKeepSmallChunks)
 TEST(ChunkPacer, MeasuresFromTheLaterOfQueueingAndThePreviousAcknowledgement)
 {
     // Pipelined: the chunk was queued long before, but the client only started on it
-    // when it finished the previous one (10 ms ago): prompt, so the size doubles.
+    // when it finished the previous one (10 ms ago): prompt, so the size grows fourfold.
     CHUNK_PACER pipelined;
     pipelined.OnAck(256u << 10, 990, 1000);
-    EXPECT_EQ(pipelined.ChunkSize(), 512u << 10);
-    pipelined.OnAck(512u << 10, 0, 1010);
     EXPECT_EQ(pipelined.ChunkSize(), 1u << 20);
+    pipelined.OnAck(1u << 20, 0, 1010);
+    EXPECT_EQ(pipelined.ChunkSize(), 4u << 20);
 
     // Deferred: queued 10 ms before its acknowledgement, long after the previous one.
     CHUNK_PACER deferred;
     deferred.OnAck(256u << 10, 990, 1000);
-    deferred.OnAck(512u << 10, 5000, 5010);
-    EXPECT_EQ(deferred.ChunkSize(), 1u << 20);
+    deferred.OnAck(1u << 20, 5000, 5010);
+    EXPECT_EQ(deferred.ChunkSize(), 4u << 20);
 
-    // Taken over a full second from the previous acknowledgement: shrinks at once.
+    // Taken over two seconds from the previous acknowledgement: shrinks at once.
     CHUNK_PACER slow;
     slow.OnAck(256u << 10, 0, 10);
-    slow.OnAck(512u << 10, 0, 1010);
-    EXPECT_EQ(slow.ChunkSize(), static_cast<uint32_t>((512u << 10) * 400ull / 1000));
+    slow.OnAck(1u << 20, 0, 2010);
+    EXPECT_EQ(slow.ChunkSize(), 512u << 10);
 }
