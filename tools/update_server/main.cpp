@@ -16,6 +16,14 @@
 
 namespace {
 
+void WarnAboutRelease(const RELEASE& release)
+{
+    if (!release.patch_problem.empty())
+        g_trace->Log("update-server: warning: %s/Velgrim_patch.rxpack does not check as a package (%s); serving it "
+                     "all the same\n",
+                     release.dir.c_str(), release.patch_problem.c_str());
+}
+
 // Many clients need many descriptors: take what the system allows.
 void RaiseDescriptorLimit()
 {
@@ -57,6 +65,7 @@ int main(int argc, char** argv)
         g_trace->SetSink(nullptr);
         return 2;
     }
+    WarnAboutRelease(*release);
     RaiseDescriptorLimit();
     if (!InstallServerSignals()) {
         std::fprintf(stderr, "update-server: cannot install the signal handlers\n");
@@ -82,6 +91,7 @@ int main(int argc, char** argv)
                 if (TakeReloadRequest()) {
                     std::shared_ptr<const RELEASE> fresh = LoadRelease(options.releaseDir, &error);
                     if (fresh != nullptr) {
+                        WarnAboutRelease(*fresh);
                         server.SetRelease(fresh);
                         g_trace->Log("update-server: reloaded %s: %s\n", fresh->dir.c_str(), fresh->Describe().c_str());
                     } else {

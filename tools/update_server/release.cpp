@@ -1,6 +1,7 @@
 #include "update_server/release.h"
 
 #include "downloader/downloader_protocol.h"
+#include "pack/pack_checker.h"
 #include "platform/files.h"
 #include "update_server/release_conf.h"
 
@@ -126,6 +127,9 @@ std::shared_ptr<const RELEASE> LoadRelease(const std::string& dir, std::string* 
 
     if (!LoadOffered(dir, "Velgrim_patch.rxpack", &release->patch, error))
         return nullptr;
+    std::string problem;
+    if (!CheckPackage(dir + "/Velgrim_patch.rxpack", &problem))
+        release->patch_problem = problem.empty() ? "not a sound package" : problem;
     if (conf.updater_version >= UPDATER_OFFER_MIN_VERSION &&
         !LoadOffered(dir, "UpdaterNew.exe", &release->updater, error)) {
         *error += " (updater_version " + std::to_string(conf.updater_version) + " offers an updater)";

@@ -32,6 +32,9 @@ struct RELEASE {
     std::string info_text; // without its zero byte
     std::shared_ptr<const RELEASE_FILE> patch;
     std::shared_ptr<const RELEASE_FILE> updater; // null when none is offered
+    // Why the patch does not check as a package, when it does not (it is served all the
+    // same: the launcher's unpacking is the judge).
+    std::string patch_problem;
 
     // The file of a kind (1002, 1003), or null.
     std::shared_ptr<const RELEASE_FILE> FileOfKind(int kind) const;

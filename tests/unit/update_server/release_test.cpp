@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/pack_writer.h"
 #include "support/temp_dir.h"
 #include "update_server/release.h"
 #include "update_server/release_conf.h"
@@ -125,4 +126,23 @@ TEST(Release, BadDirectoriesAreRefusedWithTheReason)
     std::string error;
     EXPECT_EQ(LoadRelease("/no/such/release/dir", &error), nullptr);
     EXPECT_NE(error.find("not a directory"), std::string::npos) << error;
+}
+
+TEST(Release, APatchThatIsNoPackageIsServedWithAWarning)
+{
+    TEMP_DIR dir;
+    WriteRelease(dir, "game_version = 7\n");
+    std::string error;
+    std::shared_ptr<const RELEASE> release = LoadRelease(dir.Path(), &error);
+    ASSERT_NE(release, nullptr) << error;
+    EXPECT_FALSE(release->patch_problem.empty());
+
+    TEMP_DIR content;
+    ASSERT_TRUE(WriteWholeFile(content / "Velgrim.exe", "game"));
+    PACK_WRITER writer;
+    ASSERT_TRUE(writer.AddTree(content.Path(), "", &error)) << error;
+    ASSERT_TRUE(writer.Write(dir / "Velgrim_patch.rxpack", &error)) << error;
+    release = LoadRelease(dir.Path(), &error);
+    ASSERT_NE(release, nullptr) << error;
+    EXPECT_EQ(release->patch_problem, "");
 }
