@@ -6,5 +6,6 @@
 // The program's module, for its resources.
 extern HINSTANCE g_hInstance;
 #else
-extern void* g_hInstance;
+typedef void* HINSTANCE;
+extern HINSTANCE g_hInstance;
 #endif

@@ -1,0 +1,22 @@
+// The launcher's entry routine: server choice, version check, update, game start.
+#pragma once
+
+#include "launcher/app_globals.h"
+
+// The operating-system steps of the hand-over, replaceable so tests can watch them.
+struct LAUNCHER_OPS {
+    int (*startSockets)();                                    // 0 on success
+    void (*stopSockets)();
+    int (*startByReplacement)(const char* program);           // returns only on failure
+    bool (*shellStart)(const char* program, const char* parameters);
+    void (*sleepMs)(unsigned int ms);
+};
+
+// The real steps.
+extern LAUNCHER_OPS g_launcherOps;
+
+// How long the launcher waits for the server's version answer.
+constexpr unsigned int kVersionAnswerTimeoutMs = 10000;
+
+// Runs once per process; commandLine is the text after the program name. Returns 0.
+int LauncherMain(HINSTANCE instance, const char* commandLine);

@@ -1,0 +1,47 @@
+#include "launcher/update_session.h"
+
+#include "launcher/program_globals.h"
+
+int g_updateMode = UPDATE_MODE_PATCH;
+bool g_cancelled = false;
+bool g_updateSucceeded = false;
+
+const char kPatchPackageName[] = "Velgrim_patch.rxpack";
+
+bool UpdateTickPump()
+{
+    g_downloader.Process();
+    return g_downloader.IsCompleteOrError();
+}
+
+int UpdateProgressPercent(uint32_t received, uint32_t total)
+{
+    if (total == 0)
+        return -1;
+    return static_cast<int>(static_cast<uint64_t>(received) * 100u / static_cast<uint64_t>(total));
+}
+
+int UpdateTransferPercent()
+{
+    return UpdateProgressPercent(g_downloader.GetReceivedSize(), g_downloader.GetTotalSize());
+}
+
+bool UpdateFinish(UNPACK_CALLBACK progress)
+{
+    const bool arrived = g_downloader.complete;
+    g_downloader.Disconnect();
+    // A failed transfer is never unpacked: whatever file of that name lies there is stale.
+    if (g_downloader.IsError() || !arrived)
+        return false;
+    if (g_updateMode == UPDATE_MODE_PATCH && g_unpacker.Unpack(kPatchPackageName, nullptr, progress) != UNPACK_OK)
+        return false;
+    g_updateSucceeded = true;
+    return true;
+}
+
+void UpdateCancel()
+{
+    g_downloader.Disconnect();
+    g_downloader.Close();
+    g_cancelled = true;
+}

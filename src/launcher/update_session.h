@@ -1,0 +1,44 @@
+// What the update window does, whichever front end shows it: the window and the console
+// drive the same steps on their 15 ms tick, and tell the launcher the outcome through
+// these globals.
+#pragma once
+
+#include <cstdint>
+
+#include "pack/pack_unpacker.h"
+
+// The file being downloaded: 0 the patch package, 1 the new updater.
+constexpr int UPDATE_MODE_PATCH = 0;
+constexpr int UPDATE_MODE_UPDATER = 1;
+
+extern int g_updateMode;
+// The user chose Cancel.
+extern bool g_cancelled;
+// The file arrived whole and, for a patch, was unpacked without a failure. Only then may
+// the launcher record the new version or start the new updater.
+extern bool g_updateSucceeded;
+
+// The local name the patch package is received and unpacked under.
+extern const char kPatchPackageName[];
+
+// Opens the update window (or its console counterpart) and returns when it has ended.
+// Each front end provides it.
+void RunUpdateDialog();
+
+// One tick: pumps the downloader once. True when the transfer has ended: complete,
+// failed or lost; the caller then stops its tick and calls UpdateFinish.
+bool UpdateTickPump();
+
+// The bar's position for received of total bytes, in 64-bit arithmetic; -1 while the
+// size is not known (total 0), which leaves the bar where it is.
+int UpdateProgressPercent(uint32_t received, uint32_t total);
+// The same for the downloader's current transfer.
+int UpdateTransferPercent();
+
+// After the transfer ended: disconnects, and for a patch that arrived whole unpacks it
+// into the current directory with progress through the callback. Returns true when the
+// window may close, false when it shows the error notice.
+bool UpdateFinish(UNPACK_CALLBACK progress);
+
+// The Cancel command: stops the transfer and remembers that the user gave up.
+void UpdateCancel();

@@ -1,0 +1,17 @@
+// A progress bar on the console: redrawn in place on a terminal, a line per tenth otherwise.
+#pragma once
+
+class CONSOLE_PROGRESS {
+public:
+    CONSOLE_PROGRESS(const char* label, bool terminal);
+    // Shows percent (0 to 100); repeats and steps back are ignored.
+    void Show(int percent);
+    // Ends the bar's line.
+    void End();
+
+private:
+    const char* m_label;
+    bool m_terminal;
+    int m_shown = -1;
+    bool m_ended = false;
+};

@@ -1,0 +1,98 @@
+// The update window's console counterpart: the same states (transferring, unpacking,
+// error notice, ended) on the same 15 ms tick, with Ctrl-C as Cancel.
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include "launcher/error_notice_text.h"
+#include "launcher/program_globals.h"
+#include "launcher/update_session.h"
+#include "platform/clock.h"
+#include "ui/console/console_progress.h"
+
+namespace {
+
+const unsigned int kTickMs = 15;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+CONSOLE_PROGRESS* g_unpackBar = nullptr;
+
+bool UnpackProgress(int event, int value, const char*)
+{
+    if (event == UNPACK_EVENT_FILE_PROGRESS && g_unpackBar != nullptr)
+        g_unpackBar->Show(value);
+    return false;
+}
+
+// The error notice stays until the user closes it: Enter or Ctrl-C on a terminal.
+void ShowErrorNotice()
+{
+    std::printf("\n%s\n", Cp1251ToUtf8(ERROR_NOTICE_1251).c_str());
+    std::fflush(stdout);
+    if (!isatty(STDIN_FILENO))
+        return;
+    std::printf("[Enter: close]\n");
+    std::fflush(stdout);
+    while (!g_interrupted) {
+        char c = 0;
+        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n <= 0 || c == '\n')
+            break;
+    }
+}
+
+} // namespace
+
+void RunUpdateDialog()
+{
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, &action, &previous);
+    g_interrupted = 0;
+
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    const char* what = g_updateMode == UPDATE_MODE_UPDATER ? "Downloading the new updater" : "Downloading the update";
+    if (!g_downloader.info_text.empty())
+        std::printf("%s\n", g_downloader.info_text.c_str());
+    CONSOLE_PROGRESS bar(what, terminal);
+
+    for (;;) {
+        if (g_interrupted) {
+            bar.End();
+            std::printf("Cancelled.\n");
+            UpdateCancel();
+            break;
+        }
+        if (UpdateTickPump()) {
+            bar.End();
+            bool ok;
+            if (g_updateMode == UPDATE_MODE_PATCH && !g_downloader.IsError()) {
+                CONSOLE_PROGRESS unpack("Unpacking", terminal);
+                g_unpackBar = &unpack;
+                ok = UpdateFinish(UnpackProgress);
+                g_unpackBar = nullptr;
+                unpack.End();
+            } else {
+                ok = UpdateFinish(UnpackProgress);
+            }
+            if (!ok)
+                ShowErrorNotice();
+            break;
+        }
+        const int percent = UpdateTransferPercent();
+        if (percent >= 0)
+            bar.Show(percent);
+        SleepMs(kTickMs);
+    }
+    std::fflush(stdout);
+    sigaction(SIGINT, &previous, nullptr);
+}

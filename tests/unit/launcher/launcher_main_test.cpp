@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/launcher_main.h"
+#include "launcher/update_session.h"
+#include "platform/files.h"
+#include "support/trace_capture.h"
+
+// The window is not part of these tests.
+void RunUpdateDialog() {}
+
+namespace {
+
+// Records the hand-over steps instead of doing them.
+struct RECORDED_OPS {
+    static std::vector<std::string> steps;
+    static int startResult;
+
+    static int StartSockets()
+    {
+        steps.push_back("startup");
+        return startResult;
+    }
+    static void StopSockets() { steps.push_back("cleanup"); }
+    static int Start(const char* program)
+    {
+        steps.push_back(std::string("start ") + program);
+        return -1;
+    }
+    static bool Shell(const char* program, const char* parameters)
+    {
+        steps.push_back(std::string("shell ") + program + " " + parameters);
+        return true;
+    }
+    static void Sleep(unsigned int ms) { steps.push_back("sleep " + std::to_string(ms)); }
+};
+std::vector<std::string> RECORDED_OPS::steps;
+int RECORDED_OPS::startResult = 0;
+
+// LauncherMain works in the directory of the running program: the test binary's.
+class LauncherMainTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_saved = g_launcherOps;
+        g_launcherOps = {RECORDED_OPS::StartSockets, RECORDED_OPS::StopSockets, RECORDED_OPS::Start,
+                         RECORDED_OPS::Shell, RECORDED_OPS::Sleep};
+        RECORDED_OPS::steps.clear();
+        RECORDED_OPS::startResult = 0;
+        char path[1024];
+        GetModuleFileNameA(nullptr, path, sizeof(path));
+        PathRemoveFileSpecA(path);
+        m_dir = path;
+        char cwd[1024];
+        GetCurrentDirectoryA(sizeof(cwd), cwd);
+        m_cwd = cwd;
+        Remove();
+    }
+    void TearDown() override
+    {
+        Remove();
+        SetCurrentDirectoryA(m_cwd.c_str());
+        g_launcherOps = m_saved;
+    }
+    std::string In(const char* name) const { return m_dir + "/" + name; }
+    void Remove() const
+    {
+        DeleteFileA(In("UpdaterNew.exe").c_str());
+        DeleteFileA(In("Updater.exe").c_str());
+    }
+
+    LAUNCHER_OPS m_saved{};
+    std::string m_dir;
+    std::string m_cwd;
+};
+
+int Count(const std::vector<std::string>& steps, const std::string& step)
+{
+    int n = 0;
+    for (const auto& s : steps)
+        n += s == step;
+    return n;
+}
+
+} // namespace
+
+TEST_F(LauncherMainTest, FailedSocketStartLogsAndStartsNothing)
+{
+    TRACE_CAPTURE capture;
+    RECORDED_OPS::startResult = 10091;
+    EXPECT_EQ(LauncherMain(nullptr, ""), 0);
+    EXPECT_EQ(RECORDED_OPS::steps, std::vector<std::string>{"startup"});
+    EXPECT_EQ(capture.ErrorTexts(), std::vector<std::string>{"WSAStartup() error"});
+}
+
+TEST_F(LauncherMainTest, NewInAnyCaseCopiesTheNewUpdaterAndStartsIt)
+{
+    for (const char* mode : {"new", "NEW", "NeW"}) {
+        RECORDED_OPS::steps.clear();
+        FILE* f = std::fopen(In("UpdaterNew.exe").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("new updater", f);
+        std::fclose(f);
+        EXPECT_EQ(LauncherMain(nullptr, mode), 0);
+        const std::vector<std::string> expected = {"startup", "cleanup", "start Updater.exe"};
+        EXPECT_EQ(RECORDED_OPS::steps, expected) << mode;
+        EXPECT_NE(GetFileAttributesA(In("Updater.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        Remove();
+    }
+}
+
+TEST_F(LauncherMainTest, CopyThatNeverSucceedsStartsTheGameAfterTenSeconds)
+{
+    // No UpdaterNew.exe: every copy fails.
+    EXPECT_EQ(LauncherMain(nullptr, "new"), 0);
+    const auto& steps = RECORDED_OPS::steps;
+    EXPECT_EQ(Count(steps, "sleep 100"), 100);
+    EXPECT_EQ(Count(steps, "cleanup"), 1);
+    ASSERT_GE(steps.size(), 2u);
+    EXPECT_EQ(steps[steps.size() - 2], "cleanup");
+    EXPECT_EQ(steps.back(), "start Velgrim.exe");
+}
