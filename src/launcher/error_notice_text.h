@@ -3,6 +3,8 @@
 
 #include <string>
 
+// "Извините, при загрузке файла произошла ошибка. Попробуйте повторить обновление позже."
+// (sorry, an error occurred while downloading the file; please try to update again later)
 // 85 bytes of Windows-1251 and a terminating zero.
 extern const char ERROR_NOTICE_1251[86];
 

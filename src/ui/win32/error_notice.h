@@ -4,8 +4,7 @@
 
 #include <windows.h>
 
-// The notice as stored: 85 bytes of Windows-1251 and a terminating zero.
-extern const char ERROR_NOTICE_1251[86];
+#include "launcher/error_notice_text.h"
 
 // The notice converted from code page 1251 into out (at most capacity wide characters,
 // terminator included). Returns the characters written without the terminator, or 0.
