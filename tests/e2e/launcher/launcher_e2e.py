@@ -1,0 +1,303 @@
+"""End-to-end runs of the launcher: the real binaries in a temporary game directory, the
+real update-server, nginx as the web host, and a stand-in game that records its start.
+
+    launcher_e2e.py SCENARIO     runs one scenario (each is one ctest test)
+    launcher_e2e.py --list       names them
+"""
+import os
+import sys
+import time
+
+from velgrim_e2e import (FALLBACK, FALLBACK_PORT, PATCH, WINDOWS, E2EError, Game, Scene, ScriptedServer,
+                         UpdateServer, make_release, read, send_file, wait_until, write)
+
+SCENARIOS = {}
+
+
+def scenario(fn):
+    SCENARIOS[fn.__name__] = fn
+    return fn
+
+
+def check(condition, message):
+    if not condition:
+        raise E2EError(message)
+
+
+def started_once(game, timeout=60):
+    starts = game.wait_game_started(timeout)
+    time.sleep(0.3)  # a second start would show by now
+    starts = game.starts()
+    check(len(starts) == 1, f"the game was started {len(starts)} times: {starts}")
+    check(os.path.basename(starts[0][0]) == "Velgrim.exe" and len(starts[0]) == 1,
+          f"the game got {starts[0]}, not its own name alone")
+
+
+def patch_files():
+    return {
+        "readme.txt": b"Velgrim 7\r\n",
+        "data/maps/coast.map": os.urandom(3 * 1024 * 1024 + 17),
+        "data/empty.bin": b"",
+        "bin\\tools.dat": bytes(range(256)) * 40,
+    }
+
+
+def expect_files(game, files):
+    for name, data in files.items():
+        path = game.path(name.replace("\\", "/"))
+        check(os.path.isfile(path), f"{name} was not unpacked")
+        check(read(path) == data, f"{name} differs from the patch")
+
+
+def publish_one(scene, port, address="127.0.0.1"):
+    scene.web.publish_servers([(address, port, 10, 0)])
+    scene.web.start()
+
+
+@scenario
+def up_to_date():
+    with Scene() as s:
+        server = s.serve(UpdateServer(make_release(s.root, 7)))
+        publish_one(s, server.port)
+        game = Game(s.root, "7\n")
+        check(s.launcher.run(game) == 0, "the launcher failed")
+        started_once(game)
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+        check(not game.exists(PATCH), "a patch was downloaded")
+
+
+@scenario
+def patch():
+    with Scene() as s:
+        files = patch_files()
+        server = s.serve(UpdateServer(make_release(s.root, 7, files)))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        check(s.launcher.run(game) == 0, "the launcher failed")
+        started_once(game)
+        expect_files(game, files)
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+        check("sent Velgrim_patch.rxpack" in server.log(), "the server sent no patch")
+
+
+@scenario
+def lower_server_version():
+    with Scene() as s:
+        files = {"readme.txt": b"rolled back\n"}
+        server = s.serve(UpdateServer(make_release(s.root, 5, files)))
+        publish_one(s, server.port)
+        game = Game(s.root, "9")
+        s.launcher.run(game)
+        started_once(game)
+        expect_files(game, files)
+        check(game.version() == "5", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def version_with_blanks():
+    with Scene() as s:
+        server = s.serve(UpdateServer(make_release(s.root, 42)))
+        publish_one(s, server.port)
+        game = Game(s.root, "  42\n")
+        s.launcher.run(game)
+        started_once(game)
+        check(read(game.path("version.txt")) == b"42", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def new_updater():
+    """Downloaded, started with "new", copied over the old one (held open for a while),
+    restarted, UpdaterNew.exe deleted, then the normal check and the game."""
+    with Scene() as s:
+        game = Game(s.root, "7")
+        new_bytes = read(game.path("Updater.exe")) + b"\0new updater build\0"
+        server = s.serve(UpdateServer(make_release(s.root, 7, updater_version=2000, updater_bytes=new_bytes)))
+        publish_one(s, server.port)
+        # Updater.exe stays held until the server has stopped offering the updater, so the
+        # restarted launcher makes the normal check.
+        holder = s.launcher.hold(game, "Updater.exe", 120)
+        s.launcher.start(game)
+        wait_until(lambda: "sent UpdaterNew.exe" in server.log(), 60, "the updater to be sent")
+        s.launcher.wait(60)
+        check(not game.starts(), "the game was started before the new updater ran")
+        server.reload(game_version=7, updater_version=0)
+        time.sleep(0.5)  # the new updater is retrying its copy now
+        write(game.path("Updater.exe.release"), "")
+        holder.wait(30)
+        started_once(game)
+        check(read(game.path("Updater.exe")) == new_bytes, "Updater.exe was not replaced by the new one")
+        check(not game.exists("UpdaterNew.exe"), "UpdaterNew.exe was left behind")
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+        check(server.log().count("connection ended") >= 2, "the restarted launcher made no check")
+
+
+@scenario
+def updater_locked_for_good():
+    """The copy never succeeds: the game is started after the last of 100 tries."""
+    with Scene() as s:
+        game = Game(s.root, "7")
+        new_bytes = read(game.path("Updater.exe")) + b"\0new\0"
+        write(game.path("UpdaterNew.exe"), new_bytes)
+        os.chmod(game.path("UpdaterNew.exe"), 0o755)
+        old_bytes = read(game.path("Updater.exe"))
+        holder = s.launcher.hold(game, "Updater.exe", 120)
+        began = time.monotonic()
+        s.launcher.run(game, "UpdaterNew.exe", ["new"], timeout=60)
+        started_once(game)
+        took = time.monotonic() - began
+        check(took >= 9.5, f"gave up after {took:.1f} s")
+        write(game.path("Updater.exe.release"), "")
+        holder.wait(30)
+        check(read(game.path("Updater.exe")) == old_bytes, "Updater.exe changed")
+
+
+@scenario
+def web_host_down():
+    """No server list: the built-in fallback server is used."""
+    with Scene() as s:
+        files = {"readme.txt": b"from the fallback\n"}
+        s.serve(UpdateServer(make_release(s.root, 8, files), port=FALLBACK_PORT))
+        game = Game(s.root, "3")
+        s.launcher.run(game)
+        started_once(game)
+        expect_files(game, files)
+        check(game.version() == "8", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def update_server_down():
+    with Scene() as s:
+        publish_one(s, 1)  # nothing listens there, nor on the fallback
+        game = Game(s.root, "3")
+        s.launcher.run(game)
+        started_once(game)
+        check(game.version() == "3", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def closes_before_answering():
+    """No version answer counts as no connection: nothing downloaded, the game started."""
+    with Scene() as s:
+        server = s.serve(ScriptedServer("close"))
+        publish_one(s, server.port)
+        game = Game(s.root, "  3\n")
+        s.launcher.run(game)
+        started_once(game)
+        check(read(game.path("version.txt")) == b"3", f"version.txt is {game.version()!r}")
+        check(256 not in server.requests, "a file was requested")
+        check(not game.exists("UpdaterNew.exe"), "an updater appeared")
+
+
+@scenario
+def updater_download_fails():
+    """A failed updater download starts the game, never a stale UpdaterNew.exe."""
+    with Scene() as s:
+        server = s.serve(ScriptedServer((7, 2000)))  # kind 1003 gets MSG_FILE_FAILED
+        publish_one(s, server.port)
+        game = Game(s.root, "7")
+        # A stale updater from an earlier run, kept by a command line other than "".
+        write(game.path("UpdaterNew.exe"), read(game.path("Velgrim.exe")))
+        os.chmod(game.path("UpdaterNew.exe"), 0o755)
+        s.launcher.start(game, args=["--keep"])
+        if WINDOWS:
+            s.launcher.close_error_notice()
+        s.launcher.wait(60)
+        started_once(game)
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def updater_download_cancelled():
+    with Scene() as s:
+        updater = os.urandom(400_000)
+        server = s.serve(ScriptedServer((7, 2000), {1003: send_file("UpdaterNew.exe", updater, chunk=1000,
+                                                                    delay=0.05)}))
+        publish_one(s, server.port)
+        game = Game(s.root, "7")
+        s.launcher.start(game)
+        wait_until(lambda: 256 in server.requests, 60, "the updater to be requested")
+        time.sleep(0.5)
+        s.launcher.cancel()
+        s.launcher.wait(60)
+        started_once(game)
+        check(not game.exists("UpdaterNew.exe"), "a partial UpdaterNew.exe was left")
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def patch_cancelled():
+    with Scene() as s:
+        data = os.urandom(400_000)
+        server = s.serve(ScriptedServer((8, 0), {1002: send_file(PATCH, data, chunk=1000, delay=0.05)}))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        s.launcher.start(game)
+        wait_until(lambda: 256 in server.requests, 60, "the patch to be requested")
+        time.sleep(0.5)
+        s.launcher.cancel()
+        s.launcher.wait(60)
+        started_once(game)
+        check(game.version() == "3", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def truncated_patch():
+    """The transfer ends before every announced byte came: nothing recorded."""
+    with Scene() as s:
+        server = s.serve(ScriptedServer((8, 0), {1002: send_file(PATCH, b"x" * 500, announced=1000)}))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        s.launcher.start(game)
+        if WINDOWS:
+            s.launcher.close_error_notice()
+        s.launcher.wait(60)
+        started_once(game)
+        check(game.version() == "3", f"version.txt is {game.version()!r}")
+        check(not game.exists(PATCH), "a truncated patch was kept under its name")
+
+
+@scenario
+def failed_unpack():
+    """A patch that cannot be unpacked whole is not recorded."""
+    with Scene() as s:
+        files = {"a.txt": b"first\n", "data/b.txt": b"second\n"}
+        server = s.serve(UpdateServer(make_release(s.root, 8, files)))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        write(game.path("data"), "a file where the patch wants a directory")
+        s.launcher.start(game)
+        if WINDOWS:
+            s.launcher.close_error_notice()
+        s.launcher.wait(60)
+        started_once(game)
+        check(read(game.path("a.txt")) == b"first\n", "the other entries were not unpacked")
+        check(game.version() == "3", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def version_write_fails():
+    """version.txt cannot be replaced: the old one stays whole, the game still starts."""
+    with Scene() as s:
+        server = s.serve(UpdateServer(make_release(s.root, 8)))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        os.mkdir(game.path("version.txt.new"))
+        s.launcher.run(game)
+        started_once(game)
+        check(read(game.path("version.txt")) == b"3", f"version.txt is {game.version()!r}")
+
+
+def main(argv):
+    if len(argv) == 2 and argv[1] == "--list":
+        print("\n".join(SCENARIOS))
+        return 0
+    if len(argv) != 2 or argv[1] not in SCENARIOS:
+        print(__doc__, file=sys.stderr)
+        return 2
+    SCENARIOS[argv[1]]()
+    print(f"{argv[1]}: passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
