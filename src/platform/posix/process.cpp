@@ -3,11 +3,30 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+// Windows runs any file it is asked to; here a program that arrived in a download or a
+// patch has no execute permission yet.
+void MakeRunnable(const char* program)
+{
+    struct stat st {};
+    if (stat(program, &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    const mode_t readable = st.st_mode & 0444;
+    const mode_t wanted = st.st_mode | (readable >> 2);
+    if (wanted != st.st_mode)
+        chmod(program, wanted & 07777);
+}
+
+} // namespace
+
 int StartByReplacement(const char* program)
 {
+    MakeRunnable(program);
     std::fflush(nullptr);
     char* const argv[] = {const_cast<char*>(program), nullptr};
     execv(program, argv);
@@ -19,6 +38,7 @@ bool ShellStartDetached(const char* program, const char* parameters)
     // A pipe tells the parent whether the grandchild's exec succeeded: it closes on a
     // successful exec (close-on-exec) and carries one byte when exec failed.
     int status[2];
+    MakeRunnable(program);
     if (pipe2(status, O_CLOEXEC) != 0)
         return false;
     std::fflush(nullptr);
