@@ -349,20 +349,31 @@ class Launcher:
         path = os.path.join(self.out, "launcher.log")
         return read(path).decode("utf-8", "replace") if os.path.exists(path) else ""
 
+    def _window_in(self, state):
+        """The update window once a screenshot shows it in state ("transferring" or
+        "error_notice"), activated for keys."""
+        from window_layout import Skin
+        skin = Skin(os.path.join(SOURCE, "res"))
+        win = self.gui.wait_for_window("pdater", 512, 415, timeout=60)
+        self.gui.wait_for_shot(win, getattr(skin, state), state.replace("_", " "), timeout=60)
+        self.gui.xdotool("windowactivate", "--sync", win.wid)
+        return win
+
     def cancel(self):
         """Cancel: Ctrl-C on the console, Escape in the window."""
         if WINDOWS:
-            win = self.gui.wait_for_window("pdater", 512, 415, timeout=60)
-            self.gui.xdotool("windowactivate", "--sync", win.wid)
+            self._window_in("transferring")
             self.gui.key("Escape")
         else:
             os.killpg(self.proc.pid, signal.SIGINT)
 
     def close_error_notice(self):
+        """The window waits for the player to close its error notice; the console does not."""
         if WINDOWS:
-            win = self.gui.wait_for_window("pdater", 512, 415, timeout=60)
-            self.gui.xdotool("windowactivate", "--sync", win.wid)
-            self.gui.key("Return")
+            from window_layout import BORDER, BUTTON, CLOSE
+            win = self._window_in("error_notice")
+            self.gui.move_pointer(win.x + BORDER + CLOSE[0] + BUTTON[0] // 2, win.y + BORDER + CLOSE[1] + BUTTON[1] // 2)
+            self.gui.click()
 
     def hold(self, game, name, seconds):
         """Another program keeps name open (readable, not replaceable) until released."""

@@ -16,32 +16,20 @@ from gui_session import (GuiError, GuiSession, add_common_arguments, dark_share,
 
 from PIL import Image  # noqa: E402
 
-WIDTH, HEIGHT = 512, 415        # the window: bitmap 107's size
-BORDER = 1                      # WS_BORDER: the client area starts one pixel in
-INFO = (30, 70, 450, 230)       # text box, client pixels
-PROGRESS = (30, 340, 300, 50)
-CANCEL = (335, 342)
-BUTTON = (154, 46)
-CLOSE = ((WIDTH - 2 * BORDER - BUTTON[0]) // 2, 340)  # centred: x 178
-FOCUS_INSET = 2                 # the focus rectangle may be drawn on a button's outer pixels
+from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, DIFFERENT, FOCUS_INSET, HEIGHT, INFO,  # noqa: E402
+                           PROGRESS, SAME, WIDTH, Skin, client)
+
 SCROLLBAR = 20                  # the text box's scroll bar, at its right edge
-
-SAME = 2.0                      # mean difference of a region that shows a given image
-DIFFERENT = 12.0                # ... and of one that clearly does not
-
-
-def client(shot):
-    return shot.crop((BORDER, BORDER, WIDTH - BORDER, HEIGHT - BORDER))
 
 
 class SkinTest:
     def __init__(self, gui, args):
         self.gui = gui
         self.args = args
-        load = lambda name: Image.open(os.path.join(args.res, name)).convert("RGB")
-        self.background = load("background.bmp").crop((0, 0, WIDTH - 2 * BORDER, HEIGHT - 2 * BORDER))
-        self.cancel, self.cancel_lit = load("cancel.bmp"), load("cancel_lit.bmp")
-        self.close, self.close_lit = load("close.bmp"), load("close_lit.bmp")
+        self.skin = Skin(args.res)
+        self.background = self.skin.background
+        self.cancel, self.cancel_lit = self.skin.cancel, self.skin.cancel_lit
+        self.close, self.close_lit = self.skin.close, self.skin.close_lit
         self.win = None
         self.failures = []
 
@@ -53,16 +41,13 @@ class SkinTest:
             self.failures.append(what)
 
     def button_diff(self, shot, place, image):
-        x, y = place
-        return mean_difference(region(client(shot), x, y, *BUTTON, inset=FOCUS_INSET),
-                               region(image, 0, 0, *BUTTON, inset=FOCUS_INSET))
+        return self.skin.button_diff(shot, place, image)
 
     def shows(self, shot, place, image):
-        return self.button_diff(shot, place, image) < SAME
+        return self.skin.shows(shot, place, image)
 
     def background_diff(self, shot, box):
-        x, y, w, h = box
-        return mean_difference(region(client(shot), x, y, w, h), region(self.background, x, y, w, h))
+        return self.skin.background_diff(shot, box)
 
     def screen_point(self, x, y):
         """Screen coordinates of a client point of the window."""
