@@ -223,8 +223,11 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
     TRANSFER* t = m_pTransfer.get();
     if (t != nullptr) {
         const uint32_t left = t->file->size - t->queued;
-        if (left > 0 && t->unacked.size() < m_Limits.window) {
+        const bool rateAllows = m_Limits.rateBytesPerSecond == 0 || t->queued < RateAllowance(nowMs);
+        if (left > 0 && t->unacked.size() < m_Limits.window && rateAllows) {
             uint32_t bytes = std::min({t->pacer.ChunkSize(), maxChunk, left});
+            if (m_Limits.rateBytesPerSecond != 0)
+                bytes = std::min<uint64_t>(bytes, std::max<uint64_t>(m_Limits.rateBytesPerSecond / 8, 4096));
             if (bytes > budgetLeft)
                 bytes = budgetLeft >= std::min(CHUNK_PACER::kMinChunk, left) ? static_cast<uint32_t>(budgetLeft) : 0;
             if (bytes > 0) {
@@ -255,6 +258,24 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
     if (!head.empty())
         m_pConnection->Send(head.data(), static_cast<int>(head.size()));
     return queued;
+}
+
+uint64_t CLIENT_SESSION::RateAllowance(uint64_t nowMs) const
+{
+    // A tenth of a second's worth may go at once; the rest follows the clock.
+    const uint64_t rate = m_Limits.rateBytesPerSecond;
+    return rate / 10 + rate * (nowMs - m_pTransfer->startMs) / 1000;
+}
+
+uint64_t CLIENT_SESSION::RateDeadline() const
+{
+    const TRANSFER* t = m_pTransfer.get();
+    const uint64_t rate = m_Limits.rateBytesPerSecond;
+    if (rate == 0 || t == nullptr || t->queued >= t->file->size || t->unacked.size() >= m_Limits.window)
+        return UINT64_MAX;
+    const uint64_t burst = rate / 10;
+    const uint64_t due = t->queued > burst ? (t->queued - burst) * 1000 / rate : 0;
+    return t->startMs + due + 1;
 }
 
 void CLIENT_SESSION::SizeSendBuffer(uint32_t chunkBytes)

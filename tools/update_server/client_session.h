@@ -35,6 +35,8 @@ struct SESSION_LIMITS {
     // The kernel's send buffer follows the chunk size from chunks of this size on.
     uint32_t sendBufferFrom = 1u << 20;
     uint32_t sendBufferCap = 64u << 20;
+    // File bytes per second per client; 0 sends as fast as the client takes them.
+    uint64_t rateBytesPerSecond = 0;
 };
 
 class CLIENT_SESSION final : public NET_MESSAGE_RECEIVER {
@@ -68,6 +70,8 @@ public:
     bool InTransfer() const { return m_pTransfer != nullptr; }
     // When the session times out if nothing is heard.
     uint64_t IdleDeadline() const { return m_iActiveMs + m_Limits.idleTimeoutMs; }
+    // When the rate cap lets the next chunk go (UINT64_MAX when nothing waits for it).
+    uint64_t RateDeadline() const;
     NET_CONNECT* Connection() const { return m_pConnection; }
 
 private:
@@ -98,6 +102,8 @@ private:
     // socket may hold, so a small buffer caps a tick-paced client. Slow clients keep the
     // system's own sizing; the window of chunks bounds what any buffer holds.
     void SizeSendBuffer(uint32_t chunkBytes);
+    // File bytes the rate cap allows to have been queued by nowMs.
+    uint64_t RateAllowance(uint64_t nowMs) const;
 
     NET_CONNECT* m_pConnection;
     std::string m_strPeer;

@@ -78,6 +78,7 @@ int main(int argc, char** argv)
     settings.address = options.listenAddress;
     settings.budgetBytes = options.budgetMiB << 20;
     settings.limits.idleTimeoutMs = options.idleTimeoutSeconds * 1000;
+    settings.limits.rateBytesPerSecond = options.rateKiB << 10;
     int status = 0;
     {
         UPDATE_SERVER server(settings);

@@ -17,6 +17,8 @@ const char* ServerUsage()
            "  --budget-mib N     file data held in send queues, all clients together, in\n"
            "                     MiB (default 256)\n"
            "  --idle-timeout S   drop a client silent for S seconds (default 60)\n"
+           "  --rate-kib N       send each client at most N KiB of file data a second\n"
+           "                     (default: no cap)\n"
            "  --help             show this text\n"
            "\n"
            "RELEASE_DIR holds:\n"
@@ -77,7 +79,8 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
         if (equals != std::string::npos) {
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
-        } else if (name == "--port" || name == "--listen" || name == "--budget-mib" || name == "--idle-timeout") {
+        } else if (name == "--port" || name == "--listen" || name == "--budget-mib" || name == "--idle-timeout" ||
+                   name == "--rate-kib") {
             if (i + 1 >= argc) {
                 *error = name + " needs a value";
                 return false;
@@ -94,6 +97,9 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
                 return false;
         } else if (name == "--idle-timeout") {
             if (!ParseNumber(name, value, 1, 7 * 24 * 3600, &result.idleTimeoutSeconds, error))
+                return false;
+        } else if (name == "--rate-kib") {
+            if (!ParseNumber(name, value, 1, 4u << 20, &result.rateKiB, error))
                 return false;
         } else if (name == "--listen") {
             in_addr address;

@@ -10,6 +10,7 @@ struct SERVER_OPTIONS {
     unsigned long listenAddress = 0;    // host byte order; INADDR_ANY when listen is empty
     uint64_t budgetMiB = 256;
     uint64_t idleTimeoutSeconds = 60;
+    uint64_t rateKiB = 0;               // per client, KiB/s; 0: no cap
     std::string releaseDir;
     bool help = false;
 };

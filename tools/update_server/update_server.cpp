@@ -123,7 +123,7 @@ void UPDATE_SERVER::Wait(int maxMs, SOCKET wakeFd)
         NET_CONNECT* c = session->Connection();
         if (c->m_Socket != INVALID_SOCKET && !c->m_bClosed)
             entries.push_back({c->m_Socket, true, session->Unsent() > 0});
-        deadline = std::min(deadline, session->IdleDeadline());
+        deadline = std::min({deadline, session->IdleDeadline(), session->RateDeadline()});
     }
     const int timeout = deadline > now ? static_cast<int>(deadline - now) : 0;
     SocketPollMany(entries.data(), entries.size(), timeout);

@@ -28,13 +28,15 @@ TEST(ServerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(o.releaseDir, "rel");
     EXPECT_FALSE(o.help);
 
-    ASSERT_TRUE(Parse({"--port", "7000", "--listen=127.0.0.2", "--budget-mib", "64", "--idle-timeout=5", "dir"}, &o,
-                      &error))
+    ASSERT_TRUE(Parse({"--port", "7000", "--listen=127.0.0.2", "--budget-mib", "64", "--idle-timeout=5", "--rate-kib",
+                       "300", "dir"},
+                      &o, &error))
         << error;
     EXPECT_EQ(o.port, 7000);
     EXPECT_EQ(o.listenAddress, 0x7F000002ul);
     EXPECT_EQ(o.budgetMiB, 64u);
     EXPECT_EQ(o.idleTimeoutSeconds, 5u);
+    EXPECT_EQ(o.rateKiB, 300u);
     EXPECT_EQ(o.releaseDir, "dir");
 
     ASSERT_TRUE(Parse({"--help"}, &o, &error));

@@ -275,6 +275,26 @@ TEST_F(UpdateServerProcess, ReloadOnSighupKeepsTransfersUnderWay)
     EXPECT_EQ(server.Stop(), 0);
 }
 
+TEST_F(UpdateServerProcess, RateCapHoldsEachClientBack)
+{
+    // 512 KiB at 256 KiB/s cannot arrive in much less than two seconds, however fast the link.
+    const std::string patch = RandomBytes(512u << 10, 7);
+    WriteRelease(release.Path(), "game_version = 1\n", patch);
+    Start({"--rate-kib", "256"});
+    TEMP_DIR target;
+    DOWNLOADER d;
+    ASSERT_TRUE(d.Connect("127.0.0.1", server.Port()));
+    ASSERT_TRUE(d.GetFile(FILE_KIND_PATCH, target.Path().c_str()));
+    const uint64_t began = MonotonicMs();
+    ASSERT_TRUE(PumpToEnd(d));
+    EXPECT_GE(MonotonicMs() - began, 1500u);
+    EXPECT_FALSE(d.IsError());
+    std::string got;
+    ASSERT_TRUE(ReadWholeFile(target / "Velgrim_patch.rxpack", &got));
+    EXPECT_TRUE(got == patch);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
 TEST_F(UpdateServerProcess, StopsCleanlyOnSigtermAndSigint)
 {
     WriteRelease(release.Path(), "game_version = 1\n", RandomBytes(1u << 20, 6));
