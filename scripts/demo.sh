@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The main job: builds the product and shows what exists so far.
+# The main job: a complete local update, end to end. Builds the Linux release programs,
+# packs a patch, serves it with update-server behind a server list on nginx, and lets the
+# launcher update a game directory from version 1 to 2 and start the game.
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release
-echo
-echo "Built (Linux, release):"
-find build/release -maxdepth 3 -type f -perm -u+x -not -path '*/CMakeFiles/*' | sort
+cmake --build --preset release --target updater update-server rxpack velgrim_standin
+exec /usr/bin/python3 scripts/demo_update.py build/release
