@@ -11,13 +11,11 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "launcher/app_globals.h"
 #include "resource.h"
 #include "ui/win32/button_skin.h"
 #include "ui/win32/error_notice.h"
-#include "ui/win32/skin_button.h"
-#include "ui/win32/skin_edit.h"
-#include "ui/win32/skin_layout.h"
-#include "ui/win32/skin_subclass.h"
+#include "ui/win32/update_dialog.h"
 #include "ui/win32/window_globals.h"
 
 namespace {
@@ -47,47 +45,15 @@ void Say(const char* line)
     std::fflush(stdout);
 }
 
-void Place(HWND dialog, int id, int x, int y)
-{
-    SetWindowPos(GetDlgItem(dialog, id), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-}
-
+// The real dialog's skin with no transfer behind it: its tick is stopped and the bar
+// parked at 42%.
 void InitSkin(HWND dialog)
 {
-    const HINSTANCE module = GetModuleHandleW(nullptr);
-    const HDC dc = GetDC(dialog);
-    g_background = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_BACKGROUND));
-    BITMAP face = {};
-    GetObjectA(g_background, sizeof(face), &face);
-    SetWindowPos(dialog, nullptr, 0, 0, face.bmWidth, face.bmHeight, SWP_NOMOVE | SWP_NOZORDER);
-    g_backgroundDC = CreateCompatibleDC(dc);
-    SelectObject(g_backgroundDC, g_background);
-
-    AttachButtonSkins(dialog, module);
-    g_progressBar = GetDlgItem(dialog, IDC_PROGRESS);
-    SendMessageW(g_progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    ShowWindow(GetDlgItem(dialog, IDCLOSE), SW_HIDE);
-
-    g_infoBox = GetDlgItem(dialog, IDC_INFO);
+    g_hInstance = GetModuleHandleW(nullptr);
+    UpdateDlgProc(dialog, WM_INITDIALOG, 0, 0);
+    KillTimer(dialog, 0);
     SetWindowTextW(g_infoBox, kInfoText);
-    SubclassSkinControl(g_infoBox, SkinEditProc);
-    g_infoFont = CreateFontA(-16, 0, 0, 0, 550, FALSE, FALSE, FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Times New Roman");
-    SendMessageW(g_infoBox, WM_SETFONT, reinterpret_cast<WPARAM>(g_infoFont), TRUE);
-    SetWindowPos(g_infoBox, nullptr, INFO_BOX_X, INFO_BOX_Y, INFO_BOX_WIDTH, INFO_BOX_HEIGHT, SWP_NOZORDER);
-
-    SendMessageW(g_progressBar, PBM_SETBARCOLOR, 0, PROGRESS_BAR_COLOUR);
-    SendMessageW(g_progressBar, PBM_SETBKCOLOR, 0, PROGRESS_BACK_COLOUR);
-    SetWindowPos(g_progressBar, nullptr, PROGRESS_X, PROGRESS_Y, PROGRESS_WIDTH, PROGRESS_HEIGHT, SWP_NOZORDER);
     SendMessageW(g_progressBar, PBM_SETPOS, 42, 0);
-
-    Place(dialog, IDCANCEL, CANCEL_X, CANCEL_Y);
-    RECT client = {};
-    GetClientRect(dialog, &client);
-    RECT close = {};
-    GetWindowRect(GetDlgItem(dialog, IDCLOSE), &close);
-    Place(dialog, IDCLOSE, (client.right - (close.right - close.left)) / 2, CLOSE_Y);
-    ReleaseDC(dialog, dc);
 }
 
 void ShowNotice(HWND dialog)
@@ -108,49 +74,27 @@ void ShowNotice(HWND dialog)
     Say(std::wcscmp(want, got) == 0 ? "notice text ok" : "notice text wrong");
 }
 
+// The real window procedure, except that Cancel does not end the demo (it stays for more
+// probes) and the modeless demo ends by destroying its window.
 INT_PTR CALLBACK DemoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
         InitSkin(dialog);
         return FALSE;
-    case WM_ERASEBKGND: {
-        BITMAP face = {};
-        GetObjectA(g_background, sizeof(face), &face);
-        BitBlt(reinterpret_cast<HDC>(wParam), 0, 0, face.bmWidth, face.bmHeight, g_backgroundDC, 0, 0, SRCCOPY);
-        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
-        return TRUE;
-    }
-    case WM_CTLCOLORSTATIC:
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
-    case WM_DRAWITEM:
-        if (wParam == IDCANCEL || wParam == IDCLOSE)
-            return DrawSkinButton(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), static_cast<int>(wParam));
-        return FALSE;
-    case WM_NCHITTEST:
-        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, HTCAPTION);
-        return TRUE;
-    case WM_MOUSEMOVE:
-    case WM_NCMOUSEMOVE:
-        if (g_hoverWnd != dialog) {
-            InvalidateRect(dialog, nullptr, FALSE);
-            g_hoverWnd = dialog;
-        }
+    case WM_TIMER:
         return 0;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
-        char line[40];
-        std::snprintf(line, sizeof(line), "command %d %d", id, HIWORD(wParam));
-        if (id == IDCANCEL) {
-            Say(line); // the real dialog ends here; the demo stays for more probes
-        } else if (id == IDCLOSE) {
+        if (id == IDCANCEL || id == IDCLOSE) {
+            char line[40];
+            std::snprintf(line, sizeof(line), "command %d %d", id, HIWORD(wParam));
             Say(line);
-            PostMessageW(dialog, WM_CLOSE, 0, 0);
-        } else if (id == IDC_INFO && HIWORD(wParam) == EN_VSCROLL) {
-            InvalidateRect(g_infoBox, nullptr, FALSE);
+            if (id == IDCLOSE)
+                PostMessageW(dialog, WM_CLOSE, 0, 0);
+            return 0;
         }
-        return 0;
+        return UpdateDlgProc(dialog, message, wParam, lParam);
     }
     case WM_CLOSE:
         ReleaseButtonSkins();
@@ -160,7 +104,7 @@ INT_PTR CALLBACK DemoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         PostQuitMessage(0);
         return 0;
     default:
-        return FALSE;
+        return UpdateDlgProc(dialog, message, wParam, lParam);
     }
 }
 
