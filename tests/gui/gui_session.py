@@ -14,6 +14,7 @@ import select
 import signal
 import subprocess
 import time
+import traceback
 
 from PIL import Image, ImageChops, ImageStat
 
@@ -303,3 +304,27 @@ def add_common_arguments(parser):
     parser.add_argument("--prefix-script", required=True, help="tests/support/wine-prefix.sh")
     parser.add_argument("--prefix", required=True, help="the GUI tests' Wine prefix")
     parser.add_argument("--out", required=True, help="where screenshots and logs go")
+
+
+def run_probe_test(make_test, args):
+    """Runs make_test(gui, args).run() in a GUI session; the test keeps its failed probes in
+    .failures. Returns the exit status: 0 when every probe held."""
+    failures = []
+    try:
+        with GuiSession(args.out, args.prefix_script, args.prefix) as gui:
+            test = make_test(gui, args)
+            try:
+                test.run()
+            finally:
+                failures = test.failures
+    except GuiError as e:
+        failures.append(str(e))
+        print("FAIL " + str(e), flush=True)
+    except Exception:
+        traceback.print_exc()
+        failures.append("exception")
+    print(f"screenshots in {args.out}")
+    if failures:
+        print(f"{len(failures)} failed", flush=True)
+        return 1
+    return 0

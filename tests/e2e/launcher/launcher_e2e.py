@@ -8,7 +8,7 @@ import os
 import sys
 import time
 
-from velgrim_e2e import (FALLBACK, FALLBACK_PORT, PATCH, WINDOWS, E2EError, Game, Scene, ScriptedServer,
+from velgrim_e2e import (FALLBACK_PORT, PATCH, WINDOWS, E2EError, Game, Scene, ScriptedServer,
                          UpdateServer, make_release, read, send_file, wait_until, write)
 
 SCENARIOS = {}

@@ -4,7 +4,6 @@ never commits, and the launcher itself, natively or under Wine on a virtual disp
 
 Everything here is bounded in time and stops what it started.
 """
-import fcntl
 import os
 import shutil
 import signal
@@ -56,6 +55,17 @@ def free_port():
 def read(path, mode="rb"):
     with open(path, mode) as f:
         return f.read()
+
+
+def stop_process(proc):
+    """SIGTERM, and SIGKILL when that is not enough within 10 s."""
+    if proc is not None and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
 
 
 def write(path, data):
@@ -156,13 +166,7 @@ http {{
         wait_until(up, 15, f"nginx on {WEB_HOST}:{WEB_PORT}")
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
 
 
 # ---------------------------------------------------------------------------- update servers
@@ -207,13 +211,7 @@ class UpdateServer:
         wait_until(lambda: self.log().count("update-server: reloaded") > before, 15, "update-server to reload")
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
 
 
 def frame(msg_id, body=b""):

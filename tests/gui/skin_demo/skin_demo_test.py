@@ -7,16 +7,13 @@ Keeps a PNG of each state in the output directory. Exits 0 when every probe hold
 import argparse
 import os
 import sys
-import traceback
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from gui_session import (GuiError, GuiSession, add_common_arguments, dark_share, mean_difference,  # noqa: E402
-                         never_lighter, region)
+from gui_session import (add_common_arguments, dark_share, mean_difference, never_lighter, region,  # noqa: E402
+                         run_probe_test)
 
-from PIL import Image  # noqa: E402
-
-from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, DIFFERENT, FOCUS_INSET, HEIGHT, INFO,  # noqa: E402
+from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, DIFFERENT, HEIGHT, INFO,  # noqa: E402
                            PROGRESS, SAME, WIDTH, Skin, client)
 
 SCROLLBAR = 20                  # the text box's scroll bar, at its right edge
@@ -196,25 +193,7 @@ def main():
     ap.add_argument("--res", required=True, help="directory of the committed BMPs")
     args = ap.parse_args()
 
-    failures = []
-    try:
-        with GuiSession(args.out, args.prefix_script, args.prefix) as gui:
-            test = SkinTest(gui, args)
-            try:
-                test.run()
-            finally:
-                failures = test.failures
-    except GuiError as e:
-        failures.append(str(e))
-        print("FAIL " + str(e), flush=True)
-    except Exception:
-        traceback.print_exc()
-        failures.append("exception")
-    print(f"screenshots in {args.out}")
-    if failures:
-        print(f"{len(failures)} failed", flush=True)
-        return 1
-    return 0
+    return run_probe_test(SkinTest, args)
 
 
 if __name__ == "__main__":

@@ -11,12 +11,12 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from gui_session import GuiError, GuiSession, add_common_arguments, mean_difference, never_lighter, region  # noqa: E402
-from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, DIFFERENT, HEIGHT, INFO, PROGRESS, SAME,  # noqa: E402
+from gui_session import (GuiError, add_common_arguments, mean_difference, never_lighter, region,  # noqa: E402
+                         run_probe_test)
+from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, HEIGHT, INFO, PROGRESS, SAME,  # noqa: E402
                            WIDTH, Skin, client)
 
 TITLE = (0, 0, WIDTH - 2 * BORDER, 60)  # the title strip: never covered by a control
@@ -249,25 +249,7 @@ def main():
     ap.add_argument("--rxpack", required=True)
     args = ap.parse_args()
 
-    failures = []
-    try:
-        with GuiSession(args.out, args.prefix_script, args.prefix) as gui:
-            test = UpdateWindowTest(gui, args)
-            try:
-                test.run()
-            finally:
-                failures = test.failures
-    except GuiError as e:
-        failures.append(str(e))
-        print("FAIL " + str(e), flush=True)
-    except Exception:
-        traceback.print_exc()
-        failures.append("exception")
-    print(f"screenshots in {args.out}")
-    if failures:
-        print(f"{len(failures)} failed", flush=True)
-        return 1
-    return 0
+    return run_probe_test(UpdateWindowTest, args)
 
 
 if __name__ == "__main__":
