@@ -67,16 +67,6 @@ void InitDialog(HWND dialog)
     SetTimer(dialog, kTimerId, kTickMs, nullptr);
 }
 
-void ShowErrorNotice(HWND dialog)
-{
-    ShowWindow(g_progressBar, SW_HIDE);
-    ShowWindow(GetDlgItem(dialog, IDCANCEL), SW_HIDE);
-    const HWND close = GetDlgItem(dialog, IDCLOSE);
-    ShowWindow(close, SW_SHOW);
-    SetFocus(close);
-    ShowErrorNoticeText(g_infoBox);
-}
-
 void OnTimer(HWND dialog)
 {
     if (UpdateTickPump()) {
@@ -106,6 +96,16 @@ void OnCommand(HWND dialog, int id, int code)
 }
 
 } // namespace
+
+void ShowErrorNotice(HWND dialog)
+{
+    ShowWindow(g_progressBar, SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDCANCEL), SW_HIDE);
+    const HWND close = GetDlgItem(dialog, IDCLOSE);
+    ShowWindow(close, SW_SHOW);
+    SetFocus(close);
+    ShowErrorNoticeText(g_infoBox);
+}
 
 bool UnpackProgress(int event, int value, const char*)
 {

@@ -58,12 +58,7 @@ void InitSkin(HWND dialog)
 
 void ShowNotice(HWND dialog)
 {
-    ShowWindow(g_progressBar, SW_HIDE);
-    ShowWindow(GetDlgItem(dialog, IDCANCEL), SW_HIDE);
-    const HWND close = GetDlgItem(dialog, IDCLOSE);
-    ShowWindow(close, SW_SHOW);
-    SetFocus(close);
-    ShowErrorNoticeText(g_infoBox);
+    ShowErrorNotice(dialog);
     Say("notice shown");
 
     // The text must arrive whole in the box, not as question marks of the system's code page.
