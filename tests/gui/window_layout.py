@@ -9,6 +9,8 @@ from gui_session import mean_difference, region
 WIDTH, HEIGHT = 512, 415        # the window: bitmap 107's size
 BORDER = 1                      # WS_BORDER: the client area starts one pixel in
 INFO = (30, 70, 450, 230)       # text box, client pixels
+SCROLLBAR = 20                  # the text box's own scroll bar at its right edge (system-drawn)
+INFO_TEXT = (INFO[0], INFO[1], INFO[2] - SCROLLBAR, INFO[3])  # the box without its scroll bar
 PROGRESS = (30, 340, 300, 50)
 CANCEL = (335, 342)
 BUTTON = (154, 46)

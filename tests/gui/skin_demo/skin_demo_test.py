@@ -13,10 +13,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from gui_session import (add_common_arguments, dark_share, mean_difference, never_lighter, region,  # noqa: E402
                          run_probe_test)
 
-from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, DIFFERENT, HEIGHT, INFO,  # noqa: E402
+from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, DIFFERENT, HEIGHT, INFO, INFO_TEXT,  # noqa: E402
                            PROGRESS, SAME, WIDTH, Skin, client)
-
-SCROLLBAR = 20                  # the text box's scroll bar, at its right edge
 
 
 class SkinTest:
@@ -82,8 +80,7 @@ class SkinTest:
         self.check(bar == (34, 18, 0) and back == (84, 68, 38),
                    f"progress bar at {PROGRESS[:2]}: bar colour {bar}, background {back} at 42%")
 
-        ix, iy, iw, ih = INFO
-        text_box = (ix, iy, iw - SCROLLBAR, ih)
+        text_box = INFO_TEXT
         lighter = never_lighter(region(client(start), *text_box), region(self.background, *text_box))
         ink = dark_share(region(client(start), *text_box), region(self.background, *text_box))
         self.check(lighter < 0.001 and ink > 0.01,
@@ -148,7 +145,7 @@ class SkinTest:
         gui.wait_for_log("cancel enabled", occurrence=2)
 
         # Scroll the text box with its scroll bar: text again over a fresh background.
-        gui.move_pointer(*self.screen_point(ix + iw - 8, iy + ih - 8))
+        gui.move_pointer(*self.screen_point(INFO[0] + INFO[2] - 8, INFO[1] + INFO[3] - 8))  # the scroll bar's down arrow
         for _ in range(4):
             gui.click()
         scrolled = gui.settled_shot(self.win)

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
 
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
-#include "platform/files.h"
 #include "support/current_dir.h"
 #include "support/temp_dir.h"
 
