@@ -19,7 +19,7 @@
 #include <string>
 
 #include "common/heap_str.h"
-#include "downloader/downloader_protocol.h"
+#include "protocol/update_protocol.h"
 #include "net/net_client.h"
 #include "net/net_message_receiver.h"
 #include "platform/files.h"

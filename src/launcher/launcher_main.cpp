@@ -2,6 +2,7 @@
 
 #include "common/trace_log.h"
 #include "launcher/program_globals.h"
+#include "protocol/update_protocol.h"
 #include "launcher/server_list.h"
 #include "launcher/update_session.h"
 #include "launcher/version_file.h"
@@ -17,7 +18,6 @@
 namespace {
 
 const char kUpdater[] = "Updater.exe";
-const char kUpdaterNew[] = "UpdaterNew.exe";
 const char kGame[] = "Velgrim.exe";
 
 // The copy over a running or locked Updater.exe is retried this often, this far apart.
@@ -53,7 +53,7 @@ void ReplaceUpdater()
 {
     unsigned int waited = 0;
     for (;;) {
-        if (CopyFileA(kUpdaterNew, kUpdater, FALSE)) {
+        if (CopyFileA(UPDATER_FILE_NAME, kUpdater, FALSE)) {
             g_launcherOps.stopSockets();
             g_launcherOps.startByReplacement(kUpdater);
             return;
@@ -85,7 +85,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     }
 
     if (commandLine == nullptr || commandLine[0] == '\0') {
-        DeleteFileA(kUpdaterNew);
+        DeleteFileA(UPDATER_FILE_NAME);
     } else if (EqualsNoCase(commandLine, "new")) {
         ReplaceUpdater();
         return 0;
@@ -102,7 +102,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     // No version answer counts as no connection: nothing is downloaded, the game starts.
     if (g_downloader.Connect(g_serverAddress.Get(), g_serverPort) &&
         g_downloader.GetVelgrimInfo(kVersionAnswerTimeoutMs)) {
-        if (g_downloader.updater_version >= 1024) {
+        if (g_downloader.updater_version >= UPDATER_OFFER_MIN_VERSION) {
             g_downloader.GetFile(FILE_KIND_UPDATER, "");
             g_updateMode = UPDATE_MODE_UPDATER;
             RunUpdateDialog();
@@ -110,7 +110,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
             // Only an updater that has just arrived whole is started; otherwise the game is.
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_launcherOps.stopSockets();
-                g_launcherOps.shellStart(kUpdaterNew, "new");
+                g_launcherOps.shellStart(UPDATER_FILE_NAME, "new");
                 return 0;
             }
         } else if (g_downloader.game_version != g_localVersion) {

@@ -1,12 +1,11 @@
 #include "launcher/update_session.h"
 
 #include "launcher/program_globals.h"
+#include "protocol/update_protocol.h"
 
 int g_updateMode = UPDATE_MODE_PATCH;
 bool g_cancelled = false;
 bool g_updateSucceeded = false;
-
-const char kPatchPackageName[] = "Velgrim_patch.rxpack";
 
 bool UpdateTickPump()
 {
@@ -33,7 +32,7 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
     // A failed transfer is never unpacked: whatever file of that name lies there is stale.
     if (g_downloader.IsError() || !arrived)
         return false;
-    if (g_updateMode == UPDATE_MODE_PATCH && g_unpacker.Unpack(kPatchPackageName, nullptr, progress) != UNPACK_OK)
+    if (g_updateMode == UPDATE_MODE_PATCH && g_unpacker.Unpack(PATCH_FILE_NAME, nullptr, progress) != UNPACK_OK)
         return false;
     g_updateSucceeded = true;
     return true;

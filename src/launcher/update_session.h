@@ -18,9 +18,6 @@ extern bool g_cancelled;
 // the launcher record the new version or start the new updater.
 extern bool g_updateSucceeded;
 
-// The local name the patch package is received and unpacked under.
-extern const char kPatchPackageName[];
-
 // Opens the update window (or its console counterpart) and returns when it has ended.
 // Each front end provides it.
 void RunUpdateDialog();

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "common/trace_log.h"
-#include "downloader/downloader_protocol.h"
+#include "protocol/update_protocol.h"
 #include "net/net_byte_order.h"
 #include "net/net_message_helper.h"
 #include "platform/clock.h"

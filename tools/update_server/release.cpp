@@ -1,6 +1,6 @@
 #include "update_server/release.h"
 
-#include "downloader/downloader_protocol.h"
+#include "protocol/update_protocol.h"
 #include "pack/pack_checker.h"
 #include "platform/files.h"
 #include "update_server/release_conf.h"
@@ -125,13 +125,13 @@ std::shared_ptr<const RELEASE> LoadRelease(const std::string& dir, std::string* 
         }
     }
 
-    if (!LoadOffered(dir, "Velgrim_patch.rxpack", &release->patch, error))
+    if (!LoadOffered(dir, PATCH_FILE_NAME, &release->patch, error))
         return nullptr;
     std::string problem;
-    if (!CheckPackage(dir + "/Velgrim_patch.rxpack", &problem))
+    if (!CheckPackage(dir + "/" + PATCH_FILE_NAME, &problem))
         release->patch_problem = problem.empty() ? "not a sound package" : problem;
     if (conf.updater_version >= UPDATER_OFFER_MIN_VERSION &&
-        !LoadOffered(dir, "UpdaterNew.exe", &release->updater, error)) {
+        !LoadOffered(dir, UPDATER_FILE_NAME, &release->updater, error)) {
         *error += " (updater_version " + std::to_string(conf.updater_version) + " offers an updater)";
         return nullptr;
     }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "launcher/program_globals.h"
+#include "protocol/update_protocol.h"
 #include "launcher/update_session.h"
 #include "support/current_dir.h"
 #include "support/temp_dir.h"
@@ -30,7 +31,7 @@ TEST(UpdateSession, OnlyAWholeTransferThatUnpacksCountsAsSuccess)
     TEMP_DIR dir;
     CURRENT_DIR cd(dir.Path());
     // Not a package: unpacking it fails.
-    ASSERT_TRUE(WriteWholeFile(dir / kPatchPackageName, std::string(100, 'x')));
+    ASSERT_TRUE(WriteWholeFile(dir / PATCH_FILE_NAME, std::string(100, 'x')));
     const int mode = g_updateMode;
 
     struct CASE {
