@@ -24,6 +24,7 @@
 #include "downloader/downloader.h"
 #include "net/net_client.h"
 #include "net/net_message_helper.h"
+#include "protocol/update_messages.h"
 #include "platform/clock.h"
 #include "platform/socket_poll.h"
 #include "platform/sockets.h"
@@ -271,20 +272,17 @@ public:
             return false;
         client.m_pConnect->m_pReceiver = this;
         NET_MESSAGE_HELPER request;
-        request.PushDword(FILE_KIND_PATCH);
-        request.PushDword(0);
-        request.PushDword(0);
+        WriteFileRequest(request, FILE_KIND_PATCH);
         request.Send(client.m_pConnect, MSG_GET_FILE);
         return true;
     }
 
     void ProcessMessage(short id, const char* data, int length) override
     {
-        NET_MESSAGE_HELPER reader;
-        reader.InitRead(data, length);
         if (id == MSG_FILE_DATA) {
+            const char* chunk = nullptr;
             int n = 0;
-            const char* chunk = reader.GetData(&n);
+            ReadFileData(data, length, &chunk, &n);
             if (offset + n > m_Expected.size() || std::memcmp(chunk, m_Expected.data() + offset, n) != 0)
                 bad = true;
             offset += static_cast<size_t>(n);

@@ -2,29 +2,14 @@
 
 #include <cstring>
 #include <new>
-#include <string>
 
 #include "common/guard.h"
 #include "common/trace_log.h"
 #include "downloader/download_file_name.h"
 #include "downloader/set_formatted.h"
 #include "net/net_message_helper.h"
+#include "protocol/update_messages.h"
 #include "platform/clock.h"
-
-namespace {
-
-// Counted bytes used as a text: up to the first zero byte inside the count, never past it.
-std::string CountedText(const char* data, int length)
-{
-    if (data == nullptr || length <= 0)
-        return std::string();
-    const void* zero = std::memchr(data, '\0', static_cast<size_t>(length));
-    const size_t n = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - data)
-                                     : static_cast<size_t>(length);
-    return std::string(data, n);
-}
-
-} // namespace
 
 DOWNLOADER::DOWNLOADER()
     : total_size(0),
@@ -107,16 +92,13 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         FailTransfer("a second MSG_FILE_BEGIN during a transfer");
         return;
     }
-    NET_MESSAGE_HELPER reader;
-    reader.InitRead(body, length);
-    int nameLength = 0;
-    const char* name = reader.GetData(&nameLength);
-    const uint32_t size = reader.GetDword();
-    if (reader.m_bReadFailed) {
+    FILE_ANNOUNCEMENT announced;
+    if (!ReadFileAnnouncement(body, length, &announced)) {
         FailTransfer("a malformed MSG_FILE_BEGIN");
         return;
     }
-    file_name.Assign(CountedText(name, nameLength).c_str());
+    const uint32_t size = announced.size;
+    file_name.Assign(announced.name.c_str());
     total_size = size;
     if (!IsPlainDownloadName(file_name.Get())) {
         FailTransfer("the server named a file that is not a plain file name");
@@ -149,11 +131,9 @@ void DOWNLOADER::OnFileData(const char* body, int length)
         FailTransfer("MSG_FILE_DATA before MSG_FILE_BEGIN");
         return;
     }
-    NET_MESSAGE_HELPER reader;
-    reader.InitRead(body, length);
+    const char* chunk = nullptr;
     int n = 0;
-    const char* chunk = reader.GetData(&n);
-    if (reader.m_bReadFailed) {
+    if (!ReadFileData(body, length, &chunk, &n)) {
         FailTransfer("a malformed MSG_FILE_DATA");
         return;
     }
@@ -191,22 +171,16 @@ void DOWNLOADER::OnFileEnd()
 
 void DOWNLOADER::OnInfo(const char* body, int length)
 {
-    NET_MESSAGE_HELPER reader;
-    reader.InitRead(body, length);
-    reader.GetDword();
-    const uint32_t game = reader.GetDword();
-    int textLength = 0;
-    const char* text = reader.GetData(&textLength);
-    const uint32_t updater = reader.GetDword();
+    VERSION_INFO info;
     ++m_iInfoAnswers;
-    m_bInfoValid = !reader.m_bReadFailed;
+    m_bInfoValid = ReadVersionInfo(body, length, &info);
     if (!m_bInfoValid) {
         RX_ERROR("DOWNLOADER: a malformed MSG_GET_INFO answer");
         return;
     }
-    game_version = game;
-    info_text = CountedText(text, textLength);
-    updater_version = updater;
+    game_version = info.gameVersion;
+    info_text = info.infoText;
+    updater_version = info.updaterVersion;
 }
 
 void DOWNLOADER::FailTransfer(const char* reason)
@@ -289,9 +263,7 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     // A new request starts from nothing, whatever an earlier one left behind.
     FreeBuffer();
     NET_MESSAGE_HELPER request;
-    request.PushDword(static_cast<NET_MESSAGE_HELPER::DWORD>(kind));
-    request.PushDword(0);
-    request.PushDword(0);
+    WriteFileRequest(request, static_cast<uint32_t>(kind));
     request.Send(client.m_pConnect, MSG_GET_FILE);
     total_size = 0;
     file_name.Assign("");

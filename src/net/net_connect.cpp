@@ -129,8 +129,7 @@ void NET_CONNECT::Send_iMsg(short id, const char* data, int length)
         throw "NET_CONNECT: message body missing";
     // Header and body go into the queue together, so a frame is queued whole or not at all.
     char header[kHeaderSize];
-    StoreLe32(header, static_cast<uint32_t>(static_cast<int32_t>(id)));
-    StoreLe32(header + 4, static_cast<uint32_t>(length));
+    StoreFrameHeader(header, id, static_cast<uint32_t>(length));
     Append(header, kHeaderSize, data, length);
     RX_GUARD_END("NET_CONNECT::Send_iMsg")
 }

@@ -11,12 +11,13 @@
 #include <cstdint>
 #include <string>
 
+#include "net/net_frame.h"
 #include "net/net_message_receiver.h"
 #include "platform/sockets.h"
 
 class NET_CONNECT {
 public:
-    static constexpr int kHeaderSize = 8;
+    static constexpr int kHeaderSize = kFrameHeaderSize;
     static constexpr uint32_t kMaxRecvId = 4096;
     static constexpr uint32_t kMaxRecvBody = 100000000;
     static constexpr int kMaxSendStep = 65536;
@@ -51,6 +52,15 @@ public:
 
     // Frees both buffers and closes the socket. A second call does nothing.
     void Realese();
+
+    // Bytes queued and not yet handed to the socket.
+    uint64_t Unsent() const { return static_cast<uint64_t>(m_iSendLen - m_iSendPos); }
+    // The header of the frame being received, once its 8 bytes are in: the id and body
+    // length as they came (a header dropped for its limits keeps them until the next frame
+    // starts; 0 and 0 before any frame), and whether its body is being received now.
+    uint32_t IncomingId() const { return m_iRecvId; }
+    uint32_t IncomingLength() const { return m_iRecvLen; }
+    bool ReceivingBody() const { return m_iRecvState == kRecvBody; }
 
     SOCKET m_Socket;
     std::string m_strName;

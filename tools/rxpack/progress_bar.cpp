@@ -1,12 +1,6 @@
 #include "progress_bar.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
+#include "platform/console.h"
 
 namespace {
 
@@ -15,7 +9,7 @@ constexpr size_t kNameWidth = 40;
 
 } // namespace
 
-PROGRESS_BAR::PROGRESS_BAR(FILE* out) : m_pOut(out), m_bActive(isatty(fileno(out)) != 0) {}
+PROGRESS_BAR::PROGRESS_BAR(FILE* out) : m_pOut(out), m_bActive(IsTerminal(out)) {}
 
 void PROGRESS_BAR::Show(const std::string& name, int percent)
 {

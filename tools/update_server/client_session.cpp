@@ -4,33 +4,13 @@
 #include <cstdio>
 
 #include "common/trace_log.h"
+#include "protocol/update_messages.h"
 #include "protocol/update_protocol.h"
-#include "net/net_byte_order.h"
+#include "net/net_frame.h"
 #include "net/net_message_helper.h"
 #include "platform/clock.h"
 
 namespace {
-
-// Body lengths of the messages a client may send.
-bool ClientBodyFits(uint32_t id, uint32_t length)
-{
-    switch (id) {
-    case MSG_GET_FILE:
-        return length == 12;
-    case MSG_FILE_DATA_ACK:
-    case MSG_GET_INFO:
-        return length == 0;
-    default:
-        return false;
-    }
-}
-
-std::string Le32(uint32_t value)
-{
-    char bytes[4];
-    StoreLe32(bytes, value);
-    return std::string(bytes, 4);
-}
 
 double Seconds(uint64_t ms)
 {
@@ -81,13 +61,10 @@ bool CLIENT_SESSION::TakeRequest(uint64_t nowMs)
     return true;
 }
 
-void CLIENT_SESSION::QueueFrame(short id, const std::string& body)
+void CLIENT_SESSION::QueueFrame(short id, const NET_MESSAGE_HELPER& body)
 {
-    char header[NET_CONNECT::kHeaderSize];
-    StoreLe32(header, static_cast<uint32_t>(static_cast<int32_t>(id)));
-    StoreLe32(header + 4, static_cast<uint32_t>(body.size()));
-    m_Outbox.append(header, sizeof(header));
-    m_Outbox += body;
+    m_Outbox += FrameHeader(id, static_cast<uint32_t>(body.m_iSize));
+    m_Outbox.append(body.m_pData, static_cast<size_t>(body.m_iSize));
     if (m_Outbox.size() > m_Limits.maxOutbox)
         Violation("does not read what it is sent");
 }
@@ -98,7 +75,7 @@ void CLIENT_SESSION::ProcessMessage(short id, const char* body, int length)
         return;
     const uint64_t now = MonotonicMs();
     m_iActiveMs = now;
-    if (!ClientBodyFits(static_cast<uint16_t>(id), static_cast<uint32_t>(length))) {
+    if (!IsClientMessage(static_cast<uint16_t>(id), static_cast<uint32_t>(length))) {
         Violation("message " + std::to_string(id) + " with a body of " + std::to_string(length) + " bytes");
         return;
     }
@@ -122,9 +99,8 @@ void CLIENT_SESSION::ProcessMessage(short id, const char* body, int length)
 void CLIENT_SESSION::OnGetInfo()
 {
     const RELEASE& release = *m_Release;
-    std::string body = Le32(release.info_word) + Le32(release.game_version);
-    body += Le32(static_cast<uint32_t>(release.info_text.size() + 1)) + release.info_text + '\0';
-    body += Le32(release.updater_version);
+    NET_MESSAGE_HELPER body;
+    WriteVersionInfo(body, {release.info_word, release.game_version, release.info_text, release.updater_version});
     QueueFrame(MSG_GET_INFO, body);
 }
 
@@ -134,12 +110,12 @@ void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
         Violation("a second MSG_GET_FILE during a transfer");
         return;
     }
-    NET_MESSAGE_HELPER reader;
-    reader.InitRead(body, length);
-    const int kind = static_cast<int>(reader.GetDword());
+    uint32_t requested = 0;
+    ReadFileRequest(body, length, &requested);
+    const int kind = static_cast<int>(requested);
     std::shared_ptr<const RELEASE_FILE> file = m_Release->FileOfKind(kind);
     if (file == nullptr) {
-        QueueFrame(MSG_FILE_FAILED, std::string());
+        QueueFrame(MSG_FILE_FAILED, NET_MESSAGE_HELPER());
         g_trace->Log("%s asked for kind %d, which is not offered: sent MSG_FILE_FAILED\n", m_strPeer.c_str(), kind);
         return;
     }
@@ -147,8 +123,9 @@ void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
     m_pTransfer->file = file;
     m_pTransfer->kind = kind;
     m_pTransfer->startMs = nowMs;
-    const std::string name = file->name + '\0';
-    QueueFrame(MSG_FILE_BEGIN, Le32(static_cast<uint32_t>(name.size())) + name + Le32(file->size));
+    NET_MESSAGE_HELPER announcement;
+    WriteFileAnnouncement(announcement, {file->name, file->size});
+    QueueFrame(MSG_FILE_BEGIN, announcement);
 }
 
 void CLIENT_SESSION::OnAck(uint64_t nowMs)
@@ -165,19 +142,20 @@ void CLIENT_SESSION::OnAck(uint64_t nowMs)
 void CLIENT_SESSION::CheckFraming()
 {
     const NET_CONNECT& c = *m_pConnection;
+    const uint32_t id = c.IncomingId();
+    const uint32_t length = c.IncomingLength();
     // A header the transport dropped (id or length beyond its limits) leaves its values.
-    if (c.m_iRecvId > NET_CONNECT::kMaxRecvId || c.m_iRecvLen > NET_CONNECT::kMaxRecvBody) {
+    if (id > NET_CONNECT::kMaxRecvId || length > NET_CONNECT::kMaxRecvBody) {
         Violation("a malformed frame header");
         return;
     }
     // Ids of the transport are never sent by a client (0/0 is the state before any frame).
-    if (c.m_iRecvId <= static_cast<uint32_t>(NET_CONNECT::kLastTransportId) && (c.m_iRecvId != 0 || c.m_iRecvLen != 0)) {
-        Violation("a frame with the transport's id " + std::to_string(c.m_iRecvId));
+    if (id <= static_cast<uint32_t>(NET_CONNECT::kLastTransportId) && (id != 0 || length != 0)) {
+        Violation("a frame with the transport's id " + std::to_string(id));
         return;
     }
-    if (c.m_iRecvState == NET_CONNECT::kRecvBody && !ClientBodyFits(c.m_iRecvId, c.m_iRecvLen))
-        Violation("message " + std::to_string(c.m_iRecvId) + " with a body of " + std::to_string(c.m_iRecvLen) +
-                  " bytes");
+    if (c.ReceivingBody() && !IsClientMessage(id, length))
+        Violation("message " + std::to_string(id) + " with a body of " + std::to_string(length) + " bytes");
 }
 
 bool CLIENT_SESSION::IsOver(uint64_t nowMs)
@@ -197,7 +175,7 @@ bool CLIENT_SESSION::IsOver(uint64_t nowMs)
 
 uint64_t CLIENT_SESSION::Unsent() const
 {
-    return static_cast<uint64_t>(m_pConnection->m_iSendLen - m_pConnection->m_iSendPos);
+    return m_pConnection->Unsent();
 }
 
 void CLIENT_SESSION::SendMore(int maxBytes)
@@ -231,11 +209,7 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
             if (bytes > budgetLeft)
                 bytes = budgetLeft >= std::min(CHUNK_PACER::kMinChunk, left) ? static_cast<uint32_t>(budgetLeft) : 0;
             if (bytes > 0) {
-                char header[12];
-                StoreLe32(header, static_cast<uint32_t>(MSG_FILE_DATA));
-                StoreLe32(header + 4, bytes + 4);
-                StoreLe32(header + 8, bytes);
-                head.append(header, sizeof(header));
+                head += FileDataPrefix(bytes);
                 SizeSendBuffer(bytes);
                 // Two appends: the small one, then the chunk, copied once into the queue.
                 m_pConnection->Send(head.data(), static_cast<int>(head.size()));
@@ -248,10 +222,7 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
                 queued = bytes;
             }
         } else if (left == 0 && t->unacked.empty()) {
-            char end[NET_CONNECT::kHeaderSize];
-            StoreLe32(end, static_cast<uint32_t>(MSG_FILE_END));
-            StoreLe32(end + 4, 0);
-            head.append(end, sizeof(end));
+            head += FrameHeader(MSG_FILE_END, 0);
             EndTransfer(nowMs, nullptr);
         }
     }

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "net/net_connect.h"
+#include "net/net_message_helper.h"
 #include "net/net_message_receiver.h"
 #include "update_server/chunk_pacer.h"
 #include "update_server/release.h"
@@ -94,7 +95,7 @@ private:
     void OnGetInfo();
     bool TakeRequest(uint64_t nowMs);
     void Violation(const std::string& what);
-    void QueueFrame(short id, const std::string& body);
+    void QueueFrame(short id, const NET_MESSAGE_HELPER& body);
     void EndTransfer(uint64_t nowMs, const char* outcome);
 
     // Grows the kernel's send buffer with the chunks of a fast client (twice the chunk, up

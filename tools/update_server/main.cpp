@@ -3,37 +3,22 @@
 #include <string>
 
 #include "common/trace_log.h"
+#include "platform/console.h"
+#include "platform/control_signals.h"
 #include "platform/sockets.h"
+#include "protocol/update_protocol.h"
 #include "update_server/release.h"
 #include "update_server/server_options.h"
-#include "update_server/server_signals.h"
 #include "update_server/stderr_trace_sink.h"
 #include "update_server/update_server.h"
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
 
 namespace {
 
 void WarnAboutRelease(const RELEASE& release)
 {
     if (!release.patch_problem.empty())
-        g_trace->Log("update-server: warning: %s/Velgrim_patch.rxpack does not check as a package (%s); serving it "
-                     "all the same\n",
-                     release.dir.c_str(), release.patch_problem.c_str());
-}
-
-// Many clients need many descriptors: take what the system allows.
-void RaiseDescriptorLimit()
-{
-#ifndef _WIN32
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-#endif
+        g_trace->Log("update-server: warning: %s/%s does not check as a package (%s); serving it all the same\n",
+                     release.dir.c_str(), PATCH_FILE_NAME, release.patch_problem.c_str());
 }
 
 } // namespace
@@ -67,7 +52,7 @@ int main(int argc, char** argv)
     }
     WarnAboutRelease(*release);
     RaiseDescriptorLimit();
-    if (!InstallServerSignals()) {
+    if (!InstallControlHandlers()) {
         std::fprintf(stderr, "update-server: cannot install the signal handlers\n");
         g_trace->SetSink(nullptr);
         return 1;
@@ -89,7 +74,7 @@ int main(int argc, char** argv)
         } else {
             while (!StopRequested()) {
                 server.Step();
-                if (TakeReloadRequest()) {
+                if (TakeControlRequest(CONTROL_RELOAD)) {
                     std::shared_ptr<const RELEASE> fresh = LoadRelease(options.releaseDir, &error);
                     if (fresh != nullptr) {
                         WarnAboutRelease(*fresh);
@@ -101,8 +86,8 @@ int main(int argc, char** argv)
                     }
                     continue;
                 }
-                server.Wait(1000, ServerSignalWakeFd());
-                DrainServerSignalWake();
+                server.Wait(1000, ControlWakeFd());
+                DrainControlWake();
             }
             server.Stop();
             g_trace->Log("update-server: stopped\n");

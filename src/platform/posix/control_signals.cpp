@@ -1,36 +1,24 @@
-#include "update_server/server_signals.h"
+#include "platform/control_signals.h"
 
 #include <cerrno>
 #include <csignal>
-#include <initializer_list>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <fcntl.h>
+#include <initializer_list>
 #include <unistd.h>
-#endif
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
-volatile std::sig_atomic_t g_reload = 0;
-
-#ifdef _WIN32
-BOOL WINAPI OnConsoleEvent(DWORD)
-{
-    g_stop = 1;
-    return TRUE;
-}
-#else
+volatile std::sig_atomic_t g_requests[3] = {0, 0, 0};
 int g_wake[2] = {-1, -1};
 
 void OnSignal(int signal)
 {
     if (signal == SIGHUP)
-        g_reload = 1;
+        g_requests[CONTROL_RELOAD] = 1;
+    else if (signal == SIGUSR1)
+        g_requests[CONTROL_TOGGLE] = 1;
     else
-        g_stop = 1;
+        g_requests[CONTROL_STOP] = 1;
     const int saved = errno;
     const char byte = 1;
     if (write(g_wake[1], &byte, 1) < 0) {
@@ -38,16 +26,12 @@ void OnSignal(int signal)
     }
     errno = saved;
 }
-#endif
 
 } // namespace
 
-bool InstallServerSignals()
+bool InstallControlHandlers()
 {
-#ifdef _WIN32
-    return SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
-#else
-    if (pipe(g_wake) != 0)
+    if (g_wake[0] < 0 && pipe(g_wake) != 0)
         return false;
     for (int fd : g_wake) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -56,40 +40,35 @@ bool InstallServerSignals()
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    for (int s : {SIGTERM, SIGINT, SIGHUP})
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         if (sigaction(s, &action, nullptr) != 0)
             return false;
     return true;
-#endif
 }
 
-SOCKET ServerSignalWakeFd()
+SOCKET ControlWakeFd()
 {
-#ifdef _WIN32
-    return INVALID_SOCKET;
-#else
     return g_wake[0];
-#endif
 }
 
-void DrainServerSignalWake()
+void DrainControlWake()
 {
-#ifndef _WIN32
     char bytes[64];
     while (g_wake[0] >= 0 && read(g_wake[0], bytes, sizeof(bytes)) > 0) {
     }
-#endif
 }
 
 bool StopRequested()
 {
-    return g_stop != 0;
+    return g_requests[CONTROL_STOP] != 0;
 }
 
-bool TakeReloadRequest()
+bool TakeControlRequest(CONTROL_REQUEST which)
 {
-    if (g_reload == 0)
+    if (which == CONTROL_STOP)
+        return StopRequested();
+    if (g_requests[which] == 0)
         return false;
-    g_reload = 0;
+    g_requests[which] = 0;
     return true;
 }

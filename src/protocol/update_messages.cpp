@@ -1,0 +1,102 @@
+#include "protocol/update_messages.h"
+
+#include "common/counted_text.h"
+#include "net/net_frame.h"
+#include "protocol/update_protocol.h"
+
+namespace {
+
+// A text sent to be used in place carries its zero byte inside the count.
+void PushText(NET_MESSAGE_HELPER& body, const std::string& text)
+{
+    body.PushString(text.c_str(), static_cast<int>(text.size()) + 1);
+}
+
+std::string ReadText(NET_MESSAGE_HELPER& reader)
+{
+    int length = 0;
+    const char* text = reader.GetData(&length);
+    return TextBeforeZero(text, length);
+}
+
+} // namespace
+
+void WriteFileRequest(NET_MESSAGE_HELPER& body, uint32_t kind)
+{
+    body.PushDword(kind);
+    body.PushDword(0);
+    body.PushDword(0);
+}
+
+void WriteFileAnnouncement(NET_MESSAGE_HELPER& body, const FILE_ANNOUNCEMENT& file)
+{
+    PushText(body, file.name);
+    body.PushDword(file.size);
+}
+
+void WriteVersionInfo(NET_MESSAGE_HELPER& body, const VERSION_INFO& info)
+{
+    body.PushDword(info.infoWord);
+    body.PushDword(info.gameVersion);
+    PushText(body, info.infoText);
+    body.PushDword(info.updaterVersion);
+}
+
+std::string FileDataPrefix(uint32_t chunkBytes)
+{
+    char prefix[kFrameHeaderSize + 4];
+    StoreFrameHeader(prefix, MSG_FILE_DATA, chunkBytes + 4);
+    StoreLe32(prefix + kFrameHeaderSize, chunkBytes);
+    return std::string(prefix, sizeof(prefix));
+}
+
+bool ReadFileRequest(const char* body, int length, uint32_t* kind)
+{
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    *kind = reader.GetDword();
+    reader.GetDword();
+    reader.GetDword();
+    return !reader.m_bReadFailed;
+}
+
+bool ReadFileAnnouncement(const char* body, int length, FILE_ANNOUNCEMENT* file)
+{
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    file->name = ReadText(reader);
+    file->size = reader.GetDword();
+    return !reader.m_bReadFailed;
+}
+
+bool ReadFileData(const char* body, int length, const char** chunk, int* chunkBytes)
+{
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    *chunk = reader.GetData(chunkBytes);
+    return !reader.m_bReadFailed;
+}
+
+bool ReadVersionInfo(const char* body, int length, VERSION_INFO* info)
+{
+    NET_MESSAGE_HELPER reader;
+    reader.InitRead(body, length);
+    info->infoWord = reader.GetDword();
+    info->gameVersion = reader.GetDword();
+    info->infoText = ReadText(reader);
+    info->updaterVersion = reader.GetDword();
+    return !reader.m_bReadFailed;
+}
+
+bool IsClientMessage(uint32_t id, uint32_t bodyLength)
+{
+    switch (id) {
+    case MSG_GET_FILE:
+        return bodyLength == 12;
+    case MSG_FILE_DATA_ACK:
+    case MSG_GET_INFO:
+        return bodyLength == 0;
+    default:
+        return false;
+    }
+}
