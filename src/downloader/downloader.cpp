@@ -10,6 +10,7 @@
 #include "net/net_message_helper.h"
 #include "protocol/update_messages.h"
 #include "platform/clock.h"
+#include "platform/replacing_file.h"
 
 DOWNLOADER::DOWNLOADER()
     : total_size(0),
@@ -200,28 +201,14 @@ void DOWNLOADER::FreeBuffer()
 
 bool DOWNLOADER::WriteReceivedFile()
 {
-    HEAP_STR partial;
-    SetFormatted(partial, "%s%s", file_path.Get(), kPartialSuffix);
-    file_handle = CreateFileA(partial.Get(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_handle == INVALID_HANDLE_VALUE) {
-        RX_ERROR("DOWNLOADER: cannot create %s, error %u", partial.Get(), static_cast<unsigned>(GetLastError()));
+    REPLACING_FILE out(file_path.Get());
+    if (!out.Create()) {
+        RX_ERROR("DOWNLOADER: cannot create %s, error %u", out.TempPath().c_str(), static_cast<unsigned>(out.Error()));
         return false;
     }
-    DWORD written = 0;
-    bool whole = WriteFile(file_handle, receive_buffer, received, &written, nullptr) && written == received;
-    if (!CloseHandle(file_handle))
-        whole = false;
-    file_handle = INVALID_HANDLE_VALUE;
-    if (whole && !MoveFileExA(partial.Get(), file_path.Get(), MOVEFILE_REPLACE_EXISTING)) {
-        RX_ERROR("DOWNLOADER: cannot replace %s, error %u", file_path.Get(), static_cast<unsigned>(GetLastError()));
-        whole = false;
-    } else if (!whole) {
-        RX_ERROR("DOWNLOADER: cannot write %s whole (%u of %u bytes)", partial.Get(), static_cast<unsigned>(written),
-                 received);
-    }
-    if (!whole) {
-        DeleteFileA(partial.Get());
+    if (!out.Write(receive_buffer, received) || !out.Commit()) {
+        RX_ERROR("DOWNLOADER: cannot write %s whole (%u bytes), error %u", file_path.Get(), received,
+                 static_cast<unsigned>(out.Error()));
         return false;
     }
     SetFileAttributesA(file_path.Get(), FILE_ATTRIBUTE_NORMAL);

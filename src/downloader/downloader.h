@@ -30,8 +30,6 @@ public:
     static constexpr unsigned int kInfoTimeoutMs = 10000;
     // The largest announced size: its buffer (size + 1 bytes) must fit in 32 bits.
     static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
-    // Appended to the final name while the file is being written.
-    static constexpr const char* kPartialSuffix = ".part";
 
     DOWNLOADER();
     virtual ~DOWNLOADER();
@@ -87,7 +85,7 @@ private:
     // Ends a transfer that broke the protocol: error, buffer dropped, connection closed.
     void FailTransfer(const char* reason);
     void FreeBuffer();
-    // Writes the received bytes to a temporary name and moves it over file_path.
+    // Writes the received bytes under a temporary name and moves them over file_path.
     bool WriteReceivedFile();
 
     // Answers to MSG_GET_INFO seen, and whether the last one was well-formed.

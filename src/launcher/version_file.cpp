@@ -1,16 +1,16 @@
 #include "launcher/version_file.h"
 
-#include <cstdio>
 #include <fstream>
+#include <string>
 
-#include "platform/files.h"
+#include "platform/replacing_file.h"
 
 uint32_t g_localVersion = 0;
 
 namespace {
 
 const char kVersionFile[] = "version.txt";
-const char kVersionTemp[] = "version.txt.new";
+const char kVersionTempSuffix[] = ".new";
 
 } // namespace
 
@@ -24,15 +24,7 @@ void ReadLocalVersion()
 
 bool WriteLocalVersion()
 {
-    std::FILE* f = std::fopen(kVersionTemp, "w");
-    if (f == nullptr)
-        return false;
-    const bool written = std::fprintf(f, "%u", static_cast<unsigned int>(g_localVersion)) > 0;
-    const bool flushed = std::fflush(f) == 0;
-    const bool closed = std::fclose(f) == 0;
-    if (!(written && flushed && closed) || !MoveFileExA(kVersionTemp, kVersionFile, MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(kVersionTemp);
-        return false;
-    }
-    return true;
+    const std::string digits = std::to_string(g_localVersion);
+    REPLACING_FILE out(kVersionFile, kVersionTempSuffix);
+    return out.Create() && out.Write(digits.data(), digits.size()) && out.Commit();
 }

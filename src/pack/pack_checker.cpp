@@ -9,7 +9,8 @@
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
 #include "pack/pack_index.h"
-#include "platform/files.h"
+#include "platform/file_handle.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -39,19 +40,13 @@ std::string Folded(std::string s)
 
 bool ContentCrc(HANDLE file, uint64_t offset, uint32_t size, std::vector<unsigned char>& buffer, uint32_t* crc)
 {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<int64_t>(offset);
-    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN))
-        return false;
     uint32_t c = 0;
-    uint32_t left = size;
-    while (left != 0) {
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(left, buffer.size()));
-        DWORD got = 0;
-        if (!ReadFile(file, buffer.data(), want, &got, nullptr) || got != want)
+    for (uint32_t done = 0; done < size;) {
+        const uint32_t part = static_cast<uint32_t>(std::min<size_t>(size - done, buffer.size()));
+        if (!ReadFileAt(file, offset + done, buffer.data(), part))
             return false;
-        c = Crc32(c, buffer.data(), got);
-        left -= got;
+        c = Crc32(c, buffer.data(), part);
+        done += part;
     }
     *crc = c;
     return true;
@@ -120,9 +115,9 @@ bool CheckPackage(const std::string& path, std::string* problem)
     PACK_INDEX index;
     if (!index.Load(path, problem) || !CheckStructure(index, problem))
         return false;
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FILE_HANDLE file(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
         *problem = "cannot open " + path;
         return false;
     }
@@ -131,7 +126,7 @@ bool CheckPackage(const std::string& path, std::string* problem)
     for (size_t i = 0; ok && i < index.entries.size(); ++i) {
         const PACK_INDEX_ENTRY& e = index.entries[i];
         uint32_t crc = 0;
-        if (!ContentCrc(file, e.dataOffset, e.dataSize, buffer, &crc)) {
+        if (!ContentCrc(file.Get(), e.dataOffset, e.dataSize, buffer, &crc)) {
             *problem = Entry(i, e) + ": content cannot be read";
             ok = false;
         } else if (crc != e.contentCrc) {
@@ -140,6 +135,5 @@ bool CheckPackage(const std::string& path, std::string* problem)
             ok = false;
         }
     }
-    CloseHandle(file);
     return ok;
 }

@@ -4,36 +4,12 @@
 
 #include "pack/crc32.h"
 #include "pack/pack_format.h"
-#include "platform/files.h"
+#include "platform/file_handle.h"
+#include "platform/file_io.h"
 
 using namespace pack_format;
 
 namespace {
-
-class SCOPED_HANDLE {
-public:
-    explicit SCOPED_HANDLE(HANDLE h) : m_h(h) {}
-    ~SCOPED_HANDLE()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    SCOPED_HANDLE(const SCOPED_HANDLE&) = delete;
-    SCOPED_HANDLE& operator=(const SCOPED_HANDLE&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
-bool ReadAt(HANDLE file, uint64_t offset, unsigned char* out, uint32_t size)
-{
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<int64_t>(offset);
-    DWORD read = 0;
-    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ReadFile(file, out, size, &read, nullptr) &&
-           read == size;
-}
 
 std::string Range(const char* what, uint64_t offset, uint64_t size, uint64_t fileSize)
 {
@@ -45,9 +21,9 @@ std::string Range(const char* what, uint64_t offset, uint64_t size, uint64_t fil
 
 bool PACK_INDEX::Load(const std::string& path, std::string* error)
 {
-    SCOPED_HANDLE file(
+    FILE_HANDLE file(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    if (!file.Valid()) {
         *error = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
         return false;
     }
@@ -57,7 +33,7 @@ bool PACK_INDEX::Load(const std::string& path, std::string* error)
         return false;
     }
     fileSize = static_cast<uint64_t>(size.QuadPart);
-    if (fileSize < kHeaderSize || !ReadAt(file.Get(), 0, m_Header, kHeaderSize)) {
+    if (fileSize < kHeaderSize || !ReadFileAt(file.Get(), 0, m_Header, kHeaderSize)) {
         *error = "the header is short: the file has " + std::to_string(fileSize) + " bytes, a header 48";
         return false;
     }
@@ -79,8 +55,8 @@ bool PACK_INDEX::Load(const std::string& path, std::string* error)
     }
     m_Table.resize(tableSize);
     m_Names.resize(namesSize);
-    if (!ReadAt(file.Get(), tableOffset, m_Table.data(), tableSize) ||
-        !ReadAt(file.Get(), namesOffset, m_Names.data(), namesSize)) {
+    if (!ReadFileAt(file.Get(), tableOffset, m_Table.data(), tableSize) ||
+        !ReadFileAt(file.Get(), namesOffset, m_Names.data(), namesSize)) {
         *error = "cannot read the entry table or the name block";
         return false;
     }

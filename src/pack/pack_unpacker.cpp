@@ -9,7 +9,8 @@
 #include "pack/pack_format.h"
 #include "pack/pack_path.h"
 #include "pack/package_reader.h"
-#include "platform/files.h"
+#include "platform/file_handle.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -22,26 +23,6 @@ bool IgnoreEvent(int, int, const char*)
 {
     return true;
 }
-
-// Closes on every way out, the guard's included.
-class SCOPED_FILE {
-public:
-    explicit SCOPED_FILE(HANDLE h) : m_h(h) {}
-    ~SCOPED_FILE() { Close(); }
-    SCOPED_FILE(const SCOPED_FILE&) = delete;
-    SCOPED_FILE& operator=(const SCOPED_FILE&) = delete;
-    HANDLE Get() const { return m_h; }
-    bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
-    void Close()
-    {
-        if (Valid())
-            CloseHandle(m_h);
-        m_h = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE m_h;
-};
 
 class SCOPED_BLOCK {
 public:
@@ -59,17 +40,6 @@ private:
 bool FitsInFile(uint64_t offset, uint64_t size, uint64_t fileSize)
 {
     return offset <= fileSize && size <= fileSize - offset;
-}
-
-bool ReadAt(HANDLE file, uint64_t offset, unsigned char* out, uint32_t size)
-{
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<int64_t>(offset);
-    if (to.QuadPart < 0 || !SetFilePointerEx(file, to, nullptr, FILE_BEGIN))
-        return false;
-    DWORD read = 0;
-    ReadFile(file, out, size, &read, nullptr);
-    return read == size;
 }
 
 // The entry's name, or null when its offset or terminator lies outside the name block.
@@ -139,7 +109,7 @@ int PACK_UNPACKER::Unpack(const char* package_path, const char* target_dir, UNPA
         target_dir = currentDir;
     }
 
-    SCOPED_FILE package(
+    FILE_HANDLE package(
         CreateFileA(package_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!package.Valid())
         return UNPACK_ERR_OPEN;
@@ -167,8 +137,8 @@ int PACK_UNPACKER::Unpack(const char* package_path, const char* target_dir, UNPA
         callback(UNPACK_EVENT_ERROR, UNPACK_ERR_MEMORY, nullptr);
         return UNPACK_ERR_MEMORY;
     }
-    if (!ReadAt(package.Get(), tableOffset, table.Get(), tableSize) ||
-        !ReadAt(package.Get(), namesOffset, names.Get(), namesSize)) {
+    if (!ReadFileAt(package.Get(), tableOffset, table.Get(), tableSize) ||
+        !ReadFileAt(package.Get(), namesOffset, names.Get(), namesSize)) {
         callback(UNPACK_EVENT_ERROR, UNPACK_ERR_READ, nullptr);
         return UNPACK_ERR_READ;
     }
@@ -186,7 +156,7 @@ int PACK_UNPACKER::Unpack(const char* package_path, const char* target_dir, UNPA
         if (name != nullptr && dirUsable && IsSafeEntryName(name) &&
             JoinPath(path, sizeof(path), target_dir, name) != nullptr)
             created = CreatePathAndFile(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        SCOPED_FILE out(created);
+        FILE_HANDLE out(created);
         if (!out.Valid()) {
             code = UNPACK_ERR_CREATE;
             callback(UNPACK_EVENT_ERROR, UNPACK_ERR_CREATE, nullptr);

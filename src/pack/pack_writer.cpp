@@ -8,7 +8,9 @@
 #include "pack/crc32.h"
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
-#include "platform/files.h"
+#include "platform/file_handle.h"
+#include "platform/file_io.h"
+#include "platform/replacing_file.h"
 
 namespace fs = std::filesystem;
 using namespace pack_format;
@@ -17,9 +19,9 @@ namespace {
 
 constexpr size_t kChunk = 1u << 20;
 
-std::string SystemError()
+std::string SystemError(DWORD code)
 {
-    return " (system error " + std::to_string(GetLastError()) + ")";
+    return " (system error " + std::to_string(code) + ")";
 }
 
 std::string Lower(std::string s)
@@ -28,27 +30,6 @@ std::string Lower(std::string s)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return s;
-}
-
-bool WriteAll(HANDLE file, const void* data, size_t size)
-{
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    while (size != 0) {
-        const DWORD part = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file, p, part, &written, nullptr) || written != part)
-            return false;
-        p += part;
-        size -= part;
-    }
-    return true;
-}
-
-bool SeekTo(HANDLE file, uint64_t offset)
-{
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<int64_t>(offset);
-    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
 }
 
 } // namespace
@@ -118,13 +99,12 @@ bool PACK_WRITER::AddTree(const std::string& dir, const std::string& exclude, st
     return true;
 }
 
-bool PACK_WRITER::Stream(void* outHandle, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error)
+bool PACK_WRITER::Stream(REPLACING_FILE& out, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error)
 {
-    HANDLE out = static_cast<HANDLE>(outHandle);
-    HANDLE in = CreateFileA(file.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (in == INVALID_HANDLE_VALUE) {
-        *error = "cannot open " + file.path + SystemError();
+    FILE_HANDLE in(CreateFileA(file.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!in.Valid()) {
+        *error = "cannot open " + file.path + SystemError(GetLastError());
         return false;
     }
     uint32_t crc = 0;
@@ -133,14 +113,14 @@ bool PACK_WRITER::Stream(void* outHandle, SOURCE& file, std::vector<unsigned cha
     while (ok && left != 0) {
         const DWORD want = static_cast<DWORD>(std::min<uint64_t>(left, buffer.size()));
         DWORD got = 0;
-        if (!ReadFile(in, buffer.data(), want, &got, nullptr) || got != want) {
-            *error = file.path + " changed or could not be read while packing" + SystemError();
+        if (!ReadFile(in.Get(), buffer.data(), want, &got, nullptr) || got != want) {
+            *error = file.path + " changed or could not be read while packing" + SystemError(GetLastError());
             ok = false;
             break;
         }
         crc = Crc32(crc, buffer.data(), got);
-        if (!WriteAll(out, buffer.data(), got)) {
-            *error = "cannot write the package" + SystemError();
+        if (!out.Write(buffer.data(), got)) {
+            *error = "cannot write the package" + SystemError(out.Error());
             ok = false;
         }
         left -= got;
@@ -149,12 +129,11 @@ bool PACK_WRITER::Stream(void* outHandle, SOURCE& file, std::vector<unsigned cha
         // The size was taken when the file was added; a file that grew since is not packed cut.
         DWORD extra = 0;
         unsigned char probe;
-        if (ReadFile(in, &probe, 1, &extra, nullptr) && extra != 0) {
+        if (ReadFile(in.Get(), &probe, 1, &extra, nullptr) && extra != 0) {
             *error = file.path + " changed while packing";
             ok = false;
         }
     }
-    CloseHandle(in);
     file.crc = crc;
     return ok;
 }
@@ -203,36 +182,29 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
         dataOffset += m_Files[i].size;
     }
 
-    const std::string temp = out_path + ".part";
-    HANDLE out = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        *error = "cannot create " + temp + SystemError();
+    REPLACING_FILE out(out_path);
+    if (!out.Create()) {
+        *error = "cannot create " + out.TempPath() + SystemError(out.Error());
         return false;
     }
-    bool ok = WriteAll(out, index.data(), index.size());
-    if (!ok)
-        *error = "cannot write " + temp + SystemError();
+    if (!out.Write(index.data(), index.size())) {
+        *error = "cannot write " + out.TempPath() + SystemError(out.Error());
+        return false;
+    }
     std::vector<unsigned char> buffer(kChunk);
-    for (size_t i = 0; ok && i < m_Files.size(); ++i) {
-        ok = Stream(out, m_Files[i], buffer, error);
-        if (ok)
-            PutU32(table + i * kEntrySize + kContentCrcAt, m_Files[i].crc);
+    for (size_t i = 0; i < m_Files.size(); ++i) {
+        if (!Stream(out, m_Files[i], buffer, error))
+            return false;
+        PutU32(table + i * kEntrySize + kContentCrcAt, m_Files[i].crc);
     }
-    if (ok) {
-        PutU32(header + kIndexCrcAt, Crc32(0, table, tableSize + namesSize));
-        ok = SeekTo(out, 0) && WriteAll(out, index.data(), kHeaderSize + tableSize);
-        if (!ok)
-            *error = "cannot write " + temp + SystemError();
+    PutU32(header + kIndexCrcAt, Crc32(0, table, tableSize + namesSize));
+    if (!SeekFile(out.Handle(), 0) || !out.Write(index.data(), kHeaderSize + tableSize)) {
+        *error = "cannot write " + out.TempPath() + SystemError(GetLastError());
+        return false;
     }
-    if (!CloseHandle(out) && ok) {
-        *error = "cannot write " + temp + SystemError();
-        ok = false;
+    if (!out.Commit()) {
+        *error = "cannot write or rename " + out.TempPath() + " to " + out_path + SystemError(out.Error());
+        return false;
     }
-    if (ok && !MoveFileExA(temp.c_str(), out_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        *error = "cannot rename " + temp + " to " + out_path + SystemError();
-        ok = false;
-    }
-    if (!ok)
-        DeleteFileA(temp.c_str());
-    return ok;
+    return true;
 }

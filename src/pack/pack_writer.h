@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class REPLACING_FILE;
+
 class PACK_WRITER {
 public:
     // Adds every regular file below dir under its path relative to dir, '/'-separated.
@@ -31,7 +33,7 @@ private:
         uint64_t size;
         uint32_t crc;
     };
-    bool Stream(void* out, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error);
+    bool Stream(REPLACING_FILE& out, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error);
 
     std::vector<SOURCE> m_Files;
 };

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/file_io.h"
+
 PACKAGE_READER::PACKAGE_READER(HANDLE file) : m_hFile(file)
 {
     m_pWindow = static_cast<unsigned char*>(std::malloc(kWindowSize));
@@ -23,16 +25,12 @@ bool PACKAGE_READER::Fill(uint64_t offset)
     m_uStart = offset;
     m_uLength = 0;
     m_bEnded = true;
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<int64_t>(offset);
-    // Offsets past 2^63 are past any file's end.
-    if (to.QuadPart < 0 || !SetFilePointerEx(m_hFile, to, nullptr, FILE_BEGIN))
-        return false;
-    DWORD read = 0;
-    ReadFile(m_hFile, m_pWindow, m_uCapacity, &read, nullptr);
+    // Offsets past 2^63 are past any file's end; a failed read counts as the end.
+    uint32_t read = 0;
+    const bool ok = ReadFileUpTo(m_hFile, offset, m_pWindow, m_uCapacity, &read);
     m_uLength = read;
     m_bEnded = read < m_uCapacity;
-    return true;
+    return ok;
 }
 
 const unsigned char* PACKAGE_READER::Peek(uint64_t offset, uint32_t want, uint32_t need, uint32_t* got)

@@ -1,0 +1,51 @@
+// A file written under a temporary name beside its target and moved over the target only
+// once it is complete, so that a failure at any step leaves the target as it was and no
+// temporary file behind.
+//
+//     REPLACING_FILE out(path);
+//     if (!out.Create() || !out.Write(bytes, n) || !out.Commit()) ... nothing replaced ...
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/file_handle.h"
+
+class REPLACING_FILE {
+public:
+    static constexpr const char* kTempSuffix = ".part";
+
+    // The temporary file is the target's name with `suffix` appended.
+    explicit REPLACING_FILE(const std::string& target, const char* suffix = kTempSuffix);
+    // Abandons a file that was not committed.
+    ~REPLACING_FILE();
+    REPLACING_FILE(const REPLACING_FILE&) = delete;
+    REPLACING_FILE& operator=(const REPLACING_FILE&) = delete;
+
+    // Creates the temporary file, exclusively, replacing a leftover of an earlier run.
+    bool Create();
+    // Appends every byte, or fails (and then nothing more is written).
+    bool Write(const void* data, size_t size);
+    // The temporary file, for a writer that seeks back to fill in a header.
+    HANDLE Handle() const { return m_File.Get(); }
+    // Closes the temporary file and moves it over the target. False, with the temporary
+    // file deleted and the target untouched, when any step fails.
+    bool Commit();
+    // Closes and deletes the temporary file; the target stays as it was.
+    void Abandon();
+
+    const std::string& Target() const { return m_strTarget; }
+    const std::string& TempPath() const { return m_strTemp; }
+    // The system error of the step that failed (0 when none did).
+    DWORD Error() const { return m_uError; }
+
+private:
+    bool Failed();
+
+    std::string m_strTarget;
+    std::string m_strTemp;
+    FILE_HANDLE m_File;
+    bool m_bCreated = false;
+    bool m_bCommitted = false;
+    DWORD m_uError = 0;
+};
