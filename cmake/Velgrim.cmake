@@ -38,10 +38,21 @@ if(WIN32)
       WINEPREFIX=${VELGRIM_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
 endif()
 
-# velgrim_add_wine_fixture(): one shared Wine prefix per build directory, made by the first
-# test that needs it and reused by every later one.
+# velgrim_wine_test(name): runs the test under wine64 in the one shared Wine prefix of this
+# build directory, made by the first test that needs it and reused by every later one.
 function(velgrim_wine_test name)
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "${VELGRIM_WINE_ENV}"
     FIXTURES_REQUIRED wineprefix)
+endfunction()
+
+# Adds every folder beside the calling CMakeLists.txt that has a CMakeLists.txt of its own:
+# each tool, benchmark or test program lives in its own folder.
+function(velgrim_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(dir ${children})
+    if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
 endfunction()

@@ -6,7 +6,7 @@
 #include "common/guard.h"
 #include "common/trace_log.h"
 #include "downloader/download_file_name.h"
-#include "downloader/set_formatted.h"
+#include "common/set_formatted.h"
 #include "net/net_message_helper.h"
 #include "protocol/update_messages.h"
 #include "platform/clock.h"

@@ -1,7 +1,7 @@
 // The launcher's entry routine: server choice, version check, update, game start.
 #pragma once
 
-#include "launcher/app_globals.h"
+#include "platform/module_instance.h"
 
 // The operating-system steps of the hand-over, replaceable so tests can watch them.
 struct LAUNCHER_OPS {

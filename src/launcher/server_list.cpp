@@ -6,8 +6,8 @@
 
 #include "common/guard.h"
 #include "common/init_order.h"
-#include "net/decimal_text.h"
-#include "net/rx_http_browser.h"
+#include "common/decimal_text.h"
+#include "net/http_get.h"
 #include "velgrim_config.h"
 
 RX_INIT_ORDER(RX_INIT_SERVER_ADDRESS) HEAP_STR g_serverAddress;
@@ -16,6 +16,7 @@ RX_INIT_ORDER(RX_INIT_SERVER_LIST) PTR_ARRAY<SERVER_INFO> g_serverList;
 
 namespace {
 
+const char kServerListPath[] = "velgrim_load_servers.php";
 const int kFieldsPerServer = 6;
 // A load of this or more never wins.
 const int32_t kLoadLimit = 1000000;
@@ -93,21 +94,13 @@ void QueryServerList()
 
 void QueryServerList(const char* host, int port)
 {
-    // The browser holds the whole response (128 KB): on the heap, not the stack.
-    auto browser = std::make_unique<RX_HTTP_BROWSER>();
-    browser->m_iPort = port;
-    HEAP_STR head("GET /velgrim_load_servers.php HTTP/1.1\r\n");
-    head.Append("Host: ");
-    head.Append(host);
-    head.Append(" \r\n");
-
     g_serverAddress.Assign(VELGRIM_FALLBACK_SERVER);
     g_serverPort = kFallbackServerPort;
 
-    browser->Init(host);
-    if (!browser->Send(head.Get(), nullptr) || browser->m_iRecvSize == 0)
-        return;
-    const char* body = browser->GetRecvData();
+    // The browser holds the whole response (128 KB): on the heap, not the stack.
+    auto browser = std::make_unique<RX_HTTP_BROWSER>();
+    int bodySize = 0;
+    const char* body = HttpGetBody(*browser, host, port, kServerListPath, &bodySize);
     if (body == nullptr)
         return;
     PTR_ARRAY<HEAP_STR> fields;

@@ -2,8 +2,7 @@
 
 #include <memory>
 
-#include "common/heap_str.h"
-#include "net/rx_http_browser.h"
+#include "net/http_get.h"
 #include "platform/files.h"
 #include "velgrim_config.h"
 
@@ -22,24 +21,11 @@ bool HttpGetToFile(const char* host, const char* file)
 bool HttpGetToFile(const char* host, const char* file, int port)
 {
     try {
-        HEAP_STR head;
-        head.Append("GET /");
-        head.Append(file);
-        head.Append(" HTTP/1.1\r\n");
-        head.Append("Host: ");
-        head.Append(host);
-        head.Append(" \r\n");
-
         // The browser holds the whole response (128 KB): on the heap, not the stack.
         auto browser = std::make_unique<RX_HTTP_BROWSER>();
-        browser->m_iPort = port;
-        browser->Init(host);
-        if (!browser->Send(head.Get(), nullptr))
-            return false;
-        if (browser->m_iRecvSize == 0)
-            return false;
-        const char* body = browser->GetRecvData();
-        if (body == nullptr || browser->m_iBodySize < kMinStoredBody)
+        int bodySize = 0;
+        const char* body = HttpGetBody(*browser, host, port, file, &bodySize);
+        if (body == nullptr || bodySize < kMinStoredBody)
             return false;
 
         HANDLE f = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -51,7 +37,7 @@ bool HttpGetToFile(const char* host, const char* file, int port)
         bool ok = SetFilePointer(f, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(f);
         if (ok) {
             DWORD written = 0;
-            const DWORD size = static_cast<DWORD>(browser->m_iBodySize);
+            const DWORD size = static_cast<DWORD>(bodySize);
             ok = WriteFile(f, body, size, &written, nullptr) && written == size;
         }
         CloseHandle(f);

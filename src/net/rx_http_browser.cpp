@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "common/counted_text.h"
 #include "common/guard.h"
 #include "common/trace_log.h"
-#include "net/decimal_text.h"
+#include "common/decimal_text.h"
 #include "platform/clock.h"
 #include "platform/name_lookup.h"
 #include "velgrim_config.h"
@@ -19,17 +20,6 @@ const int kContentLengthSize = 15;
 const char* TextOrNull(const HEAP_STR& text)
 {
     return text.Get() != nullptr ? text.Get() : "(null)";
-}
-
-// The request bytes as a text for an error line: up to the first zero byte, never past length.
-std::string RequestText(const char* data, int length)
-{
-    if (data == nullptr || length <= 0)
-        return std::string();
-    const void* zero = std::memchr(data, '\0', static_cast<size_t>(length));
-    const size_t n = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - data)
-                                     : static_cast<size_t>(length);
-    return std::string(data, n);
 }
 
 bool WouldBlock()
@@ -116,7 +106,7 @@ void RX_HTTP_BROWSER::NetSend(const char* data, int length)
     RX_GUARD_BEGIN
     if (!m_bConnected) {
         RX_ERROR("error send to: not connection:%s   %s", TextOrNull(m_ConnectedHost),
-                 RequestText(data, length).c_str());
+                 TextBeforeZero(data, length).c_str());
         return;
     }
     // A short send is continued until the whole request is out.
@@ -132,7 +122,7 @@ void RX_HTTP_BROWSER::NetSend(const char* data, int length)
             break;
     }
     if (sent < length)
-        RX_ERROR("error send to:%s   %s\n", TextOrNull(m_ConnectedHost), RequestText(data, length).c_str());
+        RX_ERROR("error send to:%s   %s\n", TextOrNull(m_ConnectedHost), TextBeforeZero(data, length).c_str());
     RX_GUARD_END("RX_HTTP_BROWSER::NetSend")
 }
 

@@ -73,11 +73,11 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
         return false;
     }
     std::map<std::string, size_t> seen;
-    for (size_t i = 0; i < index.entries.size(); ++i) {
-        const PACK_INDEX_ENTRY& e = index.entries[i];
-        if (e.nameOffset >= index.namesSize) {
+    for (size_t i = 0; i < index.m_Entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.m_Entries[i];
+        if (e.nameOffset >= index.m_uNamesSize) {
             *problem = Entry(i, e) + ": name offset " + std::to_string(e.nameOffset) +
-                       " is outside the name block (" + std::to_string(index.namesSize) + " bytes)";
+                       " is outside the name block (" + std::to_string(index.m_uNamesSize) + " bytes)";
             return false;
         }
         if (!e.nameInBlock) {
@@ -94,10 +94,10 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
             *problem = Entry(i, e) + ": names the same file as entry " + std::to_string(twin.first->second);
             return false;
         }
-        if (e.dataOffset > index.fileSize || e.dataSize > index.fileSize - e.dataOffset) {
+        if (e.dataOffset > index.m_uFileSize || e.dataSize > index.m_uFileSize - e.dataOffset) {
             *problem = Entry(i, e) + ": content (offset " + std::to_string(e.dataOffset) + ", " +
                        std::to_string(e.dataSize) + " bytes) runs past the end of the file (" +
-                       std::to_string(index.fileSize) + " bytes)";
+                       std::to_string(index.m_uFileSize) + " bytes)";
             return false;
         }
         if (!e.reservedClear) {
@@ -123,8 +123,8 @@ bool CheckPackage(const std::string& path, std::string* problem)
     }
     std::vector<unsigned char> buffer(1u << 20);
     bool ok = true;
-    for (size_t i = 0; ok && i < index.entries.size(); ++i) {
-        const PACK_INDEX_ENTRY& e = index.entries[i];
+    for (size_t i = 0; ok && i < index.m_Entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.m_Entries[i];
         uint32_t crc = 0;
         if (!ContentCrc(file.Get(), e.dataOffset, e.dataSize, buffer, &crc)) {
             *problem = Entry(i, e) + ": content cannot be read";

@@ -32,50 +32,50 @@ bool PACK_INDEX::Load(const std::string& path, std::string* error)
         *error = "cannot read its size";
         return false;
     }
-    fileSize = static_cast<uint64_t>(size.QuadPart);
-    if (fileSize < kHeaderSize || !ReadFileAt(file.Get(), 0, m_Header, kHeaderSize)) {
-        *error = "the header is short: the file has " + std::to_string(fileSize) + " bytes, a header 48";
+    m_uFileSize = static_cast<uint64_t>(size.QuadPart);
+    if (m_uFileSize < kHeaderSize || !ReadFileAt(file.Get(), 0, m_Header, kHeaderSize)) {
+        *error = "the header is short: the file has " + std::to_string(m_uFileSize) + " bytes, a header 48";
         return false;
     }
-    tableSize = GetU32(m_Header + kTableSizeAt);
-    tableOffset = GetU64(m_Header + kTableOffsetAt);
-    namesSize = GetU32(m_Header + kNamesSizeAt);
-    namesOffset = GetU64(m_Header + kNamesOffsetAt);
-    if (tableSize % kEntrySize != 0) {
-        *error = "the table size " + std::to_string(tableSize) + " is not a multiple of 32";
+    m_uTableSize = GetU32(m_Header + kTableSizeAt);
+    m_uTableOffset = GetU64(m_Header + kTableOffsetAt);
+    m_uNamesSize = GetU32(m_Header + kNamesSizeAt);
+    m_uNamesOffset = GetU64(m_Header + kNamesOffsetAt);
+    if (m_uTableSize % kEntrySize != 0) {
+        *error = "the table size " + std::to_string(m_uTableSize) + " is not a multiple of 32";
         return false;
     }
-    if (tableOffset > fileSize || tableSize > fileSize - tableOffset) {
-        *error = Range("the entry table", tableOffset, tableSize, fileSize);
+    if (m_uTableOffset > m_uFileSize || m_uTableSize > m_uFileSize - m_uTableOffset) {
+        *error = Range("the entry table", m_uTableOffset, m_uTableSize, m_uFileSize);
         return false;
     }
-    if (namesOffset > fileSize || namesSize > fileSize - namesOffset) {
-        *error = Range("the name block", namesOffset, namesSize, fileSize);
+    if (m_uNamesOffset > m_uFileSize || m_uNamesSize > m_uFileSize - m_uNamesOffset) {
+        *error = Range("the name block", m_uNamesOffset, m_uNamesSize, m_uFileSize);
         return false;
     }
-    m_Table.resize(tableSize);
-    m_Names.resize(namesSize);
-    if (!ReadFileAt(file.Get(), tableOffset, m_Table.data(), tableSize) ||
-        !ReadFileAt(file.Get(), namesOffset, m_Names.data(), namesSize)) {
+    m_Table.resize(m_uTableSize);
+    m_Names.resize(m_uNamesSize);
+    if (!ReadFileAt(file.Get(), m_uTableOffset, m_Table.data(), m_uTableSize) ||
+        !ReadFileAt(file.Get(), m_uNamesOffset, m_Names.data(), m_uNamesSize)) {
         *error = "cannot read the entry table or the name block";
         return false;
     }
-    entries.clear();
-    for (uint32_t at = 0; at < tableSize; at += kEntrySize) {
+    m_Entries.clear();
+    for (uint32_t at = 0; at < m_uTableSize; at += kEntrySize) {
         const unsigned char* e = m_Table.data() + at;
         PACK_INDEX_ENTRY entry{GetU64(e + kDataOffsetAt), GetU32(e + kDataSizeAt), GetU32(e + kNameOffsetAt),
                                GetU32(e + kContentCrcAt), true, false, std::string()};
         for (uint32_t i = kEntryReservedAt; i < kEntrySize; ++i)
             entry.reservedClear = entry.reservedClear && e[i] == 0;
-        if (entry.nameOffset < namesSize) {
+        if (entry.nameOffset < m_uNamesSize) {
             const unsigned char* start = m_Names.data() + entry.nameOffset;
-            const void* end = std::memchr(start, 0, namesSize - entry.nameOffset);
+            const void* end = std::memchr(start, 0, m_uNamesSize - entry.nameOffset);
             if (end != nullptr) {
                 entry.nameInBlock = true;
                 entry.name.assign(reinterpret_cast<const char*>(start), static_cast<const unsigned char*>(end) - start);
             }
         }
-        entries.push_back(entry);
+        m_Entries.push_back(entry);
     }
     return true;
 }

@@ -29,12 +29,12 @@ public:
     // CRC-32 of the entry table followed by the name block, as read.
     uint32_t ComputedIndexCrc() const;
 
-    uint64_t fileSize = 0;
-    uint32_t tableSize = 0;
-    uint64_t tableOffset = 0;
-    uint32_t namesSize = 0;
-    uint64_t namesOffset = 0;
-    std::vector<PACK_INDEX_ENTRY> entries;
+    uint64_t m_uFileSize = 0;
+    uint32_t m_uTableSize = 0;
+    uint64_t m_uTableOffset = 0;
+    uint32_t m_uNamesSize = 0;
+    uint64_t m_uNamesOffset = 0;
+    std::vector<PACK_INDEX_ENTRY> m_Entries;
 
 private:
     unsigned char m_Header[48] = {};

@@ -1,6 +1,6 @@
 #include "pack/resource_extract.h"
 
-#include "launcher/app_globals.h"
+#include "platform/module_instance.h"
 #include "platform/files.h"
 
 #ifdef _WIN32

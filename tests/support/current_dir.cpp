@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-CURRENT_DIR::CURRENT_DIR(const std::string& path) : m_previous(std::filesystem::current_path().string())
+CURRENT_DIR::CURRENT_DIR(const std::string& path) : m_strPrevious(std::filesystem::current_path().string())
 {
     std::filesystem::current_path(path);
 }
@@ -10,5 +10,5 @@ CURRENT_DIR::CURRENT_DIR(const std::string& path) : m_previous(std::filesystem::
 CURRENT_DIR::~CURRENT_DIR()
 {
     std::error_code ec;
-    std::filesystem::current_path(m_previous, ec);
+    std::filesystem::current_path(m_strPrevious, ec);
 }

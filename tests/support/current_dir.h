@@ -11,5 +11,5 @@ public:
     CURRENT_DIR& operator=(const CURRENT_DIR&) = delete;
 
 private:
-    std::string m_previous;
+    std::string m_strPrevious;
 };

@@ -31,57 +31,57 @@ std::string HttpResponse(const std::string& body)
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-HTTP_SCRIPT_SERVER::HTTP_SCRIPT_SERVER(std::vector<STEP> script) : m_script(std::move(script))
+HTTP_SCRIPT_SERVER::HTTP_SCRIPT_SERVER(std::vector<STEP> script) : m_Script(std::move(script))
 {
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    m_Listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     at.sin_port = 0;
-    if (m_listener == INVALID_SOCKET || bind(m_listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)) != 0 ||
-        listen(m_listener, 4) != 0)
+    if (m_Listener == INVALID_SOCKET || bind(m_Listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)) != 0 ||
+        listen(m_Listener, 4) != 0)
         return;
     socklen_t len = sizeof(at);
-    getsockname(m_listener, reinterpret_cast<sockaddr*>(&at), &len);
-    m_port = ntohs(at.sin_port);
-    m_thread = std::thread(&HTTP_SCRIPT_SERVER::Run, this);
+    getsockname(m_Listener, reinterpret_cast<sockaddr*>(&at), &len);
+    m_iPort = ntohs(at.sin_port);
+    m_Thread = std::thread(&HTTP_SCRIPT_SERVER::Run, this);
 }
 
 HTTP_SCRIPT_SERVER::~HTTP_SCRIPT_SERVER()
 {
     m_stop = true;
     Join();
-    if (m_listener != INVALID_SOCKET)
-        closesocket(m_listener);
+    if (m_Listener != INVALID_SOCKET)
+        closesocket(m_Listener);
 }
 
 void HTTP_SCRIPT_SERVER::Join()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_Thread.joinable())
+        m_Thread.join();
 }
 
 void HTTP_SCRIPT_SERVER::Run()
 {
     const uint64_t deadline = MonotonicMs() + kAcceptMs;
-    while (!m_stop && MonotonicMs() < deadline && SocketWaitReadable(m_listener, kSliceMs) == 0) {
+    while (!m_stop && MonotonicMs() < deadline && SocketWaitReadable(m_Listener, kSliceMs) == 0) {
     }
-    if (m_stop || SocketWaitReadable(m_listener, 0) != 1)
+    if (m_stop || SocketWaitReadable(m_Listener, 0) != 1)
         return;
-    SOCKET s = accept(m_listener, nullptr, nullptr);
+    SOCKET s = accept(m_Listener, nullptr, nullptr);
     if (s == INVALID_SOCKET)
         return;
-    m_accepted = true;
+    m_bAccepted = true;
     SocketSetNonBlocking(s, true);
     ReadRequest(s);
     bool open = true;
-    for (const STEP& step : m_script) {
+    for (const STEP& step : m_Script) {
         if (!WaitWhileOpen(s, step.delayMs) || !SendAll(s, step.bytes)) {
             open = false;
             break;
         }
     }
-    m_closedEarly = !open;
+    m_bClosedEarly = !open;
     shutdown(s, SD_SEND);
     // Let the client read the end before the socket goes.
     WaitWhileOpen(s, 2000);
@@ -94,15 +94,15 @@ void HTTP_SCRIPT_SERVER::ReadRequest(SOCKET s)
     char block[65536];
     while (!m_stop && MonotonicMs() < deadline) {
         // Complete: the head, its announced body and the one zero byte after it.
-        const size_t end = m_request.find("\r\n\r\n");
+        const size_t end = m_strRequest.find("\r\n\r\n");
         if (end != std::string::npos &&
-            m_request.size() >= end + 4 + RequestBodyLength(m_request.substr(0, end + 2)) + 1)
+            m_strRequest.size() >= end + 4 + RequestBodyLength(m_strRequest.substr(0, end + 2)) + 1)
             return;
         if (SocketWaitReadable(s, kSliceMs) != 1)
             continue;
         const int n = recv(s, block, sizeof(block), 0);
         if (n > 0)
-            m_request.append(block, static_cast<size_t>(n));
+            m_strRequest.append(block, static_cast<size_t>(n));
         else if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
             return;
     }
@@ -117,7 +117,7 @@ bool HTTP_SCRIPT_SERVER::WaitWhileOpen(SOCKET s, int ms)
             continue;
         const int n = recv(s, block, sizeof(block), 0);
         if (n > 0)
-            m_request.append(block, static_cast<size_t>(n));
+            m_strRequest.append(block, static_cast<size_t>(n));
         else if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
             return false;
     }

@@ -23,14 +23,14 @@ public:
     HTTP_SCRIPT_SERVER(const HTTP_SCRIPT_SERVER&) = delete;
     HTTP_SCRIPT_SERVER& operator=(const HTTP_SCRIPT_SERVER&) = delete;
 
-    int Port() const { return m_port; }
+    int Port() const { return m_iPort; }
     // Waits for the script to end (the client closes, or the script is played through).
     void Join();
     // The bytes the client sent, whole (call after Join).
-    const std::string& Request() const { return m_request; }
+    const std::string& Request() const { return m_strRequest; }
     // The client closed the connection before the script was played through.
-    bool ClientClosedEarly() const { return m_closedEarly; }
-    bool Accepted() const { return m_accepted; }
+    bool ClientClosedEarly() const { return m_bClosedEarly; }
+    bool Accepted() const { return m_bAccepted; }
 
 private:
     void Run();
@@ -38,14 +38,14 @@ private:
     bool WaitWhileOpen(SOCKET s, int ms);
     bool SendAll(SOCKET s, const std::string& bytes);
 
-    std::vector<STEP> m_script;
-    SOCKET m_listener = INVALID_SOCKET;
-    int m_port = 0;
-    std::string m_request;
-    bool m_closedEarly = false;
-    bool m_accepted = false;
+    std::vector<STEP> m_Script;
+    SOCKET m_Listener = INVALID_SOCKET;
+    int m_iPort = 0;
+    std::string m_strRequest;
+    bool m_bClosedEarly = false;
+    bool m_bAccepted = false;
     std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    std::thread m_Thread;
 };
 
 // A response with a Content-Length header and body.

@@ -55,13 +55,13 @@ class MESSAGE_RECORDER final : public NET_MESSAGE_RECEIVER {
 public:
     void ProcessMessage(short id, const char* data, int length) override
     {
-        messages.push_back({id, std::string(data, static_cast<size_t>(length))});
-        if (onMessage)
-            onMessage(id, data, length);
+        m_Messages.push_back({id, std::string(data, static_cast<size_t>(length))});
+        if (m_OnMessage)
+            m_OnMessage(id, data, length);
     }
 
-    std::vector<RECEIVED_MESSAGE> messages;
-    std::function<void(short, const char*, int)> onMessage;
+    std::vector<RECEIVED_MESSAGE> m_Messages;
+    std::function<void(short, const char*, int)> m_OnMessage;
 };
 
 // Closes s when the holder goes out of scope.

@@ -16,17 +16,17 @@ TEMP_DIR::TEMP_DIR()
     name << "velgrim-test-" << stamp << "-" << counter++;
     fs::path p = fs::temp_directory_path() / name.str();
     fs::create_directories(p);
-    m_path = p.generic_string();
+    m_strPath = p.generic_string();
 }
 
 TEMP_DIR::~TEMP_DIR()
 {
     std::error_code ec;
     // Read-only files must not keep the tree behind.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
+    for (auto it = fs::recursive_directory_iterator(m_strPath, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec))
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(m_path, ec);
+    fs::remove_all(m_strPath, ec);
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes)

@@ -10,12 +10,12 @@ public:
     TEMP_DIR(const TEMP_DIR&) = delete;
     TEMP_DIR& operator=(const TEMP_DIR&) = delete;
 
-    const std::string& Path() const { return m_path; }
+    const std::string& Path() const { return m_strPath; }
     // Path of a name inside the directory ("/" separated).
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    std::string operator/(const std::string& name) const { return m_strPath + "/" + name; }
 
 private:
-    std::string m_path;
+    std::string m_strPath;
 };
 
 // Whole-file helpers for tests.

@@ -18,10 +18,10 @@ public:
     TRACE_CAPTURE() : m_pPrevious(g_trace->SetSink(this)) {}
     ~TRACE_CAPTURE() override { g_trace->SetSink(m_pPrevious); }
 
-    void OnLog(const char* text) override { entries.push_back({false, "", 0, text}); }
+    void OnLog(const char* text) override { m_Entries.push_back({false, "", 0, text}); }
     void OnError(const char* file, int line, const char* text) override
     {
-        entries.push_back({true, file, line, text});
+        m_Entries.push_back({true, file, line, text});
     }
 
     // The texts of the Log lines, in order.
@@ -30,7 +30,7 @@ public:
     std::vector<std::string> ErrorTexts() const;
     bool HasError(const std::string& text) const;
 
-    std::vector<TRACE_ENTRY> entries;
+    std::vector<TRACE_ENTRY> m_Entries;
 
 private:
     TRACE_SINK* m_pPrevious;

@@ -3,6 +3,7 @@
 #include "pack/pack_checker.h"
 #include "pack/pack_index.h"
 #include "rxpack_commands.h"
+#include "rxpack_errors.h"
 
 int CommandCheck(const ARGS& args)
 {
@@ -15,6 +16,6 @@ int CommandCheck(const ARGS& args)
     }
     PACK_INDEX index;
     index.Load(args[0], &problem);
-    std::printf("%s: OK, %zu files\n", args[0].c_str(), index.entries.size());
+    std::printf("%s: OK, %zu files\n", args[0].c_str(), index.m_Entries.size());
     return kExitOk;
 }

@@ -2,6 +2,7 @@
 
 #include "pack/pack_writer.h"
 #include "rxpack_commands.h"
+#include "rxpack_errors.h"
 
 int CommandCreate(const ARGS& args)
 {

@@ -6,6 +6,7 @@
 #include "pack/pack_unpacker.h"
 #include "progress_bar.h"
 #include "rxpack_commands.h"
+#include "rxpack_errors.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ EXTRACT_STATE* g_state = nullptr;
 
 std::string EntryLabel(const EXTRACT_STATE& s)
 {
-    if (s.index != nullptr && s.next < s.index->entries.size() && s.index->entries[s.next].nameInBlock)
-        return "\"" + s.index->entries[s.next].name + "\"";
+    if (s.index != nullptr && s.next < s.index->m_Entries.size() && s.index->m_Entries[s.next].nameInBlock)
+        return "\"" + s.index->m_Entries[s.next].name + "\"";
     return "entry " + std::to_string(s.next);
 }
 

@@ -2,6 +2,7 @@
 
 #include "pack/pack_index.h"
 #include "rxpack_commands.h"
+#include "rxpack_errors.h"
 
 int CommandList(const ARGS& args)
 {
@@ -14,8 +15,8 @@ int CommandList(const ARGS& args)
         return kExitFailed;
     }
     int status = kExitOk;
-    for (size_t i = 0; i < index.entries.size(); ++i) {
-        const PACK_INDEX_ENTRY& e = index.entries[i];
+    for (size_t i = 0; i < index.m_Entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.m_Entries[i];
         if (!e.nameInBlock) {
             PrintError(args[0] + ": entry " + std::to_string(i) + ": name outside the name block");
             status = kExitFailed;

@@ -4,18 +4,9 @@
 #include <string>
 #include <vector>
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1; // missing file, malformed package, failed operation
-constexpr int kExitUsage = 2;  // bad arguments
-
 using ARGS = std::vector<std::string>;
 
 int CommandCreate(const ARGS& args);
 int CommandList(const ARGS& args);
 int CommandCheck(const ARGS& args);
 int CommandExtract(const ARGS& args);
-
-// "rxpack: " + text on stderr.
-void PrintError(const std::string& text);
-// A usage error: the message, a hint at --help, and kExitUsage.
-int UsageError(const std::string& text);

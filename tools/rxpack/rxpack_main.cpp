@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "rxpack_commands.h"
+#include "rxpack_errors.h"
 
 namespace {
 
@@ -22,18 +23,6 @@ const char kHelp[] =
     "unpacking), 2 bad arguments.\n";
 
 } // namespace
-
-void PrintError(const std::string& text)
-{
-    std::fprintf(stderr, "rxpack: %s\n", text.c_str());
-}
-
-int UsageError(const std::string& text)
-{
-    PrintError(text);
-    std::fprintf(stderr, "Try 'rxpack --help'.\n");
-    return kExitUsage;
-}
 
 int main(int argc, char** argv)
 {

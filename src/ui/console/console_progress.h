@@ -10,8 +10,8 @@ public:
     void End();
 
 private:
-    const char* m_label;
-    bool m_terminal;
-    int m_shown = -1;
-    bool m_ended = false;
+    const char* m_pLabel;
+    bool m_bTerminal;
+    int m_iShown = -1;
+    bool m_bEnded = false;
 };

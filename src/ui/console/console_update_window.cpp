@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "launcher/error_notice_text.h"
+#include "ui/error_notice_text.h"
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
 #include "platform/clock.h"

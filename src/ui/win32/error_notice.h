@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "launcher/error_notice_text.h"
+#include "ui/error_notice_text.h"
 
 // The notice converted from code page 1251 into out (at most capacity wide characters,
 // terminator included). Returns the characters written without the terminator, or 0.

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "launcher/app_globals.h"
+#include "platform/module_instance.h"
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
 #include "resource.h"

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "launcher/app_globals.h"
+#include "platform/module_instance.h"
 #include "resource.h"
 #include "ui/win32/button_skin.h"
 #include "ui/win32/error_notice.h"

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "launcher/app_globals.h"
+#include "platform/module_instance.h"
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
 #include "platform/sockets.h"

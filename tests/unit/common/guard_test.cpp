@@ -125,7 +125,7 @@ TEST(Guard, NormalReturnPassesThroughSilently)
     TRACE_CAPTURE capture;
     GUARDED g;
     EXPECT_EQ(g.Fine(), 7);
-    EXPECT_TRUE(capture.entries.empty());
+    EXPECT_TRUE(capture.m_Entries.empty());
 }
 
 TEST(Guard, QualifiedNameFromSignatures)
@@ -177,11 +177,11 @@ TEST(TraceLog, FormatsLogAndErrorLinesForTheSink)
     TRACE_CAPTURE capture;
     g_trace->Log("NET_SERVER: init %s\n", "complete");
     RX_ERROR("error connect to:%s", "example.org");
-    ASSERT_EQ(capture.entries.size(), 2u);
-    EXPECT_FALSE(capture.entries[0].isError);
-    EXPECT_EQ(capture.entries[0].text, "NET_SERVER: init complete\n");
-    EXPECT_TRUE(capture.entries[1].isError);
-    EXPECT_EQ(capture.entries[1].text, "error connect to:example.org");
-    EXPECT_NE(capture.entries[1].file.find("guard_test.cpp"), std::string::npos);
-    EXPECT_GT(capture.entries[1].line, 0);
+    ASSERT_EQ(capture.m_Entries.size(), 2u);
+    EXPECT_FALSE(capture.m_Entries[0].isError);
+    EXPECT_EQ(capture.m_Entries[0].text, "NET_SERVER: init complete\n");
+    EXPECT_TRUE(capture.m_Entries[1].isError);
+    EXPECT_EQ(capture.m_Entries[1].text, "error connect to:example.org");
+    EXPECT_NE(capture.m_Entries[1].file.find("guard_test.cpp"), std::string::npos);
+    EXPECT_GT(capture.m_Entries[1].line, 0);
 }

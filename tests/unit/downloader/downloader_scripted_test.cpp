@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "downloader/downloader.h"
-#include "downloader/set_formatted.h"
+#include "common/set_formatted.h"
 #include "platform/clock.h"
 #include "support/downloader_peer.h"
 #include "support/temp_dir.h"
@@ -173,7 +173,7 @@ TEST_F(ScriptedTransfer, MessagesOutsideTheTransferChangeNothing)
 
 // Every transfer that breaks the protocol fails: error set, connection closed, nothing
 // written under the final name, an older file of that name untouched, no partial file.
-TEST(DownloaderMendedFaults, ProtocolBreachesFailTheTransferAndWriteNothing)
+TEST(DownloaderUntrustedServer, ProtocolBreachesFailTheTransferAndWriteNothing)
 {
     struct CASE {
         const char* what;

@@ -67,8 +67,8 @@ TEST(NetClient, ConnectsByDottedAddressOrName)
         ASSERT_TRUE(SendAll(peer.Get(), Frame(2, "") + Frame(262, "info")));
         client.m_pConnect->Send_iMsg(262, nullptr, 0);
         EXPECT_TRUE(client.m_pConnect->ProcessDoTransfercomplete(5000));
-        ASSERT_EQ(receiver.messages.size(), 1u);
-        EXPECT_EQ(receiver.messages[0].body, "info");
+        ASSERT_EQ(receiver.m_Messages.size(), 1u);
+        EXPECT_EQ(receiver.m_Messages[0].body, "info");
         std::string request;
         EXPECT_TRUE(RecvExactly(peer.Get(), 8, &request, 2000));
         EXPECT_EQ(Hex(request), "06 01 00 00 00 00 00 00");
@@ -183,8 +183,8 @@ TEST(NetClient, InitReplacesAConnectionThatHasClosed)
     MESSAGE_RECORDER receiver;
     client.m_pConnect->m_pReceiver = &receiver;
     EXPECT_TRUE(client.m_pConnect->ProcessDoTransfercomplete(5000));
-    ASSERT_EQ(receiver.messages.size(), 1u);
-    EXPECT_EQ(receiver.messages[0].body, "again");
+    ASSERT_EQ(receiver.m_Messages.size(), 1u);
+    EXPECT_EQ(receiver.m_Messages[0].body, "again");
 }
 
 TEST(NetClient, FailureInsideProcessIsReportedUnderItsLabel)
@@ -195,7 +195,7 @@ TEST(NetClient, FailureInsideProcessIsReportedUnderItsLabel)
     ASSERT_TRUE(client.Connect("127.0.0.1", server.port));
     SOCKET_HOLDER peer(server.Accept());
     MESSAGE_RECORDER receiver;
-    receiver.onMessage = [](short, const char*, int) { throw 42; };
+    receiver.m_OnMessage = [](short, const char*, int) { throw 42; };
     client.m_pConnect->m_pReceiver = &receiver;
     ASSERT_TRUE(SendAll(peer.Get(), Frame(300, "")));
     TRACE_CAPTURE trace;

@@ -201,8 +201,8 @@ TEST(NetConnectSend, EveryStepSendsEvenWithAnEmptyQueue)
     const std::vector<std::string> errors = trace.ErrorTexts();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].rfind("NET_CONNECT: send(...) to:peer failed, error ", 0), 0u) << errors[0];
-    ASSERT_EQ(trace.entries.size(), 1u);
-    EXPECT_EQ(trace.entries[0].file, "net/net_connect.cpp");
+    ASSERT_EQ(trace.m_Entries.size(), 1u);
+    EXPECT_EQ(trace.m_Entries[0].file, "net/net_connect.cpp");
 }
 
 // ---- what comes in ----
@@ -228,10 +228,10 @@ TEST(NetConnectRecv, HeaderLimitsAndTransportIds)
         ASSERT_TRUE(SendAll(pair.peer.Get(), FrameHeader(c.id, c.length)));
         pair.StepWhenReadable();
         EXPECT_EQ(conn.m_bMessageArrived, c.delivered);
-        EXPECT_EQ(pair.receiver.messages.size(), c.delivered ? 1u : 0u);
+        EXPECT_EQ(pair.receiver.m_Messages.size(), c.delivered ? 1u : 0u);
         if (c.delivered) {
-            EXPECT_EQ(pair.receiver.messages[0].id, static_cast<short>(c.id));
-            EXPECT_EQ(pair.receiver.messages[0].body, "");
+            EXPECT_EQ(pair.receiver.m_Messages[0].id, static_cast<short>(c.id));
+            EXPECT_EQ(pair.receiver.m_Messages[0].body, "");
         }
         if (c.length != 0 && c.accepted) {
             // Waiting for the body.
@@ -244,9 +244,9 @@ TEST(NetConnectRecv, HeaderLimitsAndTransportIds)
         ASSERT_TRUE(SendAll(pair.peer.Get(), Frame(300, "ok")));
         pair.StepWhenReadable();
         pair.StepWhenReadable();
-        ASSERT_EQ(pair.receiver.messages.size(), c.delivered ? 2u : 1u);
-        EXPECT_EQ(pair.receiver.messages.back().id, 300);
-        EXPECT_EQ(pair.receiver.messages.back().body, "ok");
+        ASSERT_EQ(pair.receiver.m_Messages.size(), c.delivered ? 2u : 1u);
+        EXPECT_EQ(pair.receiver.m_Messages.back().id, 300);
+        EXPECT_EQ(pair.receiver.m_Messages.back().body, "ok");
         EXPECT_FALSE(conn.m_bClosed);
     }
 }
@@ -259,12 +259,12 @@ TEST(NetConnectRecv, FrameFedOneByteAtATimeIsDeliveredOnce)
     for (size_t i = 0; i < frame.size(); ++i) {
         ASSERT_TRUE(SendAll(pair.peer.Get(), frame.substr(i, 1)));
         pair.StepWhenReadable();
-        ASSERT_EQ(pair.receiver.messages.size(), i + 1 == frame.size() ? 1u : 0u) << "after byte " << i;
+        ASSERT_EQ(pair.receiver.m_Messages.size(), i + 1 == frame.size() ? 1u : 0u) << "after byte " << i;
     }
-    EXPECT_EQ(pair.receiver.messages[0].id, 300);
-    EXPECT_EQ(pair.receiver.messages[0].body, "hello");
+    EXPECT_EQ(pair.receiver.m_Messages[0].id, 300);
+    EXPECT_EQ(pair.receiver.m_Messages[0].body, "hello");
     pair.connection.Process();
-    EXPECT_EQ(pair.receiver.messages.size(), 1u);
+    EXPECT_EQ(pair.receiver.m_Messages.size(), 1u);
 }
 
 TEST(NetConnectRecv, TwoFramesInOneSegmentArriveInTwoSteps)
@@ -273,29 +273,29 @@ TEST(NetConnectRecv, TwoFramesInOneSegmentArriveInTwoSteps)
     ASSERT_TRUE(pair.Open());
     NET_CONNECT& c = pair.connection;
     const char* firstBody = nullptr;
-    pair.receiver.onMessage = [&](short id, const char* data, int) {
+    pair.receiver.m_OnMessage = [&](short id, const char* data, int) {
         if (id == 300)
             firstBody = data;
     };
     ASSERT_TRUE(SendAll(pair.peer.Get(), Frame(300, "first") + Frame(301, "second!") + Frame(302, "")));
 
     pair.StepWhenReadable(); // header of the first
-    EXPECT_TRUE(pair.receiver.messages.empty());
+    EXPECT_TRUE(pair.receiver.m_Messages.empty());
     pair.StepWhenReadable(); // its body
-    ASSERT_EQ(pair.receiver.messages.size(), 1u);
+    ASSERT_EQ(pair.receiver.m_Messages.size(), 1u);
     // The body stays valid (and in place) until the next header is started.
     ASSERT_EQ(firstBody, c.m_pRecvBuf);
     EXPECT_EQ(std::string(firstBody, 5), "first");
     pair.StepWhenReadable(); // header of the second
     EXPECT_EQ(c.m_iRecvState, NET_CONNECT::kRecvBody);
-    EXPECT_EQ(pair.receiver.messages.size(), 1u);
+    EXPECT_EQ(pair.receiver.m_Messages.size(), 1u);
     pair.StepWhenReadable(); // its body
     pair.StepWhenReadable(); // the header-only third, in the step that completes its header
-    ASSERT_EQ(pair.receiver.messages.size(), 3u);
-    EXPECT_EQ(pair.receiver.messages[1].id, 301);
-    EXPECT_EQ(pair.receiver.messages[1].body, "second!");
-    EXPECT_EQ(pair.receiver.messages[2].id, 302);
-    EXPECT_EQ(pair.receiver.messages[2].body, "");
+    ASSERT_EQ(pair.receiver.m_Messages.size(), 3u);
+    EXPECT_EQ(pair.receiver.m_Messages[1].id, 301);
+    EXPECT_EQ(pair.receiver.m_Messages[1].body, "second!");
+    EXPECT_EQ(pair.receiver.m_Messages[2].id, 302);
+    EXPECT_EQ(pair.receiver.m_Messages[2].body, "");
 }
 
 TEST(NetConnectRecv, PeerCloseClosesTheConnection)
@@ -322,12 +322,12 @@ TEST(NetConnectWait, SendsTheRequestAndEndsWithTheFirstApplicationMessage)
     ASSERT_TRUE(SendAll(pair.peer.Get(), Frame(2, "") + Frame(255, "x") + Frame(262, "reply") + Frame(263, "later")));
     pair.connection.Send_iMsg(262, nullptr, 0);
     bool seenBeforeReturn = false;
-    pair.receiver.onMessage = [&](short, const char*, int) { seenBeforeReturn = true; };
+    pair.receiver.m_OnMessage = [&](short, const char*, int) { seenBeforeReturn = true; };
     EXPECT_TRUE(pair.connection.ProcessDoTransfercomplete(5000));
     EXPECT_TRUE(seenBeforeReturn);
-    ASSERT_EQ(pair.receiver.messages.size(), 1u);
-    EXPECT_EQ(pair.receiver.messages[0].id, 262);
-    EXPECT_EQ(pair.receiver.messages[0].body, "reply");
+    ASSERT_EQ(pair.receiver.m_Messages.size(), 1u);
+    EXPECT_EQ(pair.receiver.m_Messages[0].id, 262);
+    EXPECT_EQ(pair.receiver.m_Messages[0].body, "reply");
     std::string request;
     EXPECT_TRUE(RecvExactly(pair.peer.Get(), 8, &request, 2000));
     EXPECT_EQ(Hex(request), "06 01 00 00 00 00 00 00");
@@ -344,7 +344,7 @@ TEST(NetConnectWait, ASilentPeerEndsTheWaitAtTheBound)
     EXPECT_GE(elapsed, 300u);
     EXPECT_LT(elapsed, 3000u);
     EXPECT_FALSE(pair.connection.m_bClosed);
-    EXPECT_TRUE(pair.receiver.messages.empty());
+    EXPECT_TRUE(pair.receiver.m_Messages.empty());
 }
 
 TEST(NetConnectWait, EndsFalseWhenThePeerCloses)
@@ -380,9 +380,9 @@ TEST(NetConnectWait, KeepsAFrameThatWasHalfReceived)
     ASSERT_EQ(pair.connection.m_iRecvGot, 4);
     ASSERT_TRUE(SendAll(pair.peer.Get(), frame.substr(4)));
     EXPECT_TRUE(pair.connection.ProcessDoTransfercomplete(5000));
-    ASSERT_EQ(pair.receiver.messages.size(), 1u);
-    EXPECT_EQ(pair.receiver.messages[0].id, 300);
-    EXPECT_EQ(pair.receiver.messages[0].body, "whole");
+    ASSERT_EQ(pair.receiver.m_Messages.size(), 1u);
+    EXPECT_EQ(pair.receiver.m_Messages[0].id, 300);
+    EXPECT_EQ(pair.receiver.m_Messages[0].body, "whole");
 }
 
 // ---- release ----
@@ -393,7 +393,7 @@ TEST(NetConnectRelease, ReceiverMayReleaseFromInsideTheDelivery)
     ASSERT_TRUE(pair.Open());
     NET_CONNECT& c = pair.connection;
     std::string copied;
-    pair.receiver.onMessage = [&](short, const char* data, int length) {
+    pair.receiver.m_OnMessage = [&](short, const char* data, int length) {
         copied.assign(data, static_cast<size_t>(length)); // read before releasing
         c.Send_iMsg(261, nullptr, 0);
         c.Realese();
@@ -409,7 +409,7 @@ TEST(NetConnectRelease, ReceiverMayReleaseFromInsideTheDelivery)
     // Later steps find no socket and change nothing.
     c.Process();
     c.Process();
-    EXPECT_EQ(pair.receiver.messages.size(), 1u);
+    EXPECT_EQ(pair.receiver.m_Messages.size(), 1u);
     EXPECT_EQ(c.m_pRecvBuf, nullptr);
     EXPECT_FALSE(c.ProcessDoTransfercomplete(1000));
     EXPECT_TRUE(WaitPeerClosed(pair.peer.Get(), 2000));
@@ -440,7 +440,7 @@ TEST(NetConnectGuard, AThrowingReceiverLeavesThroughEveryLabelAndTheStreamGoesOn
 {
     CONNECTED_PAIR pair;
     ASSERT_TRUE(pair.Open());
-    pair.receiver.onMessage = [](short id, const char*, int) {
+    pair.receiver.m_OnMessage = [](short id, const char*, int) {
         if (id == 300)
             throw "receiver failed";
     };
@@ -463,8 +463,8 @@ TEST(NetConnectGuard, AThrowingReceiverLeavesThroughEveryLabelAndTheStreamGoesOn
     }
     // The connection is between frames and carries on.
     EXPECT_TRUE(pair.connection.ProcessDoTransfercomplete(5000));
-    ASSERT_EQ(pair.receiver.messages.size(), 2u);
-    EXPECT_EQ(pair.receiver.messages[1].body, "next");
+    ASSERT_EQ(pair.receiver.m_Messages.size(), 2u);
+    EXPECT_EQ(pair.receiver.m_Messages[1].body, "next");
 
     TRACE_CAPTURE trace;
     EXPECT_THROW(pair.connection.Send("abc", -1), RXExs);

@@ -146,8 +146,8 @@ TEST(NetServer, BindOnAPortInUseFails)
     NET_SERVER second;
     EXPECT_FALSE(second.Init(first.port, INADDR_LOOPBACK));
     EXPECT_EQ(trace.ErrorTexts(), std::vector<std::string>{"NET_SERVER: bind(...)"});
-    ASSERT_EQ(trace.entries.size(), 1u);
-    EXPECT_EQ(trace.entries[0].file, "net/net_server.cpp");
+    ASSERT_EQ(trace.m_Entries.size(), 1u);
+    EXPECT_EQ(trace.m_Entries[0].file, "net/net_server.cpp");
     second.Release();
     EXPECT_EQ(second.m_Socket, INVALID_SOCKET);
 }
@@ -158,7 +158,7 @@ TEST(NetServer, ClientAndServerExchangeMessages)
     ASSERT_TRUE(s.Start());
     // The serving side answers 262 with the three fields of a version reply.
     MESSAGE_RECORDER serverSide;
-    serverSide.onMessage = [&](short id, const char*, int) {
+    serverSide.m_OnMessage = [&](short id, const char*, int) {
         if (id != 262)
             return;
         NET_MESSAGE_HELPER reply;
@@ -180,21 +180,21 @@ TEST(NetServer, ClientAndServerExchangeMessages)
     client.m_pConnect->m_pReceiver = &clientSide;
     NET_MESSAGE_HELPER().Send(client.m_pConnect, 262);
     const uint64_t deadline = MonotonicMs() + 5000;
-    while (clientSide.messages.empty() && MonotonicMs() < deadline) {
+    while (clientSide.m_Messages.empty() && MonotonicMs() < deadline) {
         client.Process();
         s.server.Process();
         SocketWaitReadable(client.m_Socket, 5);
     }
-    ASSERT_EQ(clientSide.messages.size(), 1u);
-    const std::string& body = clientSide.messages[0].body;
+    ASSERT_EQ(clientSide.m_Messages.size(), 1u);
+    const std::string& body = clientSide.m_Messages[0].body;
     NET_MESSAGE_HELPER reader;
     reader.InitRead(body.data(), static_cast<int>(body.size()));
     EXPECT_EQ(reader.GetDword(), 17u);
     EXPECT_STREQ(reader.GetString(), "news");
     EXPECT_EQ(reader.GetDword(), 3u);
     EXPECT_FALSE(reader.m_bReadFailed);
-    ASSERT_EQ(serverSide.messages.size(), 1u);
-    EXPECT_EQ(serverSide.messages[0].body, "");
+    ASSERT_EQ(serverSide.m_Messages.size(), 1u);
+    EXPECT_EQ(serverSide.m_Messages[0].body, "");
 }
 
 TEST(NetServer, DestroyingTheServerClosesItsConnectionsAndItsPort)
@@ -236,7 +236,7 @@ TEST(NetServer, FailuresInsideAStepKeepTheListSound)
     ASSERT_EQ(s.server.m_Connects.Count(), 2u);
     NET_CONNECT* second = s.server.m_Connects[1];
     MESSAGE_RECORDER throwing;
-    throwing.onMessage = [](short, const char*, int) { throw "receiver failed"; };
+    throwing.m_OnMessage = [](short, const char*, int) { throw "receiver failed"; };
     second->m_pReceiver = &throwing;
     // The first is released in the same pass in which the second's receiver fails.
     s.server.m_Connects[0]->m_bReleased = true;
@@ -309,8 +309,8 @@ TEST(NetServer, ServesAClientWhileHoldingOver1100Descriptors)
         client.m_pConnect->m_pReceiver = &receiver;
         s.server.Process();
         EXPECT_TRUE(client.m_pConnect->ProcessDoTransfercomplete(5000));
-        ASSERT_EQ(receiver.messages.size(), 1u);
-        EXPECT_EQ(receiver.messages[0].body, "big fd");
+        ASSERT_EQ(receiver.m_Messages.size(), 1u);
+        EXPECT_EQ(receiver.m_Messages[0].body, "big fd");
     }
     for (int fd : filler)
         close(fd);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "launcher/app_globals.h"
+#include "platform/module_instance.h"
 #include "pack/resource_extract.h"
 #include "support/temp_dir.h"
 

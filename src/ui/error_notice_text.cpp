@@ -1,4 +1,4 @@
-#include "launcher/error_notice_text.h"
+#include "ui/error_notice_text.h"
 
 const char ERROR_NOTICE_1251[86] =
     "\xC8\xE7\xE2\xE8\xED\xE8\xF2\xE5\x2C\x20\xEF\xF0\xE8\x20\xE7\xE0"

@@ -217,7 +217,7 @@ TEST(RxHttpBrowser, FailuresReportTheirExactLines)
         EXPECT_FALSE(browser->Send("GET / HTTP/1.1\r\n", nullptr));
         EXPECT_STREQ(browser->m_RecvBuf, "previous");
         EXPECT_EQ(browser->m_iRecvSize, 8);
-        EXPECT_TRUE(trace.entries.empty());
+        EXPECT_TRUE(trace.m_Entries.empty());
     }
     // Nothing listens: the connect fails with its line and the file it comes from.
     {
@@ -225,7 +225,7 @@ TEST(RxHttpBrowser, FailuresReportTheirExactLines)
         auto browser = BrowserFor(RefusedLoopbackPort());
         EXPECT_FALSE(browser->Send("GET / HTTP/1.1\r\n", nullptr));
         ASSERT_EQ(trace.ErrorTexts(), std::vector<std::string>{"error connect to:127.0.0.1"});
-        EXPECT_EQ(trace.entries[0].file, "net/rx_http_browser.cpp");
+        EXPECT_EQ(trace.m_Entries[0].file, "net/rx_http_browser.cpp");
         EXPECT_FALSE(browser->m_bConnected);
     }
     // A name that does not resolve: false, and no line.

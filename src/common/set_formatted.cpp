@@ -1,4 +1,4 @@
-#include "downloader/set_formatted.h"
+#include "common/set_formatted.h"
 
 #include <cstdarg>
 #include <cstdio>

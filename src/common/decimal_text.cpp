@@ -1,4 +1,4 @@
-#include "net/decimal_text.h"
+#include "common/decimal_text.h"
 
 int32_t ReadWrappingDecimal(const char* begin, const char* end)
 {

@@ -1,3 +1,0 @@
-#include "launcher/app_globals.h"
-
-HINSTANCE g_hInstance = nullptr;

@@ -1,0 +1,3 @@
+#include "platform/module_instance.h"
+
+HINSTANCE g_hInstance = nullptr;
