@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
 """Draws the update window's skin: the background (bitmap 107) and the four button
-images (bitmaps 102-105), as 24-bit BMPs.
+images (bitmaps 102-105), as 24-bit BMPs; and the program's icon (updater.ico: 16, 32, 48
+and 256 pixels, the small ones as 32-bit bitmaps, the large one as PNG).
 
-The BMPs are committed, so a build needs neither this script nor its font. Rerun it after
-changing the artwork:
+The images are committed, so a build needs neither this script nor its font. Rerun it
+after changing the artwork:
 
-    python3 res/draw_skin.py            # writes res/*.bmp
+    python3 res/draw_skin.py            # writes res/*.bmp and res/updater.ico
     python3 res/draw_skin.py --png DIR  # also writes PNG previews into DIR
 
 Needs Python 3 with PIL and the WenQuanYi Zen Hei font (Debian: python3-pil,
 fonts-wqy-zenhei).
 """
 import argparse
+import io
 import math
 import os
 import random
+import struct
 
 from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
 
@@ -432,6 +435,74 @@ IMAGES = {
 }
 
 
+# ---------------------------------------------------------------- the icon
+
+ICON_SIZES = (16, 32, 48, 256)
+
+
+def draw_icon(size):
+    """The program's icon at one size: the window's gold-rimmed lacquer tile with its
+    diamond stud, on a transparent ground. Small sizes are drawn at their own size, so
+    the rim stays crisp rather than being scaled down."""
+    big = size * SS
+    img = Image.new("RGBA", (big, big), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    pad = max(1, big // 32)
+    radius = big // 5
+    box = (pad, pad, big - 1 - pad, big - 1 - pad)
+    d.rounded_rectangle(box, radius, fill=INK + (255,))
+    rim = max(SS, big // 14)
+    d.rounded_rectangle((box[0] + rim // 3, box[1] + rim // 3, box[2] - rim // 3, box[3] - rim // 3), radius,
+                        fill=GOLD_DK + (255,))
+    d.rounded_rectangle((box[0] + rim // 2, box[1] + rim // 2, box[2] - rim, box[3] - rim), radius,
+                        fill=GOLD_HI + (255,))
+    inner = (box[0] + rim, box[1] + rim, box[2] - rim, box[3] - rim)
+    lacquer = vgradient(inner[2] - inner[0], inner[3] - inner[1], [(0, (74, 38, 28)), (1, (22, 12, 10))])
+    mask = Image.new("L", lacquer.size, 0)
+    ImageDraw.Draw(mask).rounded_rectangle((0, 0, lacquer.size[0] - 1, lacquer.size[1] - 1),
+                                           max(1, radius - rim), fill=255)
+    img.paste(lacquer, inner[:2], mask)
+    o = Overlay((size, size))
+    c = size / 2
+    diamond(o, c, c, size * 0.30)
+    overlay = o.img.resize((big, big))
+    img.alpha_composite(overlay)
+    return img.resize((size, size), Image.LANCZOS)
+
+
+def ico_bitmap(img):
+    """One icon image as Windows stores small icons: a 32-bit bottom-up DIB at twice the
+    height (colour, then an all-clear AND mask; the alpha channel does the masking)."""
+    w, h = img.size
+    header = struct.pack("<IiiHHIIiiII", 40, w, h * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    rows = []
+    px = img.load()
+    for y in range(h - 1, -1, -1):
+        rows.append(b"".join(struct.pack("BBBB", px[x, y][2], px[x, y][1], px[x, y][0], px[x, y][3])
+                             for x in range(w)))
+    mask_row = ((w + 31) // 32) * 4
+    return header + b"".join(rows) + bytes(mask_row * h)
+
+
+def write_ico(path, images):
+    blobs = []
+    for img in images:
+        if img.size[0] >= 256:
+            out = io.BytesIO()
+            img.save(out, "PNG")
+            blobs.append(out.getvalue())
+        else:
+            blobs.append(ico_bitmap(img))
+    data = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for img, blob in zip(images, blobs):
+        w, h = img.size
+        data += struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(blob), offset)
+        offset += len(blob)
+    with open(path, "wb") as f:
+        f.write(data + b"".join(blobs))
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -446,6 +517,12 @@ def main():
             os.makedirs(args.png, exist_ok=True)
             img.save(os.path.join(args.png, name.replace(".bmp", ".png")), "PNG")
         print(f"{name}: {img.size[0]}x{img.size[1]}")
+    icons = [draw_icon(size) for size in ICON_SIZES]
+    write_ico(os.path.join(args.out, "updater.ico"), icons)
+    if args.png:
+        for img in icons:
+            img.save(os.path.join(args.png, f"icon_{img.size[0]}.png"), "PNG")
+    print("updater.ico: " + ", ".join(str(size) for size in ICON_SIZES))
 
 
 if __name__ == "__main__":

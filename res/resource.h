@@ -1,6 +1,7 @@
 // Resource ids of the launcher: shared by updater.rc and the window code.
 #pragma once
 
+#define IDI_UPDATER 1           // the program's icon (the lowest id: the one Explorer shows)
 #define IDD_UPDATE 101          // the update dialog
 #define IDB_CANCEL_LIT 102      // Cancel under the pointer
 #define IDB_CANCEL 103          // Cancel

@@ -1,23 +1,16 @@
 #include "downloader/downloader.h"
 
-#include <cstring>
-#include <new>
-
+#include "common/ascii_case.h"
 #include "common/guard.h"
-#include "common/trace_log.h"
-#include "downloader/download_file_name.h"
 #include "common/set_formatted.h"
+#include "common/trace_log.h"
 #include "net/net_message_helper.h"
-#include "protocol/update_messages.h"
 #include "platform/clock.h"
-#include "platform/replacing_file.h"
+#include "protocol/update_messages.h"
 
 DOWNLOADER::DOWNLOADER()
     : total_size(0),
       complete(false),
-      write_pos(nullptr),
-      receive_buffer(nullptr),
-      file_handle(INVALID_HANDLE_VALUE),
       received(0),
       error(false),
       in_progress(false),
@@ -33,7 +26,6 @@ DOWNLOADER::~DOWNLOADER()
     } catch (...) {
         // Already reported by the common handler; a destructor lets nothing out.
     }
-    FreeBuffer();
 }
 
 bool DOWNLOADER::Connect(const char* address, int port)
@@ -51,10 +43,7 @@ bool DOWNLOADER::Connect(const char* address, int port)
 void DOWNLOADER::Disconnect()
 {
     RX_GUARD_BEGIN
-    if (file_handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(file_handle);
-        file_handle = INVALID_HANDLE_VALUE;
-    }
+    m_pOutput.reset();
     client.Disconnect();
     complete = false;
     RX_GUARD_END("DOWNLOADER::Disconnect")
@@ -63,6 +52,7 @@ void DOWNLOADER::Disconnect()
 void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
 {
     RX_GUARD_BEGIN
+    m_uLastHeardMs = MonotonicMs();
     switch (id) {
     case MSG_FILE_BEGIN:
         OnFileBegin(body, length);
@@ -89,8 +79,12 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
 
 void DOWNLOADER::OnFileBegin(const char* body, int length)
 {
-    if (receive_buffer != nullptr) {
+    if (m_pOutput != nullptr) {
         FailTransfer("a second MSG_FILE_BEGIN during a transfer");
+        return;
+    }
+    if (!in_progress) {
+        FailTransfer("MSG_FILE_BEGIN without a request");
         return;
     }
     FILE_ANNOUNCEMENT announced;
@@ -98,14 +92,18 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         FailTransfer("a malformed MSG_FILE_BEGIN");
         return;
     }
-    const uint32_t size = announced.size;
     file_name.Assign(announced.name.c_str());
-    total_size = size;
-    if (!IsPlainDownloadName(file_name.Get())) {
-        FailTransfer("the server named a file that is not a plain file name");
+    total_size = announced.size;
+    // The file is the one asked for, under the kind's own name, or nothing at all: a
+    // server must not name the game, the launcher or another file it pleases.
+    const char* expected = FileKindName(m_iRequestedKind);
+    if (expected == nullptr || !EqualsIgnoringCase(announced.name.c_str(), expected)) {
+        RX_ERROR("DOWNLOADER: asked for kind %d (%s), the server announced \"%s\"", m_iRequestedKind,
+                 expected != nullptr ? expected : "unknown", announced.name.c_str());
+        FailTransfer("the announced file is not the one asked for");
         return;
     }
-    if (size > kMaxFileSize) {
+    if (announced.size > kMaxFileSize) {
         FailTransfer("the announced size is too large");
         return;
     }
@@ -113,22 +111,21 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
     const char* dir = target_dir.Get() != nullptr ? target_dir.Get() : "";
     if (dir[0] != '\0') {
         CreateDirectoryA(dir, nullptr);
-        SetFormatted(file_path, "%s/%s", dir, file_name.Get());
+        SetFormatted(file_path, "%s/%s", dir, expected);
     } else {
-        file_path.Assign(file_name.Get());
+        file_path.Assign(expected);
     }
-
-    receive_buffer = new (std::nothrow) char[static_cast<size_t>(size) + 1];
-    if (receive_buffer == nullptr) {
-        FailTransfer("no memory for the announced size");
-        return;
+    m_pOutput.reset(new REPLACING_FILE(file_path.Get()));
+    if (!m_pOutput->Create()) {
+        RX_ERROR("DOWNLOADER: cannot create %s, error %u", m_pOutput->TempPath().c_str(),
+                 static_cast<unsigned>(m_pOutput->Error()));
+        FailTransfer("the file cannot be created");
     }
-    write_pos = receive_buffer;
 }
 
 void DOWNLOADER::OnFileData(const char* body, int length)
 {
-    if (receive_buffer == nullptr) {
+    if (m_pOutput == nullptr) {
         FailTransfer("MSG_FILE_DATA before MSG_FILE_BEGIN");
         return;
     }
@@ -142,16 +139,21 @@ void DOWNLOADER::OnFileData(const char* body, int length)
         FailTransfer("a chunk past the announced size");
         return;
     }
+    // The chunk goes to disk at once: memory does not grow with the file, and a disk that
+    // does not take it fails the transfer now rather than at the end.
+    if (!m_pOutput->Write(chunk, static_cast<size_t>(n))) {
+        RX_ERROR("DOWNLOADER: cannot write %s (%u of %u bytes written), error %u", m_pOutput->TempPath().c_str(),
+                 received, total_size, static_cast<unsigned>(m_pOutput->Error()));
+        FailTransfer("the file cannot be written");
+        return;
+    }
     received += static_cast<uint32_t>(n);
-    if (n > 0)
-        std::memcpy(write_pos, chunk, static_cast<size_t>(n));
-    write_pos += n;
     client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
 }
 
 void DOWNLOADER::OnFileEnd()
 {
-    if (receive_buffer == nullptr) {
+    if (m_pOutput == nullptr) {
         FailTransfer("MSG_FILE_END without a transfer");
         return;
     }
@@ -161,17 +163,25 @@ void DOWNLOADER::OnFileEnd()
     if (received != total_size) {
         RX_ERROR("DOWNLOADER: the transfer ended after %u of %u bytes", received, total_size);
         error = true;
-    } else if (!WriteReceivedFile()) {
+    } else if (!m_pOutput->Commit()) {
+        RX_ERROR("DOWNLOADER: cannot move %s over %s, error %u", m_pOutput->TempPath().c_str(), file_path.Get(),
+                 static_cast<unsigned>(m_pOutput->Error()));
         error = true;
+    } else {
+        SetFileAttributesA(file_path.Get(), FILE_ATTRIBUTE_NORMAL);
     }
-    file_handle = INVALID_HANDLE_VALUE;
+    m_pOutput.reset();
     received = 0;
-    FreeBuffer();
     Close();
 }
 
 void DOWNLOADER::OnInfo(const char* body, int length)
 {
+    // An answer nobody waits for (one pushed during a transfer) changes nothing.
+    if (!m_bAwaitingInfo) {
+        RX_ERROR("DOWNLOADER: a MSG_GET_INFO answer that was not asked for is ignored");
+        return;
+    }
     VERSION_INFO info;
     ++m_iInfoAnswers;
     m_bInfoValid = ReadVersionInfo(body, length, &info);
@@ -188,31 +198,8 @@ void DOWNLOADER::FailTransfer(const char* reason)
 {
     RX_ERROR("DOWNLOADER: transfer failed: %s", reason);
     error = true;
-    FreeBuffer();
+    m_pOutput.reset();
     Close();
-}
-
-void DOWNLOADER::FreeBuffer()
-{
-    delete[] receive_buffer;
-    receive_buffer = nullptr;
-    write_pos = nullptr;
-}
-
-bool DOWNLOADER::WriteReceivedFile()
-{
-    REPLACING_FILE out(file_path.Get());
-    if (!out.Create()) {
-        RX_ERROR("DOWNLOADER: cannot create %s, error %u", out.TempPath().c_str(), static_cast<unsigned>(out.Error()));
-        return false;
-    }
-    if (!out.Write(receive_buffer, received) || !out.Commit()) {
-        RX_ERROR("DOWNLOADER: cannot write %s whole (%u bytes), error %u", file_path.Get(), received,
-                 static_cast<unsigned>(out.Error()));
-        return false;
-    }
-    SetFileAttributesA(file_path.Get(), FILE_ATTRIBUTE_NORMAL);
-    return true;
 }
 
 bool DOWNLOADER::GetVelgrimInfo(unsigned int timeoutMs)
@@ -224,16 +211,22 @@ bool DOWNLOADER::GetVelgrimInfo(unsigned int timeoutMs)
     request.Send(client.m_pConnect, MSG_GET_INFO);
     const unsigned int answersBefore = m_iInfoAnswers;
     const uint64_t deadline = MonotonicMs() + timeoutMs;
+    m_bAwaitingInfo = true;
+    bool answered = false;
     for (;;) {
         const uint64_t now = MonotonicMs();
         const unsigned int left = now < deadline ? static_cast<unsigned int>(deadline - now) : 0;
         const bool delivered = client.m_pConnect->ProcessDoTransfercomplete(left);
-        if (m_iInfoAnswers != answersBefore)
-            return m_bInfoValid;
+        if (m_iInfoAnswers != answersBefore) {
+            answered = m_bInfoValid;
+            break;
+        }
         // Another message ended the wait: keep waiting for the answer while time is left.
         if (!delivered || left == 0)
-            return false;
+            break;
     }
+    m_bAwaitingInfo = false;
+    return answered;
     RX_GUARD_END("DOWNLOADER::GetVelgrimInfo")
 }
 
@@ -248,13 +241,15 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     }
     received = 0;
     // A new request starts from nothing, whatever an earlier one left behind.
-    FreeBuffer();
+    m_pOutput.reset();
+    m_iRequestedKind = kind;
     NET_MESSAGE_HELPER request;
     WriteFileRequest(request, static_cast<uint32_t>(kind));
     request.Send(client.m_pConnect, MSG_GET_FILE);
     total_size = 0;
     file_name.Assign("");
     in_progress = true;
+    m_uLastHeardMs = MonotonicMs();
     return true;
     RX_GUARD_END("DOWNLOADER::GetFile")
 }
@@ -263,6 +258,12 @@ void DOWNLOADER::Process()
 {
     RX_GUARD_BEGIN
     client.Process();
+    // A server that announces a file and then falls silent, or trickles bytes that never
+    // make a message, does not keep the player waiting for ever.
+    if (in_progress && !error && client.IsConnected() && MonotonicMs() - m_uLastHeardMs >= m_uStallTimeoutMs) {
+        RX_ERROR("DOWNLOADER: no message from the server for %u ms", m_uStallTimeoutMs);
+        FailTransfer("the transfer stalled");
+    }
     RX_GUARD_END("DOWNLOADER::Process")
 }
 
@@ -270,8 +271,10 @@ bool DOWNLOADER::IsCompleteOrError()
 {
     RX_GUARD_BEGIN
     if (!client.IsConnected()) {
-        if (in_progress)
+        if (in_progress) {
             error = true;
+            m_pOutput.reset();
+        }
         return true;
     }
     return complete || error;
@@ -281,10 +284,7 @@ bool DOWNLOADER::IsCompleteOrError()
 bool DOWNLOADER::Close()
 {
     RX_GUARD_BEGIN
-    if (file_handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(file_handle);
-        file_handle = INVALID_HANDLE_VALUE;
-    }
+    m_pOutput.reset();
     return client.Disconnect();
     RX_GUARD_END("DOWNLOADER::Close")
 }

@@ -1,6 +1,7 @@
 // DOWNLOADER: the client side of the update conversation. Connects to an update server,
-// asks for its versions, requests one file by kind, receives it chunk by chunk into
-// memory (acknowledging each chunk) and writes it to disk when the server ends it.
+// asks for its versions, requests one file by kind, receives it chunk by chunk into a
+// temporary file beside its local name (acknowledging each chunk) and moves it into place
+// when the server ends it.
 //
 //     downloader.Connect(address, port);
 //     if (downloader.GetVelgrimInfo()) ... game_version, updater_version, info_text ...
@@ -8,27 +9,32 @@
 //     while (!downloader.IsCompleteOrError()) downloader.Process();   // one per tick
 //     downloader.Disconnect(); ... downloader.IsError() ...
 //
-// A transfer that breaks the protocol (a chunk outside the announced size, a chunk before
-// the announcement, a second announcement, a name that is not a plain file name, a size
-// whose buffer cannot be had, an end before every byte came) fails: `error` is set, the
-// connection is closed and nothing is written. The file goes to a temporary name first
-// and replaces the final name only when it was written whole.
+// The server is not trusted. A transfer that breaks the conversation fails: `error` is
+// set, the connection is closed and nothing is left under the file's name or beside it.
+// Such breaches are an announcement nobody asked for or under another name than the
+// kind's own (compared without regard to case), a chunk outside the announced size or
+// before the announcement, a second announcement, an end before every byte came, a write
+// that the disk does not take whole, and silence: no message for m_uStallTimeoutMs while
+// a transfer is under way. A version answer counts only while GetVelgrimInfo waits for it.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/heap_str.h"
-#include "protocol/update_protocol.h"
 #include "net/net_client.h"
 #include "net/net_message_receiver.h"
-#include "platform/files.h"
+#include "platform/replacing_file.h"
+#include "protocol/update_protocol.h"
 
 class DOWNLOADER : public NET_MESSAGE_RECEIVER {
 public:
     // How long GetVelgrimInfo waits for the answer by default.
     static constexpr unsigned int kInfoTimeoutMs = 10000;
-    // The largest announced size: its buffer (size + 1 bytes) must fit in 32 bits.
+    // A transfer with no message for this long has stalled and fails.
+    static constexpr unsigned int kStallTimeoutMs = 60000;
+    // The largest size a server may announce (older clients hold size + 1 bytes).
     static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
 
     DOWNLOADER();
@@ -38,7 +44,7 @@ public:
 
     // Creates the client socket and connects; registers this object as the receiver.
     bool Connect(const char* address, int port);
-    // Closes an open output file, disconnects, and clears `complete`.
+    // Drops a file being written, disconnects, and clears `complete`.
     void Disconnect();
     void ProcessMessage(short id, const char* body, int length) override;
 
@@ -50,23 +56,20 @@ public:
     // otherwise, with the versions left as they were.
     bool GetVelgrimInfo(unsigned int timeoutMs = kInfoTimeoutMs);
     // Requests the file of `kind`, to be written into `targetDir` ("" or null: the
-    // current directory). True when the request was sent.
+    // current directory) under the kind's local name. True when the request was sent.
     bool GetFile(int kind, const char* targetDir);
     // One polling step of the connection; messages are handled inside it.
     void Process();
     // True once the file has come, the transfer has failed, or the connection is gone
     // (which fails a transfer in progress).
     bool IsCompleteOrError();
-    // Closes an open output file and disconnects; `complete` stays as it is.
+    // Drops a file being written and disconnects; `complete` stays as it is.
     bool Close();
     bool IsError();
 
     NET_CLIENT client;
     uint32_t total_size;
     bool complete;
-    char* write_pos;
-    char* receive_buffer;
-    HANDLE file_handle;
     uint32_t received;
     bool error;
     bool in_progress;
@@ -77,18 +80,26 @@ public:
     uint32_t game_version;
     std::string info_text;
 
+    // Silence that fails a transfer; tests shorten it.
+    unsigned int m_uStallTimeoutMs = kStallTimeoutMs;
+
 private:
     void OnFileBegin(const char* body, int length);
     void OnFileData(const char* body, int length);
     void OnFileEnd();
     void OnInfo(const char* body, int length);
-    // Ends a transfer that broke the protocol: error, buffer dropped, connection closed.
+    // Ends a transfer that broke the conversation: error, file dropped, connection closed.
     void FailTransfer(const char* reason);
-    void FreeBuffer();
-    // Writes the received bytes under a temporary name and moves them over file_path.
-    bool WriteReceivedFile();
 
-    // Answers to MSG_GET_INFO seen, and whether the last one was well-formed.
+    // The kind asked for by the last GetFile (0: none).
+    int m_iRequestedKind = 0;
+    // The file being received, under a temporary name until it is whole.
+    std::unique_ptr<REPLACING_FILE> m_pOutput;
+    // When a message last arrived (or the request went out).
+    uint64_t m_uLastHeardMs = 0;
+    // GetVelgrimInfo is waiting for the answer.
+    bool m_bAwaitingInfo = false;
+    // Answers to MSG_GET_INFO taken, and whether the last one was well-formed.
     unsigned int m_iInfoAnswers = 0;
     bool m_bInfoValid = false;
 };

@@ -1,15 +1,17 @@
 #include "launcher/launcher_main.h"
 
+#include "common/ascii_case.h"
 #include "common/trace_log.h"
 #include "launcher/program_globals.h"
-#include "protocol/update_protocol.h"
 #include "launcher/server_list.h"
 #include "launcher/update_session.h"
+#include "launcher/updater_version.h"
 #include "launcher/version_file.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/sockets.h"
+#include "protocol/update_protocol.h"
 
 #ifdef _WIN32
 #include <commctrl.h>
@@ -34,18 +36,6 @@ int StartSockets()
 void StopSockets()
 {
     WSACleanup();
-}
-
-bool EqualsNoCase(const char* text, const char* word)
-{
-    for (; *text != '\0' && *word != '\0'; ++text, ++word) {
-        char c = *text;
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != *word)
-            return false;
-    }
-    return *text == '\0' && *word == '\0';
 }
 
 // "new": the freshly downloaded updater replaces the old one and starts it.
@@ -86,7 +76,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 
     if (commandLine == nullptr || commandLine[0] == '\0') {
         DeleteFileA(UPDATER_FILE_NAME);
-    } else if (EqualsNoCase(commandLine, "new")) {
+    } else if (EqualsIgnoringCase(commandLine, "new")) {
         ReplaceUpdater();
         return 0;
     }
@@ -102,7 +92,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     // No version answer counts as no connection: nothing is downloaded, the game starts.
     if (g_downloader.Connect(g_serverAddress.Get(), g_serverPort) &&
         g_downloader.GetVelgrimInfo(kVersionAnswerTimeoutMs)) {
-        if (g_downloader.updater_version >= UPDATER_OFFER_MIN_VERSION) {
+        if (IsUpdaterOffer(g_downloader.updater_version, OwnUpdaterVersion())) {
             g_downloader.GetFile(FILE_KIND_UPDATER, "");
             g_updateMode = UPDATE_MODE_UPDATER;
             RunUpdateDialog();

@@ -25,7 +25,8 @@ bool HttpGetToFile(const char* host, const char* file, int port)
         auto browser = std::make_unique<RX_HTTP_BROWSER>();
         int bodySize = 0;
         const char* body = HttpGetBody(*browser, host, port, file, &bodySize);
-        if (body == nullptr || bodySize < kMinStoredBody)
+        // A body cut short is never stored as if it were the file.
+        if (body == nullptr || bodySize < kMinStoredBody || !browser->BodyComplete())
             return false;
 
         HANDLE f = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,

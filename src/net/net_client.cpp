@@ -4,6 +4,7 @@
 
 #include "common/guard.h"
 #include "common/trace_log.h"
+#include "platform/name_lookup.h"
 
 NET_CLIENT::NET_CLIENT() : m_Socket(INVALID_SOCKET), m_pConnect(nullptr) {}
 
@@ -69,13 +70,8 @@ bool NET_CLIENT::Connect(const char* host, unsigned short port)
     std::memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    const hostent* entry = gethostbyname(host);
-    if (entry != nullptr && entry->h_addrtype == AF_INET && entry->h_length == 4 && entry->h_addr_list[0] != nullptr)
-        std::memcpy(&address.sin_addr, entry->h_addr_list[0], 4);
-    else
-        address.sin_addr.s_addr = inet_addr(host);
-    // Neither a known name nor a dotted address.
-    if (address.sin_addr.s_addr == INADDR_NONE)
+    // The same bounded lookup as the web host's: a resolver that hangs costs seconds.
+    if (!LookupHostIPv4(host, kLookupTimeoutMs, &address.sin_addr))
         return false;
 
     if (SocketConnectTimeout(m_Socket, &address, kConnectTimeoutMs) != 0)

@@ -13,7 +13,8 @@
 
 class NET_CLIENT {
 public:
-    // connect() gives up after this long.
+    // The name lookup and connect() give up after this long.
+    static constexpr int kLookupTimeoutMs = 2000;
     static constexpr int kConnectTimeoutMs = 5000;
     // Receive buffer asked for, so that one receive step can take a large block.
     static constexpr int kRecvBufferBytes = 8 * 1024 * 1024;

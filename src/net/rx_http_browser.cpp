@@ -32,7 +32,7 @@ bool WouldBlock()
 
 RX_HTTP_BROWSER::RX_HTTP_BROWSER()
     : m_Socket(INVALID_SOCKET), m_bInit(false), m_bConnected(false), m_iRecvSize(0), m_iBodySize(0),
-      m_iPort(VELGRIM_WEB_PORT), m_uExchangeDeadline(0)
+      m_iPort(VELGRIM_WEB_PORT), m_iContentLength(-1), m_uExchangeDeadline(0)
 {
     m_RecvBuf[0] = '\0';
 }
@@ -152,23 +152,32 @@ int RX_HTTP_BROWSER::NetRecv(char* buf, int size)
     if (total == 0 || total == -1)
         return total;
     m_iRecvSize = total;
+    // A head that arrives in pieces is received whole first (within the same deadline and
+    // buffer), so that the body is counted from its real start.
+    while (GetRecvData() == nullptr && m_iRecvSize < size) {
+        const int n = recvOnce(buf + m_iRecvSize, size - m_iRecvSize);
+        if (n <= 0)
+            break;
+        total += n;
+        m_iRecvSize += n;
+    }
 
-    // Only the first block is searched, and only where 16 bytes remain.
+    // Content-Length is looked for in the head only, and only where 16 bytes remain.
+    const char* body = GetRecvData();
+    const int searched = body != nullptr ? static_cast<int>(body - m_RecvBuf) : total;
     int announced = 0;
-    int announcedAt = -1;
-    for (int p = 0; p <= total - (kContentLengthSize + 1); ++p) {
+    m_iContentLength = -1;
+    for (int p = 0; p <= searched - (kContentLengthSize + 1); ++p) {
         if (std::memcmp(buf + p, kContentLength, kContentLengthSize) == 0) {
             announced = ReadWrappingDecimal(buf + p + kContentLengthSize, buf + total);
-            announcedAt = p;
+            m_iContentLength = announced >= 0 ? announced : -1;
             break;
         }
     }
-    const char* body = GetRecvData();
     // Bytes past the announced body are the start of another response, not part of this
     // one: a keep-alive host answers the request's trailing zero byte with an error page.
     // They are never kept, so they cannot end up in a stored file or in the server list.
-    if (body != nullptr && announcedAt >= 0 && announcedAt < body - m_RecvBuf && announced >= 0 &&
-        m_iBodySize > announced) {
+    if (body != nullptr && m_iContentLength >= 0 && m_iBodySize > announced) {
         total -= m_iBodySize - announced;
         m_iRecvSize = total;
         m_iBodySize = announced;

@@ -1,7 +1,7 @@
 // RX_HTTP_BROWSER: one HTTP/1.1 request and its response over a fresh TCP connection.
 // The raw response stays in a fixed buffer inside the object; GetRecvData gives the body.
 //
-// Only "Content-Length:" in the first received block is looked at; no chunked bodies, no
+// Only "Content-Length:" in the response head is looked at; no chunked bodies, no
 // redirects. Every step is bounded in time, so a silent host costs seconds, not forever.
 #pragma once
 
@@ -36,9 +36,9 @@ public:
     bool NetInit();
     bool NetConnect(const char* host, int port);
     void NetSend(const char* data, int length);
-    // The response into buf: the first block, then more until the announced
-    // Content-Length is complete; bytes past an announced length are not kept. The byte
-    // count, 0 when the peer closed at once, -1 on failure.
+    // The response into buf: the head whole, then more until the announced Content-Length
+    // is complete; bytes past an announced length are not kept. The byte count, 0 when the
+    // peer closed at once, -1 on failure.
     int NetRecv(char* buf, int size);
     void NetDisconnect();
     void NetDestroy();
@@ -55,6 +55,12 @@ public:
 
     // TCP port of the host: the deployment's web port; tests point it at a loopback server.
     int m_iPort;
+    // The length the head announced (-1: none), as the last NetRecv found it.
+    int m_iContentLength;
+
+    // True unless the head announced more body bytes than arrived (the peer closed early
+    // or the time ran out). Call after GetRecvData.
+    bool BodyComplete() const { return m_iContentLength < 0 || m_iBodySize >= m_iContentLength; }
 
 private:
     // Milliseconds left of the current exchange (0 when it is over).

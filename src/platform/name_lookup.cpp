@@ -1,5 +1,6 @@
 #include "platform/name_lookup.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -20,26 +21,35 @@ struct LOOKUP_JOB {
     bool found = false;
     in_addr address{};
     std::string host;
+    HOST_RESOLVER resolve = nullptr;
 };
 
-void RunLookup(const std::shared_ptr<LOOKUP_JOB>& job)
+bool SystemResolve(const char* host, in_addr* address)
 {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     bool found = false;
-    in_addr address{};
-    if (getaddrinfo(job->host.c_str(), nullptr, &hints, &result) == 0) {
+    if (getaddrinfo(host, nullptr, &hints, &result) == 0) {
         for (const addrinfo* a = result; a != nullptr; a = a->ai_next) {
             if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
-                address = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+                *address = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
                 found = true;
                 break;
             }
         }
         freeaddrinfo(result);
     }
+    return found;
+}
+
+std::atomic<HOST_RESOLVER> g_resolver{SystemResolve};
+
+void RunLookup(const std::shared_ptr<LOOKUP_JOB>& job)
+{
+    in_addr address{};
+    const bool found = job->resolve(job->host.c_str(), &address);
     std::lock_guard<std::mutex> guard(job->lock);
     job->found = found;
     job->address = address;
@@ -62,6 +72,7 @@ bool LookupHostIPv4(const char* host, int timeoutMs, in_addr* address)
     // the caller stops waiting for it at the deadline. A late answer is dropped.
     auto job = std::make_shared<LOOKUP_JOB>();
     job->host = host;
+    job->resolve = g_resolver.load();
     try {
         std::thread(RunLookup, job).detach();
     } catch (const std::system_error&) {
@@ -74,4 +85,9 @@ bool LookupHostIPv4(const char* host, int timeoutMs, in_addr* address)
         return false;
     *address = job->address;
     return true;
+}
+
+HOST_RESOLVER SetHostResolver(HOST_RESOLVER resolver)
+{
+    return g_resolver.exchange(resolver != nullptr ? resolver : SystemResolve);
 }

@@ -49,7 +49,7 @@ HTTP_SCRIPT_SERVER::HTTP_SCRIPT_SERVER(std::vector<STEP> script) : m_Script(std:
 
 HTTP_SCRIPT_SERVER::~HTTP_SCRIPT_SERVER()
 {
-    m_stop = true;
+    m_bStop = true;
     Join();
     if (m_Listener != INVALID_SOCKET)
         closesocket(m_Listener);
@@ -64,9 +64,9 @@ void HTTP_SCRIPT_SERVER::Join()
 void HTTP_SCRIPT_SERVER::Run()
 {
     const uint64_t deadline = MonotonicMs() + kAcceptMs;
-    while (!m_stop && MonotonicMs() < deadline && SocketWaitReadable(m_Listener, kSliceMs) == 0) {
+    while (!m_bStop && MonotonicMs() < deadline && SocketWaitReadable(m_Listener, kSliceMs) == 0) {
     }
-    if (m_stop || SocketWaitReadable(m_Listener, 0) != 1)
+    if (m_bStop || SocketWaitReadable(m_Listener, 0) != 1)
         return;
     SOCKET s = accept(m_Listener, nullptr, nullptr);
     if (s == INVALID_SOCKET)
@@ -92,7 +92,7 @@ void HTTP_SCRIPT_SERVER::ReadRequest(SOCKET s)
 {
     const uint64_t deadline = MonotonicMs() + kRequestMs;
     char block[65536];
-    while (!m_stop && MonotonicMs() < deadline) {
+    while (!m_bStop && MonotonicMs() < deadline) {
         // Complete: the head, its announced body and the one zero byte after it.
         const size_t end = m_strRequest.find("\r\n\r\n");
         if (end != std::string::npos &&
@@ -112,7 +112,7 @@ bool HTTP_SCRIPT_SERVER::WaitWhileOpen(SOCKET s, int ms)
 {
     const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(ms);
     char block[4096];
-    while (!m_stop && MonotonicMs() < deadline) {
+    while (!m_bStop && MonotonicMs() < deadline) {
         if (SocketWaitReadable(s, kSliceMs) != 1)
             continue;
         const int n = recv(s, block, sizeof(block), 0);
@@ -121,7 +121,7 @@ bool HTTP_SCRIPT_SERVER::WaitWhileOpen(SOCKET s, int ms)
         else if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
             return false;
     }
-    return !m_stop;
+    return !m_bStop;
 }
 
 bool HTTP_SCRIPT_SERVER::SendAll(SOCKET s, const std::string& bytes)
@@ -129,7 +129,7 @@ bool HTTP_SCRIPT_SERVER::SendAll(SOCKET s, const std::string& bytes)
     size_t sent = 0;
     const uint64_t deadline = MonotonicMs() + kRequestMs;
     while (sent < bytes.size()) {
-        if (m_stop || MonotonicMs() >= deadline)
+        if (m_bStop || MonotonicMs() >= deadline)
             return false;
         if (SocketWaitWritable(s, kSliceMs) != 1)
             continue;

@@ -44,7 +44,7 @@ private:
     std::string m_strRequest;
     bool m_bClosedEarly = false;
     bool m_bAccepted = false;
-    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_bStop{false};
     std::thread m_Thread;
 };
 

@@ -5,11 +5,13 @@
 #include <string>
 #include <unistd.h>
 
-#include "ui/error_notice_text.h"
+#include "common/rx_exs.h"
+#include "common/trace_log.h"
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
 #include "platform/clock.h"
 #include "ui/console/console_progress.h"
+#include "ui/error_notice_text.h"
 
 namespace {
 
@@ -48,6 +50,39 @@ void ShowErrorNotice()
     }
 }
 
+// The window's ticks on the console, until the transfer (and unpacking) ends or Ctrl-C.
+void RunTicks(CONSOLE_PROGRESS& bar, bool terminal)
+{
+    for (;;) {
+        if (g_interrupted) {
+            bar.End();
+            std::printf("Cancelled.\n");
+            UpdateCancel();
+            return;
+        }
+        if (UpdateTickPump()) {
+            bar.End();
+            bool ok;
+            if (g_updateMode == UPDATE_MODE_PATCH && !g_downloader.IsError()) {
+                CONSOLE_PROGRESS unpack("Unpacking", terminal);
+                g_unpackBar = &unpack;
+                ok = UpdateFinish(UnpackProgress);
+                g_unpackBar = nullptr;
+                unpack.End();
+            } else {
+                ok = UpdateFinish(UnpackProgress);
+            }
+            if (!ok)
+                ShowErrorNotice();
+            return;
+        }
+        const int percent = UpdateTransferPercent();
+        if (percent >= 0)
+            bar.Show(percent);
+        SleepMs(kTickMs);
+    }
+}
+
 } // namespace
 
 void RunUpdateDialog()
@@ -64,34 +99,28 @@ void RunUpdateDialog()
     if (!g_downloader.info_text.empty())
         std::printf("%s\n", g_downloader.info_text.c_str());
     CONSOLE_PROGRESS bar(what, terminal);
-
-    for (;;) {
-        if (g_interrupted) {
-            bar.End();
-            std::printf("Cancelled.\n");
-            UpdateCancel();
-            break;
+    const char* failure = nullptr;
+    try {
+        RunTicks(bar, terminal);
+    } catch (const RXExs& e) {
+        RX_ERROR("RunUpdateDialog: %s", e.Text());
+        failure = "a failure";
+    } catch (...) {
+        failure = "an unknown failure";
+    }
+    if (failure != nullptr) {
+        // As in the window: a failure abandons the update and shows the notice; the
+        // launcher then goes on to start the game.
+        g_unpackBar = nullptr;
+        bar.End();
+        RX_ERROR("RunUpdateDialog: %s; the update is abandoned", failure);
+        g_downloader.error = true;
+        try {
+            g_downloader.Close();
+        } catch (...) {
+            // Reported by the common handler.
         }
-        if (UpdateTickPump()) {
-            bar.End();
-            bool ok;
-            if (g_updateMode == UPDATE_MODE_PATCH && !g_downloader.IsError()) {
-                CONSOLE_PROGRESS unpack("Unpacking", terminal);
-                g_unpackBar = &unpack;
-                ok = UpdateFinish(UnpackProgress);
-                g_unpackBar = nullptr;
-                unpack.End();
-            } else {
-                ok = UpdateFinish(UnpackProgress);
-            }
-            if (!ok)
-                ShowErrorNotice();
-            break;
-        }
-        const int percent = UpdateTransferPercent();
-        if (percent >= 0)
-            bar.Show(percent);
-        SleepMs(kTickMs);
+        ShowErrorNotice();
     }
     std::fflush(stdout);
     sigaction(SIGINT, &previous, nullptr);

@@ -2,9 +2,13 @@
 
 #include <commctrl.h>
 
-#include "platform/module_instance.h"
+#include <exception>
+
+#include "common/rx_exs.h"
+#include "common/trace_log.h"
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
+#include "platform/module_instance.h"
 #include "resource.h"
 #include "ui/win32/button_skin.h"
 #include "ui/win32/error_notice.h"
@@ -114,7 +118,25 @@ bool UnpackProgress(int event, int value, const char*)
     return false;
 }
 
-INT_PTR CALLBACK UpdateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+namespace {
+
+// A failure thrown while the window handles a message never reaches the system's dialog
+// code (a 32-bit build cannot unwind through it, and the process would die without
+// starting the game): the update is abandoned and the window shows its error notice.
+void OnFailure(HWND dialog, const char* what)
+{
+    RX_ERROR("UpdateDlgProc: %s; the update is abandoned", what);
+    KillTimer(dialog, kTimerId);
+    try {
+        g_downloader.Close();
+    } catch (...) {
+        // Reported by the common handler; the notice shows all the same.
+    }
+    g_downloader.error = true;
+    ShowErrorNotice(dialog);
+}
+
+INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -158,6 +180,22 @@ INT_PTR CALLBACK UpdateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     default:
         return FALSE;
     }
+}
+
+} // namespace
+
+INT_PTR CALLBACK UpdateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        return HandleMessage(dialog, message, wParam, lParam);
+    } catch (const RXExs& e) {
+        OnFailure(dialog, e.Text());
+    } catch (const std::exception& e) {
+        OnFailure(dialog, e.what());
+    } catch (...) {
+        OnFailure(dialog, "an unknown failure");
+    }
+    return 0;
 }
 
 void RunUpdateDialog()

@@ -1,12 +1,15 @@
 // The downloader against a scripted server that the test drives byte by byte.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include "downloader/downloader.h"
 #include "common/set_formatted.h"
+#include "downloader/downloader.h"
 #include "platform/clock.h"
+#include "support/current_dir.h"
 #include "support/downloader_peer.h"
 #include "support/temp_dir.h"
 #include "support/trace_capture.h"
@@ -21,6 +24,15 @@ namespace {
 const std::string kPatchName = "Velgrim_patch.rxpack";
 const std::string kPatchNameZ = std::string("Velgrim_patch.rxpack") + '\0';
 const std::string kAck = "05 01 00 00 00 00 00 00";
+
+std::vector<std::string> FileNames(const std::string& dir)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
 
 // A downloader connected to a scripted peer, with a file requested into dir/target.
 class ScriptedTransfer : public ::testing::Test {
@@ -90,8 +102,6 @@ TEST_F(ScriptedTransfer, RequestChunksAcknowledgementsProgressAndFile)
     EXPECT_FALSE(downloader.IsError());
     EXPECT_FALSE(downloader.in_progress);
     EXPECT_EQ(downloader.GetReceivedSize(), 0u);
-    EXPECT_EQ(downloader.receive_buffer, nullptr);
-    EXPECT_EQ(downloader.file_handle, INVALID_HANDLE_VALUE);
     std::string written;
     ASSERT_TRUE(ReadWholeFile(target + "/" + kPatchName, &written));
     EXPECT_EQ(written, content);
@@ -104,12 +114,13 @@ TEST_F(ScriptedTransfer, RequestChunksAcknowledgementsProgressAndFile)
     EXPECT_FALSE(downloader.complete);
 }
 
-TEST_F(ScriptedTransfer, EmptyTargetDirectoryWritesTheAnnouncedNameAsItIs)
+TEST_F(ScriptedTransfer, EmptyTargetDirectoryWritesTheKindsOwnName)
 {
     ASSERT_TRUE(downloader.GetFile(FILE_KIND_UPDATER, nullptr));
     std::string request;
     ASSERT_TRUE(peer.Expect(downloader, 20, &request));
-    Deliver(BeginFrame(std::string("UpdaterNew.exe") + '\0', 0));
+    // Names compare without regard to case; the file keeps the kind's own spelling.
+    Deliver(BeginFrame(std::string("updaternew.EXE") + '\0', 0));
     ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.file_path.Get() != nullptr; }));
     EXPECT_STREQ(downloader.file_path.Get(), "UpdaterNew.exe");
     EXPECT_STREQ(downloader.target_dir.Get(), "");
@@ -193,6 +204,11 @@ TEST(DownloaderUntrustedServer, ProtocolBreachesFailTheTransferAndWriteNothing)
         {"stream", BeginFrame(kPatchName + ":evil" + z, 3), false},
         {"device", BeginFrame("NUL" + z, 3), false},
         {"empty name", BeginFrame(z, 3), false},
+        {"another name for the patch", BeginFrame("other.rxpack" + z, 3), true},
+        {"the game", BeginFrame("Velgrim.exe" + z, 3), false},
+        {"the launcher", BeginFrame("Updater.exe" + z, 3), false},
+        {"the updater's name for the patch", BeginFrame("UpdaterNew.exe" + z, 3), false},
+        {"the version file", BeginFrame("version.txt" + z, 3), false},
         {"chunk past the size", BeginFrame(kPatchNameZ, 10) + DataFrame(std::string(64, 'x')), true},
         {"second chunk past the size",
          BeginFrame(kPatchNameZ, 10) + DataFrame(std::string(6, 'x')) + DataFrame(std::string(60, 'y')), true},
@@ -225,17 +241,93 @@ TEST(DownloaderUntrustedServer, ProtocolBreachesFailTheTransferAndWriteNothing)
         EXPECT_TRUE(peer.WaitClosed(downloader)) << "the downloader drops the connection";
         EXPECT_TRUE(downloader.IsError());
         EXPECT_TRUE(downloader.IsCompleteOrError());
-        EXPECT_EQ(downloader.receive_buffer, nullptr);
         EXPECT_FALSE(trace.ErrorTexts().empty());
         if (c.targetDirMayExist) {
             std::string old;
             EXPECT_TRUE(ReadWholeFile(target + "/" + kPatchName, &old));
             EXPECT_EQ(old, "older");
-            EXPECT_FALSE(FileExists(target + "/" + kPatchName + ".part"));
+            EXPECT_EQ(FileNames(target), std::vector<std::string>{kPatchName}) << "nothing beside it";
         } else {
             EXPECT_FALSE(FileExists(target)) << "not even the directory is made";
         }
         EXPECT_FALSE(FileExists(dir / kPatchName));
+    }
+}
+
+// Messages at the wrong time: an announcement before any request, a version answer pushed
+// during a transfer.
+TEST(DownloaderUntrustedServer, AnAnnouncementNobodyAskedForFailsAndWritesNothing)
+{
+    TEMP_DIR dir;
+    CURRENT_DIR cd(dir.Path());
+    DOWNLOADER downloader;
+    DOWNLOADER_PEER peer;
+    ASSERT_TRUE(peer.Connect(downloader));
+    ASSERT_TRUE(peer.Send(BeginFrame(kPatchNameZ, 3) + DataFrame("abc") + EndFrame()));
+    EXPECT_FALSE(downloader.GetVelgrimInfo(5000));
+    EXPECT_TRUE(peer.WaitClosed(downloader));
+    EXPECT_TRUE(downloader.IsError());
+    EXPECT_TRUE(FileNames(dir.Path()).empty());
+}
+
+TEST_F(ScriptedTransfer, AVersionAnswerDuringATransferChangesNothing)
+{
+    ASSERT_TRUE(peer.Send(Frame(MSG_GET_INFO, Dword(0) + Dword(7) + Counted(std::string("a\0", 2)) + Dword(0))));
+    ASSERT_TRUE(downloader.GetVelgrimInfo(5000));
+    std::string infoRequest;
+    ASSERT_TRUE(peer.Expect(downloader, 8, &infoRequest));
+    Request();
+    Deliver(BeginFrame(kPatchNameZ, 3) + Frame(MSG_GET_INFO, Dword(0) + Dword(9) + Counted(std::string("b\0", 2)) +
+                                                                 Dword(5000)) +
+            DataFrame("abc") + EndFrame());
+    ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.IsCompleteOrError(); }));
+    EXPECT_FALSE(downloader.IsError());
+    EXPECT_EQ(downloader.game_version, 7u);
+    EXPECT_EQ(downloader.updater_version, 0u);
+    EXPECT_EQ(downloader.info_text, "a");
+}
+
+// A server that announces a file and then goes silent, stops inside a frame header, or
+// trickles bytes that never make a message, fails the transfer once the bound passes.
+TEST(DownloaderUntrustedServer, AStalledTransferFailsAfterTheBound)
+{
+    struct CASE {
+        const char* what;
+        std::string first;  // sent at once
+        std::string trickle; // then one byte every 50 ms
+    };
+    const CASE cases[] = {
+        {"silent after the announcement", BeginFrame(kPatchNameZ, 10), ""},
+        {"stops inside a frame header", BeginFrame(kPatchNameZ, 10) + DataFrame("abcd").substr(0, 5), ""},
+        {"trickles a chunk", BeginFrame(kPatchNameZ, 10), DataFrame("0123456789")},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        TEMP_DIR dir;
+        const std::string target = dir / "target";
+        DOWNLOADER downloader;
+        downloader.m_uStallTimeoutMs = 300;
+        DOWNLOADER_PEER peer;
+        ASSERT_TRUE(peer.Connect(downloader));
+        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, target.c_str()));
+        std::string request;
+        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Send(c.first));
+        const uint64_t start = MonotonicMs();
+        size_t sent = 0;
+        while (!downloader.IsCompleteOrError() && MonotonicMs() - start < 5000) {
+            if (sent < c.trickle.size())
+                peer.Send(c.trickle.substr(sent++, 1));
+            PumpUntil(downloader, [] { return false; }, 50);
+        }
+        EXPECT_TRUE(downloader.IsError());
+        EXPECT_LT(MonotonicMs() - start, 3000u);
+        if (!c.trickle.empty()) {
+            EXPECT_LT(sent, c.trickle.size()) << "failed before the trickle made a message";
+        }
+        EXPECT_TRUE(peer.WaitClosed(downloader));
+        EXPECT_FALSE(FileExists(target + "/" + kPatchName));
+        EXPECT_FALSE(FileExists(target + "/" + kPatchName + ".part"));
     }
 }
 
@@ -261,21 +353,19 @@ TEST_F(ScriptedTransfer, AFileThatCannotBeCreatedIsAnError)
     Request();
     Deliver(BeginFrame(kPatchNameZ, 3) + DataFrame("abc") + EndFrame());
     ASSERT_TRUE(peer.WaitClosed(downloader));
-    EXPECT_TRUE(downloader.complete);
     EXPECT_TRUE(downloader.IsError());
+    EXPECT_TRUE(downloader.IsCompleteOrError());
 }
 
 #ifndef _WIN32
-// A write cut short (here by a file-size limit) fails the transfer and keeps the older file.
+// A write cut short (here by a file-size limit, as a full disk would) fails the transfer at
+// that chunk and keeps the older file.
 TEST_F(ScriptedTransfer, AShortWriteIsAnErrorAndKeepsTheOlderFile)
 {
     Request();
     ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
     ASSERT_TRUE(WriteWholeFile(target + "/" + kPatchName, "older"));
     const std::string content(64 * 1024, 'z');
-    Deliver(BeginFrame(kPatchNameZ, static_cast<uint32_t>(content.size())) + DataFrame(content));
-    std::string ack;
-    ASSERT_TRUE(peer.Expect(downloader, 8, &ack));
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -283,13 +373,14 @@ TEST_F(ScriptedTransfer, AShortWriteIsAnErrorAndKeepsTheOlderFile)
     small.rlim_cur = 4096;
     void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    Deliver(EndFrame());
-    const bool ended = PumpUntil(downloader, [&] { return downloader.complete; });
+    Deliver(BeginFrame(kPatchNameZ, static_cast<uint32_t>(content.size())) + DataFrame(content) + EndFrame());
+    const bool ended = PumpUntil(downloader, [&] { return downloader.IsCompleteOrError(); });
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
     ASSERT_TRUE(ended);
     EXPECT_TRUE(downloader.IsError());
+    EXPECT_FALSE(downloader.complete) << "the end never counts after a failed write";
     std::string old;
     ASSERT_TRUE(ReadWholeFile(target + "/" + kPatchName, &old));
     EXPECT_EQ(old, "older");

@@ -5,6 +5,7 @@
 
 #include "launcher/launcher_main.h"
 #include "launcher/update_session.h"
+#include "launcher/updater_version.h"
 #include "platform/files.h"
 #include "support/trace_capture.h"
 
@@ -12,6 +13,12 @@
 #ifndef _WIN32
 void RunUpdateDialog() {}
 #endif
+
+// Each launcher program builds its own version in; the tests' launcher is version 0.
+uint32_t OwnUpdaterVersion()
+{
+    return 0;
+}
 
 namespace {
 
@@ -123,4 +130,37 @@ TEST_F(LauncherMainTest, CopyThatNeverSucceedsStartsTheGameAfterTenSeconds)
     ASSERT_GE(steps.size(), 2u);
     EXPECT_EQ(steps[steps.size() - 2], "cleanup");
     EXPECT_EQ(steps.back(), "start Velgrim.exe");
+}
+
+// Only "new" itself hands over: with a trailing blank it is an ordinary start, which
+// neither copies UpdaterNew.exe over the launcher nor deletes it.
+TEST_F(LauncherMainTest, NewWithATrailingBlankIsAnOrdinaryStart)
+{
+    FILE* f = std::fopen(In("UpdaterNew.exe").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("new updater", f);
+    std::fclose(f);
+    EXPECT_EQ(LauncherMain(nullptr, "new "), 0);
+    EXPECT_NE(GetFileAttributesA(In("UpdaterNew.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(In("Updater.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_FALSE(RECORDED_OPS::steps.empty());
+    EXPECT_EQ(RECORDED_OPS::steps.back(), "start Velgrim.exe");
+    EXPECT_EQ(Count(RECORDED_OPS::steps, "start Updater.exe"), 0);
+    DeleteFileA(In("version.txt").c_str());
+}
+
+TEST(UpdaterVersion, AnOfferIsFrom1024AndNewerThanTheLauncher)
+{
+    struct CASE {
+        uint32_t offered;
+        uint32_t own;
+        bool taken;
+    };
+    const CASE cases[] = {
+        {0, 0, false},      {1023, 0, false},   {1024, 0, true},          {0xFFFFFFFFu, 0, true},
+        {2000, 2000, false}, {2001, 2000, true}, {1999, 2000, false},     {1024, 1023, true},
+        {0xFFFFFFFFu, 0xFFFFFFFFu, false},
+    };
+    for (const CASE& c : cases)
+        EXPECT_EQ(IsUpdaterOffer(c.offered, c.own), c.taken) << c.offered << " to a launcher of " << c.own;
 }

@@ -38,6 +38,8 @@ TEST(HttpGetToFile, StoresOnlyBodiesAboveTenThousandBytes)
         {"a longer old file is cut", HttpResponse(Pattern(10001)), old20000.c_str(), true, Pattern(10001)},
         {"a shorter old file is replaced", HttpResponse(Pattern(30000)), "old", true, Pattern(30000)},
         {"no blank line after the head", "HTTP/1.1 200 OK\r\n" + std::string(15000, 'h'), nullptr, false, ""},
+        {"body cut short of its Content-Length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n\r\n" + Pattern(15000), "old", false, "old"},
         {"empty response", "", nullptr, false, ""},
     };
     for (const CASE& c : cases) {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "common/rx_exs.h"
 #include "net/net_client.h"
 #include "platform/clock.h"
+#include "platform/name_lookup.h"
 #include "support/net_loopback.h"
 #include "support/trace_capture.h"
 
@@ -210,4 +213,31 @@ TEST(NetClient, FailureInsideProcessIsReportedUnderItsLabel)
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "System Rised Exception");
     EXPECT_EQ(lines.back().rfind("NET_CLIENT::Process\t| file:net/net_client.cpp,", 0), 0u) << lines.back();
+}
+
+// A resolver that hangs costs the bound, not the player's patience.
+TEST(NetClient, ASlowNameLookupGivesUpWithinItsBound)
+{
+    static std::mutex lock;
+    static std::condition_variable released;
+    static bool release = false;
+    const HOST_RESOLVER previous = SetHostResolver([](const char*, in_addr*) {
+        std::unique_lock<std::mutex> guard(lock);
+        released.wait(guard, [] { return release; });
+        return false;
+    });
+    NET_CLIENT client;
+    ASSERT_TRUE(client.Init());
+    const uint64_t start = MonotonicMs();
+    EXPECT_FALSE(client.Connect("slow.example", 6527));
+    const uint64_t took = MonotonicMs() - start;
+    SetHostResolver(previous);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        release = true;
+    }
+    released.notify_all();
+    EXPECT_GE(took + 50, static_cast<uint64_t>(NET_CLIENT::kLookupTimeoutMs));
+    EXPECT_LT(took, static_cast<uint64_t>(NET_CLIENT::kLookupTimeoutMs) + 2000);
+    EXPECT_FALSE(client.IsConnected());
 }
