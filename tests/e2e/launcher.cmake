@@ -1,6 +1,9 @@
 # The launcher end to end: one ctest test per scenario of launcher/launcher_e2e.py, run
 # against the real update-server and nginx on the deployment's web host and port.
 add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/standin ${CMAKE_CURRENT_BINARY_DIR}/standin)
+# The launcher built with its own updater versions 2000 and 2001, for the hand-over.
+velgrim_add_launcher(updater_v2000 2000)
+velgrim_add_launcher(updater_v2001 2001)
 
 find_program(VELGRIM_E2E_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
 set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/launcher/launcher_e2e.py)
@@ -22,6 +25,8 @@ set(e2e_env
   VELGRIM_WEB_PORT=${VELGRIM_WEB_PORT}
   VELGRIM_FALLBACK_SERVER=${VELGRIM_FALLBACK_SERVER}
   VELGRIM_UPDATER=$<TARGET_FILE:updater>
+  VELGRIM_UPDATER_V2000=$<TARGET_FILE:updater_v2000>
+  VELGRIM_UPDATER_V2001=$<TARGET_FILE:updater_v2001>
   VELGRIM_STANDIN=$<TARGET_FILE:velgrim_standin>)
 if(WIN32)
   list(APPEND e2e_env

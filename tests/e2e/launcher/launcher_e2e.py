@@ -8,8 +8,8 @@ import os
 import sys
 import time
 
-from velgrim_e2e import (FALLBACK_PORT, PATCH, WINDOWS, E2EError, Game, Scene, ScriptedServer,
-                         UpdateServer, make_release, read, send_file, wait_until, write)
+from velgrim_e2e import (FALLBACK_PORT, PATCH, UPDATER_V2000, UPDATER_V2001, WINDOWS, E2EError, Game, Scene,
+                         ScriptedServer, UpdateServer, make_release, read, send_file, wait_until, write)
 
 SCENARIOS = {}
 
@@ -129,6 +129,75 @@ def new_updater():
         check(not game.exists("UpdaterNew.exe"), "UpdaterNew.exe was left behind")
         check(game.version() == "7", f"version.txt is {game.version()!r}")
         check(server.log().count("connection ended") >= 2, "the restarted launcher made no check")
+
+
+@scenario
+def own_version_hand_over():
+    """A launcher of version 2000 takes the offer of 2001 and hands over; the new one, of
+    version 2001, is offered itself again and goes on to the game: one hand-over, not an
+    endless loop."""
+    with Scene() as s:
+        game = Game(s.root, "7", updater=UPDATER_V2000)
+        new_bytes = read(UPDATER_V2001)
+        server = s.serve(UpdateServer(make_release(s.root, 7, updater_version=2001, updater_bytes=new_bytes)))
+        publish_one(s, server.port)
+        s.launcher.start(game)
+        started_once(game, timeout=90)
+        check(read(game.path("Updater.exe")) == new_bytes, "Updater.exe was not replaced by the new one")
+        check(not game.exists("UpdaterNew.exe"), "UpdaterNew.exe was left behind")
+        check(server.log().count("sent UpdaterNew.exe") == 1, "the updater was sent more than once")
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def own_version_equal_offer():
+    """A launcher ignores an updater of its own version and takes the patch."""
+    with Scene() as s:
+        files = {"readme.txt": b"Velgrim 7\n"}
+        game = Game(s.root, "3", updater=UPDATER_V2000)
+        server = s.serve(UpdateServer(make_release(s.root, 7, files, updater_version=2000,
+                                                   updater_bytes=b"never sent")))
+        publish_one(s, server.port)
+        s.launcher.run(game)
+        started_once(game)
+        expect_files(game, files)
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+        check("sent UpdaterNew.exe" not in server.log(), "the updater was downloaded")
+
+
+@scenario
+def no_version_file_server_zero():
+    """No version.txt reads as version 0: a server at 0 means up to date, and 0 is written."""
+    with Scene() as s:
+        server = s.serve(UpdateServer(make_release(s.root, 0)))
+        publish_one(s, server.port)
+        game = Game(s.root)
+        s.launcher.run(game)
+        started_once(game)
+        check(read(game.path("version.txt")) == b"0", f"version.txt is {game.version()!r}")
+        check("sent " not in server.log(), "something was downloaded")
+
+
+@scenario
+def patch_named_otherwise():
+    """A server that names the patch otherwise fails the transfer: nothing is written, the
+    old package lying in the directory is not unpacked, nothing is recorded."""
+    with Scene() as s:
+        release = make_release(s.root, 5, {"stale.txt": b"from an old patch\n"})
+        old_package = read(os.path.join(release, PATCH))
+        server = s.serve(ScriptedServer((8, 0), {1002: send_file("other.rxpack", b"x" * 500)}))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        write(game.path(PATCH), old_package)
+        s.launcher.start(game)
+        if WINDOWS:
+            s.launcher.close_error_notice()
+        s.launcher.wait(60)
+        started_once(game)
+        check(game.version() == "3", f"version.txt is {game.version()!r}")
+        check(not game.exists("stale.txt"), "the old package was unpacked")
+        check(not game.exists("other.rxpack"), "the announced name was written")
+        check(read(game.path(PATCH)) == old_package, "the old package was changed")
 
 
 @scenario

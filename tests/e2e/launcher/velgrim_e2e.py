@@ -25,6 +25,9 @@ FALLBACK = ENV.get("VELGRIM_FALLBACK_SERVER", "")
 FALLBACK_PORT = 6527
 
 UPDATER = ENV.get("VELGRIM_UPDATER", "")          # Updater.exe or the Linux updater
+# The same launcher built with its own updater versions 2000 and 2001 (hand-over tests).
+UPDATER_V2000 = ENV.get("VELGRIM_UPDATER_V2000", "")
+UPDATER_V2001 = ENV.get("VELGRIM_UPDATER_V2001", "")
 STANDIN = ENV.get("VELGRIM_STANDIN", "")          # the stand-in game of the same target
 UPDATE_SERVER = ENV.get("VELGRIM_UPDATE_SERVER", "")  # native tools
 RXPACK = ENV.get("VELGRIM_RXPACK", "")
@@ -79,10 +82,10 @@ def write(path, data):
 class Game:
     """A game directory: the launcher as Updater.exe beside the stand-in Velgrim.exe."""
 
-    def __init__(self, root, version=None):
+    def __init__(self, root, version=None, updater=None):
         self.dir = os.path.join(root, "game")
         os.makedirs(self.dir)
-        shutil.copy2(UPDATER, self.path("Updater.exe"))
+        shutil.copy2(updater or UPDATER, self.path("Updater.exe"))
         shutil.copy2(STANDIN, self.path("Velgrim.exe"))
         if version is not None:
             write(self.path("version.txt"), version)

@@ -1,7 +1,9 @@
 // Opens the real update window over a real transfer, as the launcher does, and prints
 // how it ended. Run under Wine on a display by the GUI tests.
 //
-//   update_window_driver HOST PORT KIND     KIND 1002 (patch, unpacked here) or 1003 (updater)
+//   update_window_driver HOST PORT KIND [throw]
+//       KIND 1002 (patch, unpacked here) or 1003 (updater); "throw": the first message of
+//       the transfer throws inside the window's timer, as an allocation failure would.
 //
 // Prints "window" before the window opens and, when it has ended,
 // "ended cancelled=C error=E succeeded=S".
@@ -10,16 +12,27 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "platform/module_instance.h"
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
 #include "platform/sockets.h"
 
+namespace {
+
+class THROWING_RECEIVER final : public NET_MESSAGE_RECEIVER {
+public:
+    void ProcessMessage(short, const char*, int) override { throw std::bad_alloc(); }
+};
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: update_window_driver HOST PORT KIND\n");
+    if (argc != 4 && !(argc == 5 && std::strcmp(argv[4], "throw") == 0)) {
+        std::fprintf(stderr, "usage: update_window_driver HOST PORT KIND [throw]\n");
         return 2;
     }
     WSADATA data;
@@ -33,6 +46,9 @@ int main(int argc, char** argv)
     }
     g_updateMode = kind == FILE_KIND_UPDATER ? UPDATE_MODE_UPDATER : UPDATE_MODE_PATCH;
     g_downloader.GetFile(kind, "");
+    THROWING_RECEIVER throwing;
+    if (argc == 5)
+        g_downloader.client.m_pConnect->m_pReceiver = &throwing;
     std::printf("window\n");
     std::fflush(stdout);
     RunUpdateDialog();

@@ -89,10 +89,10 @@ class UpdateWindowTest:
     def centre(self, place):
         return self.point(place[0] + BUTTON[0] // 2, place[1] + BUTTON[1] // 2)
 
-    def open_window(self, server, kind, log_name):
+    def open_window(self, server, kind, log_name, extra=()):
         cwd = os.path.join(self.work, log_name.split(".")[0])
         os.makedirs(cwd, exist_ok=True)
-        self.gui.start_program([self.args.wine, self.args.exe, "127.0.0.1", str(server.port), str(kind)],
+        self.gui.start_program([self.args.wine, self.args.exe, "127.0.0.1", str(server.port), str(kind), *extra],
                                log_name=log_name, cwd=cwd)
         self.gui.wait_for_log("window", timeout=60)
         self.win = self.gui.wait_for_window("update_window", WIDTH, HEIGHT)
@@ -215,6 +215,20 @@ class UpdateWindowTest:
         finally:
             server.stop()
 
+    def failure_inside_the_window(self):
+        """A failure thrown inside the timer's handling turns the window into its notice;
+        the process lives on, and the player closes it as after any failed transfer."""
+        gui, skin = self.gui, self.skin
+        server = Server(self.args, self.work, os.urandom(300_000))
+        try:
+            self.open_window(server, 1002, "failure.log", extra=("throw",))
+            self.wait_state(skin.error_notice, "error notice after a failure inside the window")
+            gui.move_pointer(*self.centre(CLOSE))
+            gui.click()
+            self.ended("ended cancelled=0 error=1 succeeded=0")
+        finally:
+            server.stop()
+
     def patch_installed(self):
         data = os.urandom(300_000)
         server = Server(self.args, self.work, data)
@@ -232,6 +246,7 @@ class UpdateWindowTest:
             self.cancel("click")
             self.cancel("escape")
             self.error_notice()
+            self.failure_inside_the_window()
             self.patch_installed()
         finally:
             if not self.failures:
