@@ -2,6 +2,8 @@
 
 #include "common/ascii_case.h"
 #include "common/trace_log.h"
+#include "apply/patch_applier.h"
+#include "launcher/directory_lock.h"
 #include "launcher/program_globals.h"
 #include "launcher/server_list.h"
 #include "launcher/update_session.h"
@@ -25,8 +27,11 @@ const char kGame[] = "Velgrim.exe";
 // The copy over a running or locked Updater.exe is retried this often, this far apart.
 const unsigned int kCopyRetryMs = 100;
 const unsigned int kCopyGiveUpMs = 10000;
+// The new updater is copied here first, then renamed over Updater.exe.
+const char kUpdaterCopy[] = "Updater.exe.new";
 
 WSADATA g_wsaData;
+DIRECTORY_LOCK g_directoryLock;
 
 int StartSockets()
 {
@@ -38,14 +43,28 @@ void StopSockets()
     WSACleanup();
 }
 
-// "new": the freshly downloaded updater replaces the old one and starts it.
+// Starts program in place of this one; the directory is left to it. Should the start fail,
+// the player still gets the game.
+void StartInstead(const char* program)
+{
+    g_directoryLock.Release();
+    if (g_launcherOps.startByReplacement(program) != 0 && program != kGame) {
+        RX_ERROR("%s cannot be started; starting the game", program);
+        g_launcherOps.startByReplacement(kGame);
+    }
+}
+
+// "new": the freshly downloaded updater replaces the old one and starts it. It is copied
+// beside Updater.exe and renamed over it, so that Updater.exe is always a whole program,
+// the old one or the new one, whatever stops the copy (a full disk, a crash).
 void ReplaceUpdater()
 {
     unsigned int waited = 0;
     for (;;) {
-        if (CopyFileA(UPDATER_FILE_NAME, kUpdater, FALSE)) {
+        if (CopyFileA(UPDATER_FILE_NAME, kUpdaterCopy, FALSE) &&
+            MoveFileExA(kUpdaterCopy, kUpdater, MOVEFILE_REPLACE_EXISTING)) {
             g_launcherOps.stopSockets();
-            g_launcherOps.startByReplacement(kUpdater);
+            StartInstead(kUpdater);
             return;
         }
         g_launcherOps.sleepMs(kCopyRetryMs);
@@ -54,8 +73,21 @@ void ReplaceUpdater()
             break;
     }
     GetLastError();
+    DeleteFileA(kUpdaterCopy);
     g_launcherOps.stopSockets();
-    g_launcherOps.startByReplacement(kGame);
+    StartInstead(kGame);
+}
+
+// A start after a crash finishes the update the crash interrupted, without a download.
+void FinishInterruptedUpdate()
+{
+    PATCH_APPLIER applier("", g_unpacker);
+    uint32_t version = 0;
+    if (applier.Recover(PATCH_FILE_NAME, &version, nullptr) != PATCH_APPLIER::RECOVERY_COMPLETED)
+        return;
+    g_localVersion = version;
+    if (WriteLocalVersion())
+        applier.Finish(PATCH_FILE_NAME);
 }
 
 } // namespace
@@ -74,9 +106,23 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
         return 0;
     }
 
+    // One launcher at a time in a directory. The hand-over's new updater waits for the old
+    // one to let go; any other second launcher waits for the first to finish and leaves
+    // the game to it.
+    const bool replacing = commandLine != nullptr && EqualsIgnoringCase(commandLine, "new");
+    if (!g_directoryLock.TryTake()) {
+        g_trace->Log("launcher: another launcher is at work in this directory; waiting for it\n");
+        const bool taken = g_directoryLock.WaitAndTake(DIRECTORY_LOCK::kWaitMs, g_launcherOps.sleepMs);
+        if (!replacing || !taken) {
+            g_directoryLock.Release();
+            g_launcherOps.stopSockets();
+            return 0;
+        }
+    }
+
     if (commandLine == nullptr || commandLine[0] == '\0') {
         DeleteFileA(UPDATER_FILE_NAME);
-    } else if (EqualsIgnoringCase(commandLine, "new")) {
+    } else if (replacing) {
         ReplaceUpdater();
         return 0;
     }
@@ -86,10 +132,12 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 #endif
     g_hInstance = instance;
 
+    FinishInterruptedUpdate();
     QueryServerList();
     ReadLocalVersion();
 
     // No version answer counts as no connection: nothing is downloaded, the game starts.
+    bool applied = false;
     if (g_downloader.Connect(g_serverAddress.Get(), g_serverPort) &&
         g_downloader.GetVelgrimInfo(kVersionAnswerTimeoutMs)) {
         if (IsUpdaterOffer(g_downloader.updater_version, OwnUpdaterVersion())) {
@@ -97,23 +145,33 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
             g_updateMode = UPDATE_MODE_UPDATER;
             RunUpdateDialog();
             g_downloader.Close();
-            // Only an updater that has just arrived whole is started; otherwise the game is.
+            // Only an updater that has just arrived whole is started; otherwise, or when it
+            // cannot be started, the game is.
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_launcherOps.stopSockets();
-                g_launcherOps.shellStart(UPDATER_FILE_NAME, "new");
+                g_directoryLock.Release();
+                if (g_launcherOps.shellStart(UPDATER_FILE_NAME, "new"))
+                    return 0;
+                RX_ERROR("%s cannot be started; starting the game", UPDATER_FILE_NAME);
+                StartInstead(kGame);
                 return 0;
             }
         } else if (g_downloader.game_version != g_localVersion) {
             g_downloader.GetFile(FILE_KIND_PATCH, "");
             RunUpdateDialog();
-            if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded)
+            if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_localVersion = g_downloader.game_version;
+                applied = true;
+            }
         }
     }
 
-    WriteLocalVersion();
+    // The new files are in place: the version is recorded, then the package and the
+    // staging area go (a crash in between is finished by the next start).
+    if (WriteLocalVersion() && applied)
+        PATCH_APPLIER("", g_unpacker).Finish(PATCH_FILE_NAME);
     g_downloader.Close();
     g_launcherOps.stopSockets();
-    g_launcherOps.startByReplacement(kGame);
+    StartInstead(kGame);
     return 0;
 }

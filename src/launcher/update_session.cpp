@@ -1,5 +1,6 @@
 #include "launcher/update_session.h"
 
+#include "apply/patch_applier.h"
 #include "launcher/program_globals.h"
 #include "protocol/update_protocol.h"
 
@@ -32,7 +33,8 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
     // A failed transfer is never unpacked: whatever file of that name lies there is stale.
     if (g_downloader.IsError() || !arrived)
         return false;
-    if (g_updateMode == UPDATE_MODE_PATCH && g_unpacker.Unpack(PATCH_FILE_NAME, nullptr, progress) != UNPACK_OK)
+    // The patch is checked whole, staged and swapped in; a failure leaves the game as it was.
+    if (g_updateMode == UPDATE_MODE_PATCH && !PATCH_APPLIER("", g_unpacker).Apply(PATCH_FILE_NAME, g_downloader.game_version, progress))
         return false;
     g_updateSucceeded = true;
     return true;

@@ -52,6 +52,16 @@ bool ContentCrc(HANDLE file, uint64_t offset, uint32_t size, std::vector<unsigne
     return true;
 }
 
+bool ContentInside(const PACK_INDEX& index, size_t i, std::string* problem)
+{
+    const PACK_INDEX_ENTRY& e = index.m_Entries[i];
+    if (e.dataOffset <= index.m_uFileSize && e.dataSize <= index.m_uFileSize - e.dataOffset)
+        return true;
+    *problem = Entry(i, e) + ": content (offset " + std::to_string(e.dataOffset) + ", " + std::to_string(e.dataSize) +
+               " bytes) runs past the end of the file (" + std::to_string(index.m_uFileSize) + " bytes)";
+    return false;
+}
+
 bool CheckStructure(const PACK_INDEX& index, std::string* problem)
 {
     if (!index.HasMagic()) {
@@ -94,12 +104,8 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
             *problem = Entry(i, e) + ": names the same file as entry " + std::to_string(twin.first->second);
             return false;
         }
-        if (e.dataOffset > index.m_uFileSize || e.dataSize > index.m_uFileSize - e.dataOffset) {
-            *problem = Entry(i, e) + ": content (offset " + std::to_string(e.dataOffset) + ", " +
-                       std::to_string(e.dataSize) + " bytes) runs past the end of the file (" +
-                       std::to_string(index.m_uFileSize) + " bytes)";
+        if (!ContentInside(index, i, problem))
             return false;
-        }
         if (!e.reservedClear) {
             *problem = Entry(i, e) + ": reserved bytes are not zero";
             return false;
@@ -136,4 +142,24 @@ bool CheckPackage(const std::string& path, std::string* problem)
         }
     }
     return ok;
+}
+
+bool VerifyPackage(const std::string& path, std::string* problem)
+{
+    PACK_INDEX index;
+    if (!index.Load(path, problem))
+        return false;
+    if (index.HasMagic())
+        return CheckPackage(path, problem);
+    for (size_t i = 0; i < index.m_Entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.m_Entries[i];
+        if (!e.nameInBlock) {
+            *problem = Entry(i, e) + ": the name at offset " + std::to_string(e.nameOffset) +
+                       " is not inside the name block";
+            return false;
+        }
+        if (!ContentInside(index, i, problem))
+            return false;
+    }
+    return true;
 }

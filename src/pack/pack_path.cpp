@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "platform/file_system.h"
 
 namespace {
 
@@ -54,19 +57,16 @@ char* JoinPath(char* out, size_t out_size, const char* dir, const char* name)
     return out;
 }
 
-HANDLE CreatePathAndFile(const char* path, DWORD access, DWORD share_mode, SECURITY_ATTRIBUTES* security,
-                         DWORD disposition, DWORD flags, HANDLE template_file)
+namespace {
+
+// A private copy of path with its separators made the platform's, and every directory
+// on the way created. Null when the copy cannot be had.
+char* PrepareParents(const char* path)
 {
-    if (path == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
     const size_t length = std::strlen(path);
     char* copy = static_cast<char*>(std::malloc(length + 1));
-    if (copy == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (copy == nullptr)
+        return nullptr;
     std::memcpy(copy, path, length + 1);
     NormaliseSeparators(copy);
     for (size_t i = 0; i < length; ++i) {
@@ -77,7 +77,54 @@ HANDLE CreatePathAndFile(const char* path, DWORD access, DWORD share_mode, SECUR
         CreateDirectoryA(copy, nullptr); // exists already, or a drive or empty prefix
         copy[i] = kept;
     }
+    return copy;
+}
+
+} // namespace
+
+void CreateParentDirectories(const char* path)
+{
+    if (path != nullptr)
+        std::free(PrepareParents(path));
+}
+
+HANDLE CreatePathAndFile(const char* path, DWORD access, DWORD share_mode, SECURITY_ATTRIBUTES* security,
+                         DWORD disposition, DWORD flags, HANDLE template_file)
+{
+    if (path == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    char* copy = PrepareParents(path);
+    if (copy == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
     HANDLE file = CreateFileA(copy, access, share_mode, security, disposition, flags, template_file);
     std::free(copy);
     return file;
+}
+
+bool PathCrossesLink(const char* dir, const char* name)
+{
+    if (name == nullptr)
+        return false;
+    std::string path = dir != nullptr ? dir : "";
+    const char* part = name;
+    while (*part != '\0') {
+        const char* end = part;
+        while (*end != '\0' && !IsSeparator(*end))
+            ++end;
+        if (end != part) {
+            if (!path.empty() && !IsSeparator(path.back()))
+                path += kSeparator;
+            path.append(part, static_cast<size_t>(end - part));
+            if (IsLinkOrReparsePoint(path.c_str()))
+                return true;
+            if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+                return false; // the rest does not exist yet
+        }
+        part = *end != '\0' ? end + 1 : end;
+    }
+    return false;
 }

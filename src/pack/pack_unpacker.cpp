@@ -153,8 +153,10 @@ int PACK_UNPACKER::Unpack(const char* package_path, const char* target_dir, UNPA
         const char* name = EntryName(names.Get(), namesSize, GetU32(entry + kNameOffsetAt));
         char path[kPathSize];
         HANDLE created = INVALID_HANDLE_VALUE;
+        // A link already below the target (a directory or the file itself) is never
+        // followed: it could lead out of the target directory.
         if (name != nullptr && dirUsable && IsSafeEntryName(name) &&
-            JoinPath(path, sizeof(path), target_dir, name) != nullptr)
+            JoinPath(path, sizeof(path), target_dir, name) != nullptr && !PathCrossesLink(target_dir, name))
             created = CreatePathAndFile(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         FILE_HANDLE out(created);
         if (!out.Valid()) {

@@ -337,8 +337,20 @@ BOOL CopyFileA(const char* from, const char* to, BOOL failIfExists)
 BOOL MoveFileExA(const char* from, const char* to, DWORD flags)
 {
     struct stat st {};
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) && lstat(to, &st) == 0)
-        return Fail(EEXIST);
+    if (lstat(to, &st) == 0) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING))
+            return Fail(EEXIST);
+        // As on Windows, a file another program holds open is not replaced.
+        if (S_ISREG(st.st_mode)) {
+            const int fd = open(to, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            if (fd >= 0) {
+                const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+                close(fd);
+                if (held)
+                    return Fail(EWOULDBLOCK);
+            }
+        }
+    }
     if (rename(from, to) != 0)
         return Fail(errno);
     return TRUE;

@@ -327,7 +327,8 @@ def truncated_patch():
 
 @scenario
 def failed_unpack():
-    """A patch that cannot be unpacked whole is not recorded."""
+    """A patch that cannot be put in whole (a file where it needs a directory) is found out
+    before any game file is replaced: nothing changes, nothing is recorded."""
     with Scene() as s:
         files = {"a.txt": b"first\n", "data/b.txt": b"second\n"}
         server = s.serve(UpdateServer(make_release(s.root, 8, files)))
@@ -339,7 +340,9 @@ def failed_unpack():
             s.launcher.close_error_notice()
         s.launcher.wait(60)
         started_once(game)
-        check(read(game.path("a.txt")) == b"first\n", "the other entries were not unpacked")
+        check(not game.exists("a.txt"), "an entry was put in although the update could not be whole")
+        check(read(game.path("data")) == b"a file where the patch wants a directory", "data was changed")
+        check(not game.exists(".velgrim-update"), "the staging area was left behind")
         check(game.version() == "3", f"version.txt is {game.version()!r}")
 
 

@@ -26,6 +26,7 @@ namespace {
 struct RECORDED_OPS {
     static std::vector<std::string> steps;
     static int startResult;
+    static std::string failingProgram;
 
     static int StartSockets()
     {
@@ -33,10 +34,11 @@ struct RECORDED_OPS {
         return startResult;
     }
     static void StopSockets() { steps.push_back("cleanup"); }
+    // A start that works never returns; the fake returns 0 for it, -1 for a failed one.
     static int Start(const char* program)
     {
         steps.push_back(std::string("start ") + program);
-        return -1;
+        return std::string(program) == failingProgram ? -1 : 0;
     }
     static bool Shell(const char* program, const char* parameters)
     {
@@ -47,6 +49,7 @@ struct RECORDED_OPS {
 };
 std::vector<std::string> RECORDED_OPS::steps;
 int RECORDED_OPS::startResult = 0;
+std::string RECORDED_OPS::failingProgram;
 
 // LauncherMain works in the directory of the running program: the test binary's.
 class LauncherMainTest : public testing::Test {
@@ -58,6 +61,7 @@ protected:
                          RECORDED_OPS::Shell, RECORDED_OPS::Sleep};
         RECORDED_OPS::steps.clear();
         RECORDED_OPS::startResult = 0;
+        RECORDED_OPS::failingProgram.clear();
         char path[1024];
         GetModuleFileNameA(nullptr, path, sizeof(path));
         PathRemoveFileSpecA(path);
@@ -78,6 +82,8 @@ protected:
     {
         DeleteFileA(In("UpdaterNew.exe").c_str());
         DeleteFileA(In("Updater.exe").c_str());
+        DeleteFileA(In("Updater.exe.new").c_str());
+        DeleteFileA(In("velgrim_update.lock").c_str());
     }
 
     LAUNCHER_OPS m_saved{};
@@ -118,6 +124,15 @@ TEST_F(LauncherMainTest, NewInAnyCaseCopiesTheNewUpdaterAndStartsIt)
         EXPECT_NE(GetFileAttributesA(In("Updater.exe").c_str()), INVALID_FILE_ATTRIBUTES);
         Remove();
     }
+    // A new updater that does not start leaves the player the game.
+    FILE* f = std::fopen(In("UpdaterNew.exe").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    RECORDED_OPS::steps.clear();
+    RECORDED_OPS::failingProgram = "Updater.exe";
+    EXPECT_EQ(LauncherMain(nullptr, "new"), 0);
+    const std::vector<std::string> expected = {"startup", "cleanup", "start Updater.exe", "start Velgrim.exe"};
+    EXPECT_EQ(RECORDED_OPS::steps, expected);
 }
 
 TEST_F(LauncherMainTest, CopyThatNeverSucceedsStartsTheGameAfterTenSeconds)
