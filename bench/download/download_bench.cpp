@@ -55,11 +55,12 @@ std::string ReadText(const std::string& path)
     return text;
 }
 
+// Random bytes behind 48 zero ones: a package without entries, which update-server serves.
 std::string MakeContent(size_t bytes, unsigned seed)
 {
     std::string content(bytes, '\0');
     std::mt19937_64 random(seed);
-    for (size_t i = 0; i + 8 <= bytes; i += 8) {
+    for (size_t i = 48; i + 8 <= bytes; i += 8) {
         const uint64_t v = random();
         std::memcpy(&content[i], &v, 8);
     }

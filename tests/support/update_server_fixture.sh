@@ -8,8 +8,10 @@
 # and logs to DIR/NAME.log:
 #   main   game 1207, updater 1100 (UpdaterNew.exe 1000000 bytes), info_word 77, info.txt,
 #          a patch of 3 MiB + 123 bytes
-#   empty  game 5, no updater, an empty patch, no info.txt
-#   idle   game 9, a patch of 16 MiB, clients silent for 1 s are dropped
+#   empty  game 5, updater 1024 (an empty UpdaterNew.exe), a patch of 48 bytes, no info.txt
+#   idle   game 9, no updater, a patch of 16 MiB, clients silent for 1 s are dropped
+# The patches are packages without entries (48 zero bytes) with random bytes after them:
+# update-server serves only what checks as a package.
 # Each server also stops by itself after 30 minutes, should nobody stop it.
 set -eu
 
@@ -20,14 +22,15 @@ start() {
 
   printf '# test release\ngame_version = 1207\nupdater_version = 1100\ninfo_word = 77\n' >"$dir/main/release.conf"
   printf 'Patch 1207 is out.\r\nEnjoy!' >"$dir/main/info.txt"
-  head -c $((3 * 1024 * 1024 + 123)) /dev/urandom >"$dir/main/Velgrim_patch.rxpack"
+  { head -c 48 /dev/zero; head -c $((3 * 1024 * 1024 + 123 - 48)) /dev/urandom; } >"$dir/main/Velgrim_patch.rxpack"
   head -c 1000000 /dev/urandom >"$dir/main/UpdaterNew.exe"
 
-  printf 'game_version = 5\n' >"$dir/empty/release.conf"
-  : >"$dir/empty/Velgrim_patch.rxpack"
+  printf 'game_version = 5\nupdater_version = 1024\n' >"$dir/empty/release.conf"
+  head -c 48 /dev/zero >"$dir/empty/Velgrim_patch.rxpack"
+  : >"$dir/empty/UpdaterNew.exe"
 
   printf 'game_version = 9\n' >"$dir/idle/release.conf"
-  head -c $((16 * 1024 * 1024)) /dev/urandom >"$dir/idle/Velgrim_patch.rxpack"
+  { head -c 48 /dev/zero; head -c $((16 * 1024 * 1024 - 48)) /dev/urandom; } >"$dir/idle/Velgrim_patch.rxpack"
 
   : >"$dir/servers.txt"
   : >"$dir/pids"

@@ -6,22 +6,10 @@
 #include "platform/console.h"
 #include "platform/control_signals.h"
 #include "platform/sockets.h"
-#include "protocol/update_protocol.h"
 #include "update_server/release.h"
 #include "update_server/server_options.h"
 #include "update_server/stderr_trace_sink.h"
 #include "update_server/update_server.h"
-
-namespace {
-
-void WarnAboutRelease(const RELEASE& release)
-{
-    if (!release.patch_problem.empty())
-        g_trace->Log("update-server: warning: %s/%s does not check as a package (%s); serving it all the same\n",
-                     release.dir.c_str(), PATCH_FILE_NAME, release.patch_problem.c_str());
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -50,7 +38,6 @@ int main(int argc, char** argv)
         g_trace->SetSink(nullptr);
         return 2;
     }
-    WarnAboutRelease(*release);
     RaiseDescriptorLimit();
     if (!InstallControlHandlers()) {
         std::fprintf(stderr, "update-server: cannot install the signal handlers\n");
@@ -77,7 +64,6 @@ int main(int argc, char** argv)
                 if (TakeControlRequest(CONTROL_RELOAD)) {
                     std::shared_ptr<const RELEASE> fresh = LoadRelease(options.releaseDir, &error);
                     if (fresh != nullptr) {
-                        WarnAboutRelease(*fresh);
                         server.SetRelease(fresh);
                         g_trace->Log("update-server: reloaded %s: %s\n", fresh->dir.c_str(), fresh->Describe().c_str());
                     } else {

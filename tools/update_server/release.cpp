@@ -1,8 +1,8 @@
 #include "update_server/release.h"
 
-#include "protocol/update_protocol.h"
 #include "pack/pack_checker.h"
-#include "platform/files.h"
+#include "platform/file_handle.h"
+#include "protocol/update_protocol.h"
 #include "update_server/release_conf.h"
 
 namespace {
@@ -127,9 +127,24 @@ std::shared_ptr<const RELEASE> LoadRelease(const std::string& dir, std::string* 
 
     if (!LoadOffered(dir, PATCH_FILE_NAME, &release->patch, error))
         return nullptr;
+    // A patch that would fail the launcher's check is never served: players would fetch it
+    // only to throw it away. The file is checked as it stands after it was read; a size
+    // that differs means it changed meanwhile (a copy still under way).
+    const std::string patchPath = dir + "/" + PATCH_FILE_NAME;
     std::string problem;
-    if (!CheckPackage(dir + "/" + PATCH_FILE_NAME, &problem))
-        release->patch_problem = problem.empty() ? "not a sound package" : problem;
+    LARGE_INTEGER onDisk{};
+    FILE_HANDLE probe(CreateFileA(patchPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool sized = probe.Valid() && GetFileSizeEx(probe.Get(), &onDisk);
+    probe.Close();
+    if (!VerifyPackage(patchPath, &problem)) {
+        *error = patchPath + ": not a sound package: " + problem;
+        return nullptr;
+    }
+    if (!sized || static_cast<uint64_t>(onDisk.QuadPart) != release->patch->size) {
+        *error = patchPath + ": changed while it was being read";
+        return nullptr;
+    }
     if (conf.updater_version >= UPDATER_OFFER_MIN_VERSION &&
         !LoadOffered(dir, UPDATER_FILE_NAME, &release->updater, error)) {
         *error += " (updater_version " + std::to_string(conf.updater_version) + " offers an updater)";

@@ -2,7 +2,7 @@
 //
 //     release.conf           versions (see release_conf.h), required
 //     info.txt               text shown by the launcher, optional (no NUL byte, <= 64 KiB)
-//     Velgrim_patch.rxpack   the patch, required (kind 1002)
+//     Velgrim_patch.rxpack   the patch, required (kind 1002); it must check as a package
 //     UpdaterNew.exe         the updater, required when updater_version >= 1024 (kind 1003)
 //
 // Files are read into memory once and shared by every transfer that sends them; a
@@ -32,9 +32,6 @@ struct RELEASE {
     std::string info_text; // without its zero byte
     std::shared_ptr<const RELEASE_FILE> patch;
     std::shared_ptr<const RELEASE_FILE> updater; // null when none is offered
-    // Why the patch does not check as a package, when it does not (it is served all the
-    // same: the launcher's unpacking is the judge).
-    std::string patch_problem;
 
     // The file of a kind (1002, 1003), or null.
     std::shared_ptr<const RELEASE_FILE> FileOfKind(int kind) const;

@@ -109,7 +109,7 @@ TEST_F(RealServer, VersionQuery)
     ASSERT_TRUE(other.Connect("127.0.0.1", servers->Port("empty")));
     EXPECT_TRUE(other.GetVelgrimInfo(10000));
     EXPECT_EQ(other.game_version, 5u);
-    EXPECT_EQ(other.updater_version, 0u);
+    EXPECT_EQ(other.updater_version, 1024u);
     EXPECT_EQ(other.info_text, "");
 }
 
@@ -145,16 +145,16 @@ TEST_F(RealServer, PatchAndUpdaterArriveByteExactWithOneAcknowledgementPerChunk)
     }
 }
 
-TEST_F(RealServer, AnEmptyPatchGivesAnEmptyFile)
+TEST_F(RealServer, AnEmptyFileGivesAnEmptyFile)
 {
-    ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", "older"));
+    ASSERT_TRUE(WriteWholeFile(dir / "UpdaterNew.exe", "older"));
     ASSERT_TRUE(Connect("empty"));
-    ASSERT_TRUE(downloader->GetFile(FILE_KIND_PATCH, dir.Path().c_str()));
+    ASSERT_TRUE(downloader->GetFile(FILE_KIND_UPDATER, dir.Path().c_str()));
     ASSERT_TRUE(PumpToEnd());
     EXPECT_FALSE(downloader->IsError());
     EXPECT_EQ(chunks, 0u);
     std::string got = "x";
-    ASSERT_TRUE(ReadWholeFile(dir / "Velgrim_patch.rxpack", &got));
+    ASSERT_TRUE(ReadWholeFile(dir / "UpdaterNew.exe", &got));
     EXPECT_EQ(got, "");
 }
 
@@ -164,8 +164,8 @@ TEST_F(RealServer, FilesNotOfferedAreRefused)
         const char* server;
         int kind;
     };
-    // No updater in the "empty" release; kind 1004 is no kind at all.
-    for (const CASE c : {CASE{"empty", FILE_KIND_UPDATER}, CASE{"main", 1004}}) {
+    // No updater in the "idle" release; kind 1004 is no kind at all.
+    for (const CASE c : {CASE{"idle", FILE_KIND_UPDATER}, CASE{"main", 1004}}) {
         SCOPED_TRACE(c.kind);
         downloader.reset(new DOWNLOADER);
         ASSERT_TRUE(Connect(c.server));

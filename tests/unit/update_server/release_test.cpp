@@ -5,6 +5,7 @@
 
 #include "pack/pack_writer.h"
 #include "support/temp_dir.h"
+#include "support/test_packages.h"
 #include "update_server/release.h"
 #include "update_server/release_conf.h"
 
@@ -56,7 +57,7 @@ namespace {
 void WriteRelease(const TEMP_DIR& dir, const std::string& conf)
 {
     ASSERT_TRUE(WriteWholeFile(dir / "release.conf", conf));
-    ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", "PATCH"));
+    ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", BarePackage("PATCH")));
 }
 
 } // namespace
@@ -76,7 +77,7 @@ TEST(Release, LoadsTheFilesOnce)
     EXPECT_EQ(release->info_text, "news\r\n");
     ASSERT_NE(release->FileOfKind(1002), nullptr);
     EXPECT_EQ(release->FileOfKind(1002)->name, "Velgrim_patch.rxpack");
-    EXPECT_EQ(std::string(release->patch->bytes.get(), release->patch->size), "PATCH");
+    EXPECT_EQ(std::string(release->patch->bytes.get(), release->patch->size), BarePackage("PATCH"));
     ASSERT_NE(release->FileOfKind(1003), nullptr);
     EXPECT_EQ(release->FileOfKind(1003)->name, "UpdaterNew.exe");
     EXPECT_EQ(release->updater->size, 10u);
@@ -114,7 +115,7 @@ TEST(Release, BadDirectoriesAreRefusedWithTheReason)
             ASSERT_TRUE(WriteWholeFile(dir / "release.conf", c.conf));
         }
         if (c.patch) {
-            ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", "P"));
+            ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", BarePackage()));
         }
         if (!c.info.empty()) {
             ASSERT_TRUE(WriteWholeFile(dir / "info.txt", c.info));
@@ -128,21 +129,45 @@ TEST(Release, BadDirectoriesAreRefusedWithTheReason)
     EXPECT_NE(error.find("not a directory"), std::string::npos) << error;
 }
 
-TEST(Release, APatchThatIsNoPackageIsServedWithAWarning)
+// What the launcher would throw away is never served: a release whose patch fails the
+// package check is refused (at start and on reload) with the reason.
+TEST(Release, APatchThatIsNoSoundPackageIsRefused)
 {
-    TEMP_DIR dir;
-    WriteRelease(dir, "game_version = 7\n");
-    std::string error;
-    std::shared_ptr<const RELEASE> release = LoadRelease(dir.Path(), &error);
-    ASSERT_NE(release, nullptr) << error;
-    EXPECT_FALSE(release->patch_problem.empty());
-
     TEMP_DIR content;
-    ASSERT_TRUE(WriteWholeFile(content / "Velgrim.exe", "game"));
+    ASSERT_TRUE(WriteWholeFile(content / "Velgrim.exe", std::string(4000, 'g')));
     PACK_WRITER writer;
+    std::string error;
     ASSERT_TRUE(writer.AddTree(content.Path(), "", &error)) << error;
-    ASSERT_TRUE(writer.Write(dir / "Velgrim_patch.rxpack", &error)) << error;
-    release = LoadRelease(dir.Path(), &error);
-    ASSERT_NE(release, nullptr) << error;
-    EXPECT_EQ(release->patch_problem, "");
+    ASSERT_TRUE(writer.Write(content / "sound.rxpack", &error)) << error;
+    std::string sound;
+    ASSERT_TRUE(ReadWholeFile(content / "sound.rxpack", &sound));
+    std::string corrupted = sound;
+    corrupted[corrupted.size() - 100] ^= 0x40;
+
+    struct CASE {
+        const char* what;
+        std::string patch;
+        const char* error; // null: served
+    };
+    const CASE cases[] = {
+        {"a package rxpack made", sound, nullptr},
+        {"a package another tool made", BarePackage("anything"), nullptr},
+        {"not a package", "PATCH", "the header is short"},
+        {"cut short", sound.substr(0, sound.size() - 10), "runs past the end of the file"},
+        {"a content checksum that does not match", corrupted, "content checksum mismatch"},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        TEMP_DIR dir;
+        ASSERT_TRUE(WriteWholeFile(dir / "release.conf", "game_version = 7\n"));
+        ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", c.patch));
+        const std::shared_ptr<const RELEASE> release = LoadRelease(dir.Path(), &error);
+        if (c.error == nullptr) {
+            EXPECT_NE(release, nullptr) << error;
+        } else {
+            EXPECT_EQ(release, nullptr);
+            EXPECT_NE(error.find("Velgrim_patch.rxpack: not a sound package"), std::string::npos) << error;
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
 }

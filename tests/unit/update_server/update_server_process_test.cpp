@@ -19,6 +19,7 @@
 #include "support/downloader_peer.h"
 #include "support/net_loopback.h"
 #include "support/temp_dir.h"
+#include "support/test_packages.h"
 #include "support/update_server_process.h"
 
 namespace {
@@ -115,7 +116,7 @@ protected:
 
 TEST_F(UpdateServerProcess, TwoHundredClientsGetTheSameFileWithLittleMemory)
 {
-    const std::string patch = RandomBytes(8u << 20, 1);
+    const std::string patch = BarePackage(RandomBytes(8u << 20, 1));
     WriteRelease(release.Path(), "game_version = 3\n", patch);
     Start({"--budget-mib", "16"});
 
@@ -157,7 +158,7 @@ TEST_F(UpdateServerProcess, TwoHundredClientsGetTheSameFileWithLittleMemory)
 
 TEST_F(UpdateServerProcess, MisbehavingClientsAreDroppedWithoutDisturbingOthers)
 {
-    const std::string patch = RandomBytes(8u << 20, 2);
+    const std::string patch = BarePackage(RandomBytes(8u << 20, 2));
     WriteRelease(release.Path(), "game_version = 4\n", patch);
     Start({"--idle-timeout", "2"});
 
@@ -231,8 +232,8 @@ TEST_F(UpdateServerProcess, MisbehavingClientsAreDroppedWithoutDisturbingOthers)
 
 TEST_F(UpdateServerProcess, ReloadOnSighupKeepsTransfersUnderWay)
 {
-    const std::string oldPatch = RandomBytes(6u << 20, 4);
-    const std::string newPatch = RandomBytes(5u << 20, 5);
+    const std::string oldPatch = BarePackage(RandomBytes(6u << 20, 4));
+    const std::string newPatch = BarePackage(RandomBytes(5u << 20, 5));
     WriteRelease(release.Path(), "game_version = 1\n", oldPatch);
     Start();
 
@@ -278,7 +279,7 @@ TEST_F(UpdateServerProcess, ReloadOnSighupKeepsTransfersUnderWay)
 TEST_F(UpdateServerProcess, RateCapHoldsEachClientBack)
 {
     // 512 KiB at 256 KiB/s cannot arrive in much less than two seconds, however fast the link.
-    const std::string patch = RandomBytes(512u << 10, 7);
+    const std::string patch = BarePackage(RandomBytes(512u << 10, 7));
     WriteRelease(release.Path(), "game_version = 1\n", patch);
     Start({"--rate-kib", "256"});
     TEMP_DIR target;
@@ -297,7 +298,7 @@ TEST_F(UpdateServerProcess, RateCapHoldsEachClientBack)
 
 TEST_F(UpdateServerProcess, StopsCleanlyOnSigtermAndSigint)
 {
-    WriteRelease(release.Path(), "game_version = 1\n", RandomBytes(1u << 20, 6));
+    WriteRelease(release.Path(), "game_version = 1\n", BarePackage(RandomBytes(1u << 20, 6)));
     for (int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         Start();
@@ -318,11 +319,13 @@ TEST_F(UpdateServerProcess, StopsCleanlyOnSigtermAndSigint)
 TEST(UpdateServerCommandLine, BadArgumentsAndReleasesGiveClearErrors)
 {
     TEMP_DIR good;
-    WriteRelease(good.Path(), "game_version = 1\n", "P");
+    WriteRelease(good.Path(), "game_version = 1\n", BarePackage());
     TEMP_DIR noPatch;
     ASSERT_TRUE(WriteWholeFile(noPatch / "release.conf", "game_version = 1\n"));
+    TEMP_DIR notAPackage;
+    WriteRelease(notAPackage.Path(), "game_version = 1\n", "P");
     TEMP_DIR badConf;
-    WriteRelease(badConf.Path(), "game_version = 1\nchannel = beta\n", "P");
+    WriteRelease(badConf.Path(), "game_version = 1\nchannel = beta\n", BarePackage());
     struct CASE {
         std::vector<std::string> args;
         int status;
@@ -337,6 +340,7 @@ TEST(UpdateServerCommandLine, BadArgumentsAndReleasesGiveClearErrors)
         {{"/no/such/dir"}, 2, "bad release directory: /no/such/dir: not a directory"},
         {{noPatch.Path()}, 2, "Velgrim_patch.rxpack: missing"},
         {{badConf.Path()}, 2, "release.conf: line 2: unknown key 'channel'"},
+        {{notAPackage.Path()}, 2, "Velgrim_patch.rxpack: not a sound package: the header is short"},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.output);
