@@ -1,9 +1,11 @@
 // update-server: the serving end of the launcher's update conversation.
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "common/trace_log.h"
 #include "platform/sockets.h"
+#include "update_server/manifest_warning.h"
 #include "update_server/release.h"
 #include "update_server/server_options.h"
 #include "update_server/server_signals.h"
@@ -66,6 +68,7 @@ int main(int argc, char** argv)
         return 2;
     }
     WarnAboutRelease(*release);
+    WarnIfManifestDiffers(options.manifestPath, *release, std::time(nullptr));
     RaiseDescriptorLimit();
     if (!InstallServerSignals()) {
         std::fprintf(stderr, "update-server: cannot install the signal handlers\n");
@@ -93,6 +96,7 @@ int main(int argc, char** argv)
                     std::shared_ptr<const RELEASE> fresh = LoadRelease(options.releaseDir, &error);
                     if (fresh != nullptr) {
                         WarnAboutRelease(*fresh);
+                        WarnIfManifestDiffers(options.manifestPath, *fresh, std::time(nullptr));
                         server.SetRelease(fresh);
                         g_trace->Log("update-server: reloaded %s: %s\n", fresh->dir.c_str(), fresh->Describe().c_str());
                     } else {
