@@ -26,8 +26,8 @@ public:
 private:
     void Release();
 
-    void* m_pState; // the platform's hash object
-    void* m_pAlgorithm; // CNG's algorithm provider; unused with libcrypto
+    void* m_pState;     // the platform's hash object
+    void* m_pAlgorithm; // the platform's SHA-256 provider
     bool m_bFailed;
 };
 

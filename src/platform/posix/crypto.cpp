@@ -7,10 +7,12 @@
 
 #include <cstring>
 
-SHA256_STREAM::SHA256_STREAM() : m_pState(EVP_MD_CTX_new()), m_pAlgorithm(nullptr), m_bFailed(false)
+SHA256_STREAM::SHA256_STREAM()
+    : m_pState(EVP_MD_CTX_new()), m_pAlgorithm(EVP_MD_fetch(nullptr, "SHA256", nullptr)), m_bFailed(false)
 {
     EVP_MD_CTX* ctx = static_cast<EVP_MD_CTX*>(m_pState);
-    if (ctx == nullptr || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1)
+    if (ctx == nullptr || m_pAlgorithm == nullptr ||
+        EVP_DigestInit_ex(ctx, static_cast<EVP_MD*>(m_pAlgorithm), nullptr) != 1)
         m_bFailed = true;
 }
 
@@ -22,7 +24,9 @@ SHA256_STREAM::~SHA256_STREAM()
 void SHA256_STREAM::Release()
 {
     EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(m_pState));
+    EVP_MD_free(static_cast<EVP_MD*>(m_pAlgorithm));
     m_pState = nullptr;
+    m_pAlgorithm = nullptr;
 }
 
 bool SHA256_STREAM::Update(const void* data, size_t size)
