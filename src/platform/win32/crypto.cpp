@@ -55,7 +55,8 @@ bool SHA256_STREAM::Update(const void* data, size_t size)
     const UCHAR* bytes = static_cast<const UCHAR*>(data);
     while (size != 0) {
         const ULONG piece = static_cast<ULONG>(size < kMaxHashPiece ? size : kMaxHashPiece);
-        if (!Succeeded(BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(m_pState), const_cast<UCHAR*>(bytes), piece, 0))) {
+        BCRYPT_HASH_HANDLE hash = static_cast<BCRYPT_HASH_HANDLE>(m_pState);
+        if (!Succeeded(BCryptHashData(hash, const_cast<UCHAR*>(bytes), piece, 0))) {
             m_bFailed = true;
             return false;
         }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <string>
 
 #include "platform/crypto.h"
@@ -18,19 +18,6 @@ std::string DigestOf(const std::string& bytes, size_t piece)
             return "update failed";
     uint8_t digest[SHA256_DIGEST_SIZE];
     return hash.Final(digest) ? HexLower(digest, sizeof(digest)) : "final failed";
-}
-
-struct KEY_AND_SIGNATURE {
-    uint8_t key[P256_PUBLIC_KEY_SIZE];
-    uint8_t signature[P256_SIGNATURE_SIZE];
-};
-
-KEY_AND_SIGNATURE FixedVector()
-{
-    KEY_AND_SIGNATURE v;
-    EXPECT_TRUE(ParseHexLower(signing_vectors::kPublicKey, v.key, sizeof(v.key)));
-    EXPECT_TRUE(ParseHexLower(signing_vectors::kMessageSignature, v.signature, sizeof(v.signature)));
-    return v;
 }
 
 } // namespace
@@ -73,41 +60,46 @@ TEST(Sha256, OneDigestPerStream)
 
 TEST(VerifyP256Sha256, AcceptsOnlyTheSignedMessageUnderItsKey)
 {
-    const KEY_AND_SIGNATURE good = FixedVector();
+    const std::string key = signing_vectors::kPublicKey;
     const std::string message = signing_vectors::kMessage;
-    ASSERT_TRUE(VerifyP256Sha256(good.key, message.data(), message.size(), good.signature));
-
+    const std::string sig = signing_vectors::kMessageSignature;
+    const std::string r = sig.substr(0, 64);
+    const std::string s = sig.substr(64);
     // n, the order of the P-256 group: r and s must lie in [1, n - 1].
-    const char kOrder[] = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
+    const std::string n = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
+    const std::string zero(64, '0');
+    auto flipLastDigit = [](std::string hex) {
+        hex.back() = hex.back() == '0' ? '1' : '0';
+        return hex;
+    };
     struct CASE {
         const char* what;
-        void (*spoil)(KEY_AND_SIGNATURE* v, std::string* message, const char* order);
+        std::string key, message, signature;
+        bool valid;
     };
     const CASE cases[] = {
-        {"message byte changed", [](KEY_AND_SIGNATURE*, std::string* m, const char*) { (*m)[3] ^= 1; }},
-        {"message one byte longer", [](KEY_AND_SIGNATURE*, std::string* m, const char*) { *m += '\n'; }},
-        {"message empty", [](KEY_AND_SIGNATURE*, std::string* m, const char*) { m->clear(); }},
-        {"r changed", [](KEY_AND_SIGNATURE* v, std::string*, const char*) { v->signature[31] ^= 1; }},
-        {"s changed", [](KEY_AND_SIGNATURE* v, std::string*, const char*) { v->signature[32] ^= 0x80; }},
-        {"r and s swapped",
-         [](KEY_AND_SIGNATURE* v, std::string*, const char*) { std::swap_ranges(v->signature, v->signature + 32, v->signature + 32); }},
-        {"r zero", [](KEY_AND_SIGNATURE* v, std::string*, const char*) { std::memset(v->signature, 0, 32); }},
-        {"s zero", [](KEY_AND_SIGNATURE* v, std::string*, const char*) { std::memset(v->signature + 32, 0, 32); }},
-        {"r = n", [](KEY_AND_SIGNATURE* v, std::string*, const char* n) { ParseHexLower(n, v->signature, 32); }},
-        {"s = n", [](KEY_AND_SIGNATURE* v, std::string*, const char* n) { ParseHexLower(n, v->signature + 32, 32); }},
-        {"another studio's key",
-         [](KEY_AND_SIGNATURE* v, std::string*, const char*) {
-             ParseHexLower(signing_vectors::kOtherPublicKey, v->key, sizeof(v->key));
-         }},
-        {"key not on the curve", [](KEY_AND_SIGNATURE* v, std::string*, const char*) { v->key[63] ^= 1; }},
-        {"key all zero", [](KEY_AND_SIGNATURE* v, std::string*, const char*) { std::memset(v->key, 0, 64); }},
+        {"as signed", key, message, sig, true},
+        {"message byte changed", key, "velgrim test vectoR\n", sig, false},
+        {"message one byte longer", key, message + "\n", sig, false},
+        {"message empty", key, "", sig, false},
+        {"r changed", key, message, flipLastDigit(r) + s, false},
+        {"s changed", key, message, r + flipLastDigit(s), false},
+        {"r and s swapped", key, message, s + r, false},
+        {"r zero", key, message, zero + s, false},
+        {"s zero", key, message, r + zero, false},
+        {"r = n", key, message, n + s, false},
+        {"s = n", key, message, r + n, false},
+        {"another studio's key", signing_vectors::kOtherPublicKey, message, sig, false},
+        {"key not on the curve", flipLastDigit(key), message, sig, false},
+        {"key all zero", zero + zero, message, sig, false},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
-        KEY_AND_SIGNATURE v = good;
-        std::string m = message;
-        c.spoil(&v, &m, kOrder);
-        EXPECT_FALSE(VerifyP256Sha256(v.key, m.data(), m.size(), v.signature));
+        uint8_t rawKey[P256_PUBLIC_KEY_SIZE];
+        uint8_t rawSignature[P256_SIGNATURE_SIZE];
+        ASSERT_TRUE(ParseHexLower(c.key, rawKey, sizeof(rawKey)));
+        ASSERT_TRUE(ParseHexLower(c.signature, rawSignature, sizeof(rawSignature)));
+        EXPECT_EQ(VerifyP256Sha256(rawKey, c.message.data(), c.message.size(), rawSignature), c.valid);
     }
 }
 

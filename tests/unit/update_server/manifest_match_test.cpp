@@ -118,6 +118,6 @@ TEST(ManifestMatch, TheServerWarnsInItsLog)
     TRACE_CAPTURE trace;
     std::shared_ptr<const RELEASE> same = WriteRelease(dir, "game_version = 7\nupdater_version = 1100\n", "PATCH");
     WarnIfManifestDiffers(dir / "good.txt", *same, 0);
-    EXPECT_EQ(trace.LogLines(),
-              std::vector<std::string>{"update-server: " + dir.Path() + " matches manifest " + dir / "good.txt" + "\n"});
+    const std::string matches = "update-server: " + dir.Path() + " matches manifest " + dir / "good.txt" + "\n";
+    EXPECT_EQ(trace.LogLines(), std::vector<std::string>{matches});
 }
