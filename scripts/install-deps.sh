@@ -6,6 +6,8 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 xvfb xauth xdotool imagemagick python3 python3-pil fonts-wqy-zenhei fonts-liberation
   nginx curl procps
+  # release signing (libcrypto, the openssl command); Wine's CNG needs gnutls for ECDSA
+  libssl-dev openssl libgnutls30
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 // The rxpack commands. Each takes the arguments after its name and returns the exit status.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,3 +11,12 @@ int CommandCreate(const ARGS& args);
 int CommandList(const ARGS& args);
 int CommandCheck(const ARGS& args);
 int CommandExtract(const ARGS& args);
+int CommandSignRelease(const ARGS& args);
+int CommandVerifyRelease(const ARGS& args);
+
+// Takes the "--name VALUE" and "--name=VALUE" options named in `names` out of args; the
+// rest are positional. False with a message for an unknown or repeated option or a
+// missing value.
+bool SplitOptions(const ARGS& args, const std::vector<std::string>& names, std::map<std::string, std::string>* options,
+                  ARGS* positional, std::string* error);
+

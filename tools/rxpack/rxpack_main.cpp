@@ -17,10 +17,24 @@ const char kHelp[] =
     "                          the checksums; prints the first problem found\n"
     "  extract PKG [DIR]       unpack into DIR (default: the current directory) as the\n"
     "                          launcher does, with a progress bar on a terminal\n"
+    "  sign-release --key KEY [--expires-days N] RELEASE_DIR\n"
+    "                          print the release manifest of RELEASE_DIR (the directory\n"
+    "                          update-server serves: versions, size and SHA-256 of the\n"
+    "                          patch and of the updater when offered), signed with the\n"
+    "                          PEM P-256 private key KEY; launchers refuse it N days\n"
+    "                          from now. Refuses a release update-server would refuse\n"
+    "                          and a patch that does not check. Linux build only\n"
+    "  verify-release --pub PUB MANIFEST [RELEASE_DIR]\n"
+    "                          check the manifest's form, signature (PEM public key PUB)\n"
+    "                          and expiry as the launcher does; with RELEASE_DIR, also\n"
+    "                          that its versions and files match the manifest\n"
     "  --help                  this text\n"
     "\n"
+    "Keys: openssl ecparam -name prime256v1 -genkey -noout -out release.key\n"
+    "      openssl ec -in release.key -pubout -out release.pub\n"
+    "\n"
     "Exit status: 0 success, 1 failure (missing file, malformed package, failed\n"
-    "unpacking), 2 bad arguments.\n";
+    "unpacking, a release or manifest that does not check), 2 bad arguments.\n";
 
 } // namespace
 
@@ -47,5 +61,9 @@ int main(int argc, char** argv)
         return CommandCheck(args);
     if (command == "extract")
         return CommandExtract(args);
+    if (command == "sign-release")
+        return CommandSignRelease(args);
+    if (command == "verify-release")
+        return CommandVerifyRelease(args);
     return UsageError("unknown command '" + command + "'");
 }

@@ -1,11 +1,13 @@
 // update-server: the serving end of the launcher's update conversation.
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "common/trace_log.h"
 #include "platform/console.h"
 #include "platform/control_signals.h"
 #include "platform/sockets.h"
+#include "update_server/manifest_warning.h"
 #include "update_server/release.h"
 #include "update_server/server_options.h"
 #include "update_server/stderr_trace_sink.h"
@@ -38,6 +40,7 @@ int main(int argc, char** argv)
         g_trace->SetSink(nullptr);
         return 2;
     }
+    WarnIfManifestDiffers(options.manifestPath, *release, std::time(nullptr));
     RaiseDescriptorLimit();
     if (!InstallControlHandlers()) {
         std::fprintf(stderr, "update-server: cannot install the signal handlers\n");
@@ -64,6 +67,7 @@ int main(int argc, char** argv)
                 if (TakeControlRequest(CONTROL_RELOAD)) {
                     std::shared_ptr<const RELEASE> fresh = LoadRelease(options.releaseDir, &error);
                     if (fresh != nullptr) {
+                        WarnIfManifestDiffers(options.manifestPath, *fresh, std::time(nullptr));
                         server.SetRelease(fresh);
                         g_trace->Log("update-server: reloaded %s: %s\n", fresh->dir.c_str(), fresh->Describe().c_str());
                     } else {

@@ -19,6 +19,9 @@ const char* ServerUsage()
            "  --idle-timeout S   drop a client silent for S seconds (default 60)\n"
            "  --rate-kib N       send each client at most N KiB of file data a second\n"
            "                     (default: no cap)\n"
+           "  --manifest FILE    the signed release manifest the web host publishes: at\n"
+           "                     start and on every reload, warn when RELEASE_DIR does not\n"
+           "                     match it (versions, file sizes and SHA-256)\n"
            "  --help             show this text\n"
            "\n"
            "RELEASE_DIR holds:\n"
@@ -80,7 +83,7 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         } else if (name == "--port" || name == "--listen" || name == "--budget-mib" || name == "--idle-timeout" ||
-                   name == "--rate-kib") {
+                   name == "--rate-kib" || name == "--manifest") {
             if (i + 1 >= argc) {
                 *error = name + " needs a value";
                 return false;
@@ -101,6 +104,12 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
         } else if (name == "--rate-kib") {
             if (!ParseNumber(name, value, 1, 4u << 20, &result.rateKiB, error))
                 return false;
+        } else if (name == "--manifest") {
+            if (value.empty()) {
+                *error = "--manifest needs a file name";
+                return false;
+            }
+            result.manifestPath = value;
         } else if (name == "--listen") {
             in_addr address;
             if (inet_pton(AF_INET, value.c_str(), &address) != 1) {

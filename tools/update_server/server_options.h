@@ -12,6 +12,7 @@ struct SERVER_OPTIONS {
     uint64_t idleTimeoutSeconds = 60;
     uint64_t rateKiB = 0;               // per client, KiB/s; 0: no cap
     std::string releaseDir;
+    std::string manifestPath;           // --manifest: compared with the release, warnings only
     bool help = false;
 };
 

@@ -1,0 +1,24 @@
+#include "release/release_key.h"
+
+#include "velgrim_release_key.h"
+
+namespace {
+
+const uint8_t kReleaseKey[P256_PUBLIC_KEY_SIZE] = {VELGRIM_RELEASE_KEY_BYTES};
+
+} // namespace
+
+bool HasReleaseKey()
+{
+    return VELGRIM_HAS_RELEASE_KEY != 0;
+}
+
+const uint8_t* ReleasePublicKey()
+{
+    return HasReleaseKey() ? kReleaseKey : nullptr;
+}
+
+const char* ReleaseManifestPath()
+{
+    return VELGRIM_MANIFEST_PATH;
+}

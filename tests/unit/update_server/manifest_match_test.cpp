@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "release/release_manifest.h"
+#include "support/temp_dir.h"
+#include "support/test_packages.h"
+#include "support/trace_capture.h"
+#include "update_server/manifest_match.h"
+#include "update_server/manifest_warning.h"
+#include "update_server/release.h"
+
+namespace {
+
+MANIFEST_FILE FileLine(int kind, const std::string& bytes)
+{
+    MANIFEST_FILE file;
+    file.kind = kind;
+    file.size = static_cast<uint32_t>(bytes.size());
+    Sha256(bytes.data(), bytes.size(), file.sha256);
+    return file;
+}
+
+// The release directory the manifest below describes: game 7, updater 1100.
+std::shared_ptr<const RELEASE> WriteRelease(const TEMP_DIR& dir, const std::string& conf, const std::string& patch)
+{
+    std::string error;
+    EXPECT_TRUE(WriteWholeFile(dir / "release.conf", conf));
+    EXPECT_TRUE(WriteWholeFile(dir / "Velgrim_patch.rxpack", BarePackage(patch)));
+    EXPECT_TRUE(WriteWholeFile(dir / "UpdaterNew.exe", "MZ updater"));
+    std::shared_ptr<const RELEASE> release = LoadRelease(dir.Path(), &error);
+    EXPECT_NE(release, nullptr) << error;
+    return release;
+}
+
+RELEASE_MANIFEST Manifest()
+{
+    RELEASE_MANIFEST manifest;
+    manifest.gameVersion = 7;
+    manifest.updaterVersion = 1100;
+    manifest.patch = FileLine(1002, BarePackage("PATCH"));
+    manifest.hasUpdater = true;
+    manifest.updater = FileLine(1003, "MZ updater");
+    return manifest;
+}
+
+} // namespace
+
+TEST(ManifestMatch, NamesEveryDifference)
+{
+    const std::string conf = "game_version = 7\nupdater_version = 1100\n";
+    struct CASE {
+        const char* what;
+        std::string conf;
+        std::string patch;
+        std::vector<std::string> differences;
+    };
+    const CASE cases[] = {
+        {"the same release", conf, "PATCH", {}},
+        {"a newer game", "game_version = 8\nupdater_version = 1100\n", "PATCH",
+         {"game_version 8 here, 7 in the manifest"}},
+        {"no updater offered", "game_version = 7\n", "PATCH", {"updater_version 0 here, 1100 in the manifest"}},
+        {"patch of another size", conf, "PATCH2",
+         {"Velgrim_patch.rxpack: 54 bytes here, 53 in the manifest"}},
+        {"patch with other bytes", conf, "PATCX", {"Velgrim_patch.rxpack: SHA-256 differs from the manifest's"}},
+        {"all at once", "game_version = 6\nupdater_version = 1101\n", "patch",
+         {"game_version 6 here, 7 in the manifest", "updater_version 1101 here, 1100 in the manifest",
+          "Velgrim_patch.rxpack: SHA-256 differs from the manifest's"}},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        TEMP_DIR dir;
+        std::shared_ptr<const RELEASE> release = WriteRelease(dir, c.conf, c.patch);
+        ASSERT_NE(release, nullptr);
+        EXPECT_EQ(CompareReleaseWithManifest(*release, Manifest()), c.differences);
+    }
+}
+
+TEST(ManifestMatch, TheServerWarnsInItsLog)
+{
+    TEMP_DIR dir;
+    std::shared_ptr<const RELEASE> release =
+        WriteRelease(dir, "game_version = 8\nupdater_version = 1100\n", "PATCH");
+    ASSERT_NE(release, nullptr);
+    RELEASE_MANIFEST manifest = Manifest();
+    manifest.hasExpiry = true;
+    manifest.expires = 1000;
+    const uint8_t signature[P256_SIGNATURE_SIZE] = {};
+    ASSERT_TRUE(WriteWholeFile(dir / "good.txt", FormatManifestBody(manifest) + FormatSignatureLine(signature)));
+    ASSERT_TRUE(WriteWholeFile(dir / "bad.txt", "velgrim-release 1\n"));
+
+    struct CASE {
+        std::string path;
+        int64_t now;
+        std::vector<std::string> lines;
+    };
+    const std::string where = dir.Path() + " does not match manifest " + dir / "good.txt";
+    const CASE cases[] = {
+        {"", 0, {}},
+        {dir / "good.txt", 999,
+         {"update-server: warning: " + where + ": game_version 8 here, 7 in the manifest\n"}},
+        {dir / "good.txt", 1000,
+         {"update-server: warning: manifest " + dir / "good.txt" +
+              " expired on 1970-01-01T00:16:40Z (launchers will refuse it)\n",
+          "update-server: warning: " + where + ": game_version 8 here, 7 in the manifest\n"}},
+        {dir / "bad.txt", 0,
+         {"update-server: warning: manifest " + dir / "bad.txt" +
+          " is malformed (launchers will refuse it): ends before 'game_version'\n"}},
+        {dir / "none.txt", 0, {"update-server: warning: manifest " + dir / "none.txt" + " cannot be read\n"}},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.path);
+        TRACE_CAPTURE trace;
+        WarnIfManifestDiffers(c.path, *release, c.now);
+        EXPECT_EQ(trace.LogLines(), c.lines);
+    }
+
+    TRACE_CAPTURE trace;
+    std::shared_ptr<const RELEASE> same = WriteRelease(dir, "game_version = 7\nupdater_version = 1100\n", "PATCH");
+    WarnIfManifestDiffers(dir / "good.txt", *same, 0);
+    const std::string matches = "update-server: " + dir.Path() + " matches manifest " + dir / "good.txt" + "\n";
+    EXPECT_EQ(trace.LogLines(), std::vector<std::string>{matches});
+}

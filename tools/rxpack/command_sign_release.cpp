@@ -1,0 +1,91 @@
+#include <cstdio>
+#include <ctime>
+
+#include "protocol/update_protocol.h"
+#include "release/release_manifest.h"
+#include "release_keys.h"
+#include "rxpack_commands.h"
+#include "rxpack_errors.h"
+#include "update_server/release.h"
+
+namespace {
+
+constexpr uint32_t kMaxExpiresDays = 36500;
+
+bool Describe(MANIFEST_FILE* out, int kind, const RELEASE_FILE& file)
+{
+    out->kind = kind;
+    out->size = file.size;
+    return Sha256(file.bytes.get(), file.size, out->sha256);
+}
+
+} // namespace
+
+int CommandSignRelease(const ARGS& args)
+{
+    std::map<std::string, std::string> options;
+    ARGS positional;
+    std::string error;
+    if (!SplitOptions(args, {"--key", "--expires-days"}, &options, &positional, &error))
+        return UsageError("sign-release: " + error);
+    if (options.count("--key") == 0 || positional.size() != 1)
+        return UsageError("sign-release takes --key KEY [--expires-days N] RELEASE_DIR");
+    uint32_t days = 0;
+    if (options.count("--expires-days") != 0) {
+        const std::string& text = options["--expires-days"];
+        if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 5 ||
+            (days = static_cast<uint32_t>(std::stoul(text))) < 1 || days > kMaxExpiresDays)
+            return UsageError("--expires-days needs a whole number of days from 1 to " +
+                              std::to_string(kMaxExpiresDays) + ", not '" + text + "'");
+    }
+    if (!SIGNING_KEY::Available()) {
+        PrintError("sign-release is not available in the Windows build of rxpack (it signs with OpenSSL): use the "
+                   "Linux rxpack");
+        return kExitFailed;
+    }
+
+    const std::string& dir = positional[0];
+    std::shared_ptr<const RELEASE> release = LoadRelease(dir, &error);
+    if (release == nullptr) {
+        PrintError("refusing to sign, update-server would refuse this release: " + error);
+        return kExitFailed;
+    }
+    SIGNING_KEY key;
+    if (!key.Load(options["--key"], &error)) {
+        PrintError(error);
+        return kExitFailed;
+    }
+
+    RELEASE_MANIFEST manifest;
+    manifest.gameVersion = release->game_version;
+    manifest.updaterVersion = release->updater_version;
+    manifest.hasUpdater = release->updater != nullptr;
+    if (!Describe(&manifest.patch, FILE_KIND_PATCH, *release->patch) ||
+        (manifest.hasUpdater && !Describe(&manifest.updater, FILE_KIND_UPDATER, *release->updater))) {
+        PrintError("the SHA-256 of the release files cannot be computed");
+        return kExitFailed;
+    }
+    if (days != 0) {
+        manifest.hasExpiry = true;
+        manifest.expires = static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
+    }
+    const std::string body = FormatManifestBody(manifest);
+    uint8_t signature[P256_SIGNATURE_SIZE];
+    if (!key.Sign(body.data(), body.size(), signature, &error)) {
+        PrintError(error);
+        return kExitFailed;
+    }
+    const std::string text = body + FormatSignatureLine(signature);
+    // What the launcher will do with it, before it leaves here.
+    RELEASE_MANIFEST check;
+    if (!ParseReleaseManifest(text.data(), text.size(), &check, &error) ||
+        !VerifyP256Sha256(key.PublicKey(), text.data(), check.signedSize, check.signature)) {
+        PrintError("the signed manifest does not check (" + error + ")");
+        return kExitFailed;
+    }
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        PrintError("the manifest cannot be written to standard output");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
