@@ -68,12 +68,9 @@ bool Busy(DWORD error)
 // step of the update.
 UNPACK_CALLBACK g_progress = nullptr;
 uint32_t g_staged = 0;
-std::string g_stagingFile;
 
 bool OnStagingEvent(int event, int value, const char* text)
 {
-    if (event == UNPACK_EVENT_FILE_BEGIN && text != nullptr)
-        g_stagingFile = text;
     if (g_progress != nullptr)
         g_progress(event, value, text);
     if (event == UNPACK_EVENT_FILE_END)
@@ -148,7 +145,7 @@ bool PATCH_APPLIER::CheckTarget(const std::string& name)
     if (attributes & FILE_ATTRIBUTE_READONLY)
         return Fail(name + " is read-only and cannot be replaced");
     // A file another program holds (the game, an antivirus scan) is waited for a while.
-    const uint64_t deadline = MonotonicMs() + kLockedWaitMs;
+    const uint64_t deadline = MonotonicMs() + m_uLockedWaitMs;
     for (;;) {
         FILE_HANDLE probe(
             CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -179,7 +176,20 @@ bool PATCH_APPLIER::Preflight(const std::vector<std::string>& names, const std::
     return true;
 }
 
-bool PATCH_APPLIER::Stage(const std::string& package, const APPLY_JOURNAL& journal, UNPACK_CALLBACK progress)
+std::string PATCH_APPLIER::FirstUnstaged(const std::vector<std::string>& names, const std::vector<uint64_t>& sizes) const
+{
+    for (size_t i = 0; i < names.size(); ++i) {
+        FILE_HANDLE staged(CreateFileA(Staged(names[i]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size{};
+        if (!staged.Valid() || !GetFileSizeEx(staged.Get(), &size) || static_cast<uint64_t>(size.QuadPart) != sizes[i])
+            return names[i];
+    }
+    return std::string();
+}
+
+bool PATCH_APPLIER::Stage(const std::string& package, const APPLY_JOURNAL& journal, const std::vector<uint64_t>& sizes,
+                          UNPACK_CALLBACK progress)
 {
     CreateDirectoryA(InDir(kStagingDir).c_str(), nullptr);
     const std::string files = InDir(std::string(kStagingDir) + "/" + kFilesDir);
@@ -191,15 +201,15 @@ bool PATCH_APPLIER::Stage(const std::string& package, const APPLY_JOURNAL& journ
     Step("journal", APPLY_STAGING);
     g_progress = progress;
     g_staged = 0;
-    g_stagingFile.clear();
     const int code = m_Unpacker.Unpack(package.c_str(), files.c_str(), OnStagingEvent);
     g_progress = nullptr;
     if (code != UNPACK_OK) {
         // A full disk, a file-size limit, a name that cannot be made: nothing of the game
         // was touched, and the space the staged files took is given back.
+        const std::string failed = FirstUnstaged(journal.files, sizes);
         RemoveStaging(journal.files);
-        return Fail("the update could not be staged (unpack code " + std::to_string(code) + ", at " +
-                    (g_stagingFile.empty() ? package : g_stagingFile) + ")");
+        return Fail("the update could not be staged (unpack code " + std::to_string(code) + ")" +
+                    (failed.empty() ? std::string() : ": " + failed + " could not be written whole"));
     }
     return true;
 }
@@ -223,7 +233,7 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged)
             return Fail(name + ": a link on the way could lead out of the game directory");
         const std::string to = InDir(name);
         CreateParentDirectories(to.c_str());
-        const uint64_t deadline = MonotonicMs() + kLockedWaitMs;
+        const uint64_t deadline = MonotonicMs() + m_uLockedWaitMs;
         while (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             const DWORD error = GetLastError();
             if (!Busy(error) || MonotonicMs() >= deadline)
@@ -271,8 +281,11 @@ bool PATCH_APPLIER::Apply(const std::string& package, uint32_t version, UNPACK_C
     APPLY_JOURNAL leftover;
     if (ReadApplyJournal(JournalPath(), &leftover))
         RemoveStaging(leftover.files);
-    if (!Preflight(journal.files, sizes) || !Stage(package, journal, progress))
+    if (!Preflight(journal.files, sizes) || !Stage(package, journal, sizes, progress)) {
+        // Nothing will use it: the next start fetches the patch again.
+        DeleteFileA(package.c_str());
         return false;
+    }
     return Swap(journal);
 }
 

@@ -51,8 +51,8 @@ public:
 
     // Steps 1 to 4 for the package, which brings `version`. True when every new file is in
     // place (the journal says so until Finish). False with Problem() otherwise: before the
-    // swap nothing of the game was touched; a swap that stopped part way (a file stayed
-    // locked) is kept in the journal for Recover.
+    // swap nothing of the game was touched and the package is deleted; a swap that stopped
+    // part way (a file stayed locked) is kept in the journal for Recover.
     bool Apply(const std::string& package, uint32_t version, UNPACK_CALLBACK progress);
     // After the version is recorded: package, journal and staging area go.
     void Finish(const std::string& package);
@@ -60,6 +60,9 @@ public:
     RECOVERY Recover(const std::string& package, uint32_t* version, UNPACK_CALLBACK progress);
 
     const std::string& Problem() const { return m_strProblem; }
+
+    // How long a locked target is waited for; tests shorten it.
+    unsigned int m_uLockedWaitMs = kLockedWaitMs;
 
 private:
     std::string InDir(const std::string& name) const;
@@ -70,7 +73,10 @@ private:
     bool Check(const std::string& package, std::vector<std::string>* names, std::vector<uint64_t>* sizes);
     bool Preflight(const std::vector<std::string>& names, const std::vector<uint64_t>& sizes);
     bool CheckTarget(const std::string& name);
-    bool Stage(const std::string& package, const APPLY_JOURNAL& journal, UNPACK_CALLBACK progress);
+    bool Stage(const std::string& package, const APPLY_JOURNAL& journal, const std::vector<uint64_t>& sizes,
+               UNPACK_CALLBACK progress);
+    // The first file whose staged copy is missing or short ("" when none is).
+    std::string FirstUnstaged(const std::vector<std::string>& names, const std::vector<uint64_t>& sizes) const;
     bool Swap(const APPLY_JOURNAL& journal);
     // Removes the staged files of the journal, the journal and the staging area.
     void RemoveStaging(const std::vector<std::string>& files);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "pack/crc32.h"
@@ -10,6 +11,8 @@
 #include "pack/pack_format.h"
 #include "platform/file_handle.h"
 #include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/replacing_file.h"
 
 namespace fs = std::filesystem;
@@ -22,14 +25,6 @@ constexpr size_t kChunk = 1u << 20;
 std::string SystemError(DWORD code)
 {
     return " (system error " + std::to_string(code) + ")";
-}
-
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 } // namespace
@@ -71,25 +66,54 @@ bool PACK_WRITER::AddTree(const std::string& dir, const std::string& exclude, st
         *error = dir + " is not a directory";
         return false;
     }
+    const fs::path root = fs::canonical(dir, ec);
+    if (ec) {
+        *error = "cannot resolve " + dir + ": " + ec.message();
+        return false;
+    }
     fs::recursive_directory_iterator it(dir, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         const fs::path& path = it->path();
         std::error_code typeError;
-        const fs::file_status status = fs::status(path, typeError);
-        if (fs::is_directory(status))
-            continue;
-        if (!fs::is_regular_file(status)) {
-            *error = path.string() + " is not a regular file";
+        // Lexically: a link keeps its own name, not the name of what it points at.
+        const std::string name = path.lexically_relative(dir).generic_string();
+        if (name.empty() || name.compare(0, 2, "..") == 0) {
+            *error = "cannot name " + path.string() + " relative to " + dir;
             return false;
         }
-        if (!exclude.empty() && fs::equivalent(path, exclude, typeError))
-            continue;
-        const std::string name = fs::relative(path, dir, typeError).generic_string();
-        if (typeError) {
-            *error = "cannot name " + path.string() + ": " + typeError.message();
+        // '\' separates directories on Windows: "a\b" here would become a/b there.
+        if (name.find('\\') != std::string::npos) {
+            *error = path.string() + ": a '\\' in a file name is a directory separator on Windows";
             return false;
         }
-        if (!AddFile(name, path.string(), error))
+        std::string source = path.string();
+        if (fs::is_symlink(fs::symlink_status(path, typeError))) {
+            // A link is packed as the file it names, if that file is inside the tree;
+            // anything else it could name would not be the tree's own.
+            const fs::path target = fs::canonical(path, typeError);
+            const std::string inside = root.generic_string() + "/";
+            if (typeError || !fs::is_regular_file(target, typeError) ||
+                target.generic_string().compare(0, inside.size(), inside) != 0) {
+                *error = path.string() + " is a link to " +
+                         (typeError ? std::string("nothing that exists")
+                                    : fs::is_directory(target) ? "a directory (" + target.string() + ")"
+                                                               : target.string() + ", outside the tree") +
+                         "; only links to files inside the tree are packed";
+                return false;
+            }
+            source = target.string();
+        } else {
+            const fs::file_status status = fs::status(path, typeError);
+            if (fs::is_directory(status))
+                continue;
+            if (!fs::is_regular_file(status)) {
+                *error = path.string() + " is not a regular file";
+                return false;
+            }
+        }
+        if (!exclude.empty() && fs::equivalent(source, exclude, typeError))
+            continue;
+        if (!AddFile(name, source, error))
             return false;
     }
     if (ec) {
@@ -141,15 +165,16 @@ bool PACK_WRITER::Stream(REPLACING_FILE& out, SOURCE& file, std::vector<unsigned
 bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
 {
     std::sort(m_Files.begin(), m_Files.end(), [](const SOURCE& a, const SOURCE& b) { return a.name < b.name; });
-    // Windows file names ignore case: two names that differ only in case are one file.
-    std::vector<std::string> folded;
-    for (const SOURCE& f : m_Files)
-        folded.push_back(Lower(f.name));
-    std::sort(folded.begin(), folded.end());
-    const auto twin = std::adjacent_find(folded.begin(), folded.end());
-    if (twin != folded.end()) {
-        *error = "two files are named \"" + *twin + "\" (names differing only in case are one file on Windows)";
-        return false;
+    // Windows file names ignore case, of every letter: two names that differ only in case
+    // are one file there.
+    std::map<std::string, const std::string*> folded;
+    for (const SOURCE& f : m_Files) {
+        const auto twin = folded.emplace(FoldNameCase(f.name), &f.name);
+        if (!twin.second) {
+            *error = "\"" + *twin.first->second + "\" and \"" + f.name +
+                     "\" name one file on Windows (names differing only in case are one file there)";
+            return false;
+        }
     }
 
     uint64_t tableSize = uint64_t{kEntrySize} * m_Files.size();
@@ -182,7 +207,9 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
         dataOffset += m_Files[i].size;
     }
 
-    REPLACING_FILE out(out_path);
+    // A temporary name of this process's own: two rxpack runs may write the same package.
+    const std::string suffix = "." + std::to_string(CurrentProcessId()) + REPLACING_FILE::kTempSuffix;
+    REPLACING_FILE out(out_path, suffix.c_str());
     if (!out.Create()) {
         *error = "cannot create " + out.TempPath() + SystemError(out.Error());
         return false;

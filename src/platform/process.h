@@ -9,3 +9,6 @@ int StartByReplacement(const char* program);
 // Starts program with one parameter text and does not wait for it. Returns true when
 // the start succeeded.
 bool ShellStartDetached(const char* program, const char* parameters);
+
+// This process's id, for names that must not meet another process's.
+unsigned long CurrentProcessId();

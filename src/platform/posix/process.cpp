@@ -72,3 +72,8 @@ bool ShellStartDetached(const char* program, const char* parameters)
     close(status[0]);
     return n == 0;
 }
+
+unsigned long CurrentProcessId()
+{
+    return static_cast<unsigned long>(getpid());
+}

@@ -27,3 +27,8 @@ bool ShellStartDetached(const char* program, const char* parameters)
     const HINSTANCE result = ShellExecuteA(nullptr, nullptr, program, parameters, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
+
+unsigned long CurrentProcessId()
+{
+    return GetCurrentProcessId();
+}
