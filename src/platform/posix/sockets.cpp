@@ -149,6 +149,19 @@ int SocketRequestSendBuffer(SOCKET s, int bytes)
     return granted;
 }
 
+int64_t SocketSendQueueBytes(SOCKET s)
+{
+    int queued = 0;
+    if (ioctl(s, TIOCOUTQ, &queued) != 0)
+        return -1;
+    return queued;
+}
+
+bool SocketOutOfResources(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
 unsigned long SocketWaitCount()
 {
     return g_waitCount;

@@ -88,6 +88,17 @@ int SocketRequestSendBuffer(SOCKET s, int bytes)
     return granted;
 }
 
+int64_t SocketSendQueueBytes(SOCKET s)
+{
+    (void)s;
+    return -1;
+}
+
+bool SocketOutOfResources(int error)
+{
+    return error == WSAEMFILE || error == WSAENOBUFS;
+}
+
 unsigned long SocketWaitCount()
 {
     return g_waitCount;
