@@ -13,7 +13,7 @@ bool ParseDecimal(const std::string& text, uint64_t max, uint64_t* value)
         if (c < '0' || c > '9')
             return false;
         const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (v > (max - digit) / 10)
+        if (v > max / 10 || (v == max / 10 && digit > max % 10))
             return false;
         v = v * 10 + digit;
     }
