@@ -92,6 +92,9 @@ unsigned short STATUS_HTTP_SERVER::Port() const
 void STATUS_HTTP_SERVER::Accept(uint64_t nowMs)
 {
     for (int i = 0; i < kAcceptsPerStep && m_Gate.IsOpen(nowMs); ++i) {
+        // Linux reports a descriptor shortage even with nobody waiting: ask only for one.
+        if (SocketWaitReadable(m_Socket, 0) != 1)
+            return;
         const SOCKET s = accept(m_Socket, nullptr, nullptr);
         if (s == INVALID_SOCKET) {
             if (!WouldBlock())

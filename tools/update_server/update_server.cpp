@@ -218,7 +218,17 @@ void UPDATE_SERVER::Wait(int maxMs, const std::vector<SOCKET_POLL_ENTRY>& also, 
         deadline = std::min({deadline, session->IdleDeadline(), session->RateDeadline()});
     }
     const int timeout = deadline > now ? static_cast<int>(deadline - now) : 0;
-    SocketPollMany(entries.data(), entries.size(), timeout);
+    if (SocketPollMany(entries.data(), entries.size(), timeout) != SOCKET_ERROR) {
+        m_bWaitFailing = false;
+        return;
+    }
+    // The wait itself failed (Linux: more sockets than the descriptor limit, after the
+    // limit was lowered under the running server): step at a bounded pace meanwhile.
+    if (!m_bWaitFailing)
+        g_trace->Log("update-server: waiting on %zu sockets failed (error %d): stepping every %d ms meanwhile\n",
+                     entries.size(), WSAGetLastError(), kFailedWaitMs);
+    m_bWaitFailing = true;
+    SleepMs(static_cast<unsigned int>(std::min(timeout, kFailedWaitMs)));
 }
 
 void UPDATE_SERVER::Stop()

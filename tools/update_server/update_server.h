@@ -41,6 +41,8 @@ public:
     // Descriptors kept free below the limit: standard streams, listening sockets, the
     // signal pipe, the status port's connections, files read on a reload.
     static constexpr uint64_t kDescriptorReserve = 48;
+    // Pace of the steps while waiting on the sockets fails.
+    static constexpr int kFailedWaitMs = 50;
 
     // The client cap for a descriptor limit (0: no limit, no cap).
     static size_t ClientLimit(uint64_t descriptorLimit);
@@ -88,4 +90,5 @@ private:
     ACCEPT_GATE m_Gate{"players' port", &m_Counters};
     uint64_t m_iHeld = 0; // at the last step
     bool m_bAtCap = false;
+    bool m_bWaitFailing = false;
 };
