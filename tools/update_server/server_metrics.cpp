@@ -9,16 +9,17 @@ public:
     // One family: its HELP and TYPE lines; samples follow with Sample().
     void Family(const char* name, const char* type, const char* help)
     {
-        m_strName = std::string(kPrefix) + name;
-        m_strText += "# HELP " + m_strName + " " + help + "\n# TYPE " + m_strName + " " + type + "\n";
+        m_strName.assign(kPrefix).append(name);
+        m_strText.append("# HELP ").append(m_strName).append(" ").append(help).append("\n");
+        m_strText.append("# TYPE ").append(m_strName).append(" ").append(type).append("\n");
     }
 
     void Sample(uint64_t value, const char* label = nullptr, const char* labelValue = nullptr)
     {
-        m_strText += m_strName;
+        m_strText.append(m_strName);
         if (label != nullptr)
-            m_strText += std::string("{") + label + "=\"" + labelValue + "\"}";
-        m_strText += " " + std::to_string(value) + "\n";
+            m_strText.append("{").append(label).append("=\"").append(labelValue).append("\"}");
+        m_strText.append(" ").append(std::to_string(value)).append("\n");
     }
 
     void One(const char* name, const char* type, const char* help, uint64_t value)
