@@ -85,6 +85,10 @@ bool SocketRequestReceiveBuffer(SOCKET s, int bytes);
 // the size granted (0 on failure).
 int SocketRequestSendBuffer(SOCKET s, int bytes);
 
+// Makes closing the socket reset the connection and discard what the system still holds
+// for sending, instead of keeping it (for a peer that stopped reading) after the close.
+bool SocketAbortOnClose(SOCKET s);
+
 // Bytes the system still holds for sending on a connected socket (queued and not yet
 // acknowledged by the peer), or -1 where the system does not tell (Windows).
 int64_t SocketSendQueueBytes(SOCKET s);

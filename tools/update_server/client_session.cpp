@@ -339,6 +339,11 @@ void CLIENT_SESSION::Finish(uint64_t nowMs, const char* reasonIfOpen)
         EndTransfer(nowMs, m_strEnd.c_str());
     if (m_pCounters != nullptr && m_iDropReason >= 0)
         ++m_pCounters->dropped[m_iDropReason];
+    // A client that stopped reading would keep what the kernel holds for it long after
+    // the close, outside the budget: reset it instead.
+    if ((m_iDropReason == DROP_STALLED || m_iDropReason == DROP_NOT_READING || m_iDropReason == DROP_IDLE) &&
+        m_pConnection->m_Socket != INVALID_SOCKET)
+        SocketAbortOnClose(m_pConnection->m_Socket);
     g_trace->Log("%s connection ended after %.2f s, %llu file(s) sent: %s\n", m_strPeer.c_str(),
                  Seconds(nowMs - m_iConnectedMs), static_cast<unsigned long long>(m_iFilesSent), m_strEnd.c_str());
     m_pConnection->m_pReceiver = nullptr;

@@ -149,6 +149,12 @@ int SocketRequestSendBuffer(SOCKET s, int bytes)
     return granted;
 }
 
+bool SocketAbortOnClose(SOCKET s)
+{
+    const linger abort = {1, 0};
+    return setsockopt(s, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort)) == 0;
+}
+
 int64_t SocketSendQueueBytes(SOCKET s)
 {
     int queued = 0;
