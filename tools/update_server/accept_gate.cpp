@@ -10,9 +10,9 @@ bool ACCEPT_GATE::OnFailure(int error, uint64_t nowMs, size_t clients)
     if (!SocketOutOfResources(error))
         return false;
     if (!m_bShort) {
-        g_trace->Log("update-server: %s: cannot accept (error %d: %s) with %zu clients connected: accepting "
+        g_trace->Log("update-server: %s: cannot accept (error %d: %s) with %llu clients connected: accepting "
                      "pauses until descriptors are free\n",
-                     m_strWhat.c_str(), error, std::strerror(error), clients);
+                     m_strWhat.c_str(), error, std::strerror(error), static_cast<unsigned long long>(clients));
         ++m_pCounters->acceptPauses;
     }
     m_bShort = true;

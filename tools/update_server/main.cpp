@@ -72,8 +72,9 @@ int main(int argc, char** argv)
     settings.limits.rateBytesPerSecond = options.rateKiB << 10;
     settings.maxClients = UPDATE_SERVER::ClientLimit(descriptors);
     if (settings.maxClients != 0)
-        g_trace->Log("update-server: descriptor limit %llu: at most %zu clients at once\n",
-                     static_cast<unsigned long long>(descriptors), settings.maxClients);
+        g_trace->Log("update-server: descriptor limit %llu: at most %llu clients at once\n",
+                     static_cast<unsigned long long>(descriptors),
+                     static_cast<unsigned long long>(settings.maxClients));
     int status = 0;
     {
         UPDATE_SERVER server(settings);

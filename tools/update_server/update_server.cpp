@@ -74,9 +74,9 @@ void UPDATE_SERVER::OnNewConnect(NET_CONNECT* connection)
     m_Counters.queuedBytes += connection->Unsent(); // the greeting
     if (m_Settings.maxClients != 0 && m_Sessions.size() >= m_Settings.maxClients) {
         if (!m_bAtCap)
-            g_trace->Log("update-server: %zu clients, as many as it may hold below its descriptor limit: new "
+            g_trace->Log("update-server: %llu clients, as many as it may hold below its descriptor limit: new "
                          "clients are closed at once until some leave\n",
-                         m_Sessions.size());
+                         static_cast<unsigned long long>(m_Sessions.size()));
         m_bAtCap = true;
         ++m_Counters.dropped[DROP_CLIENT_CAP];
         m_Counters.unsentAtCloseBytes += connection->Unsent();
@@ -84,7 +84,8 @@ void UPDATE_SERVER::OnNewConnect(NET_CONNECT* connection)
         return;
     }
     if (m_bAtCap)
-        g_trace->Log("update-server: below the client cap again (%zu clients)\n", m_Sessions.size());
+        g_trace->Log("update-server: below the client cap again (%llu clients)\n",
+                     static_cast<unsigned long long>(m_Sessions.size()));
     m_bAtCap = false;
     m_Sessions.emplace_back(new CLIENT_SESSION(connection, PeerName(connection), m_Release, m_Settings.limits,
                                                MonotonicMs(), &m_Counters));
@@ -225,8 +226,8 @@ void UPDATE_SERVER::Wait(int maxMs, const std::vector<SOCKET_POLL_ENTRY>& also, 
     // The wait itself failed (Linux: more sockets than the descriptor limit, after the
     // limit was lowered under the running server): step at a bounded pace meanwhile.
     if (!m_bWaitFailing)
-        g_trace->Log("update-server: waiting on %zu sockets failed (error %d): stepping every %d ms meanwhile\n",
-                     entries.size(), WSAGetLastError(), kFailedWaitMs);
+        g_trace->Log("update-server: waiting on %llu sockets failed (error %d): stepping every %d ms meanwhile\n",
+                     static_cast<unsigned long long>(entries.size()), WSAGetLastError(), kFailedWaitMs);
     m_bWaitFailing = true;
     SleepMs(static_cast<unsigned int>(std::min(timeout, kFailedWaitMs)));
 }
