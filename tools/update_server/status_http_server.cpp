@@ -69,8 +69,9 @@ bool STATUS_HTTP_SERVER::Start(unsigned long address, unsigned short port)
     if (m_Socket == INVALID_SOCKET || !SocketSetNonBlocking(m_Socket, true) || !SocketAllowRebind(m_Socket) ||
         bind(m_Socket, reinterpret_cast<const sockaddr*>(&where), sizeof(where)) == SOCKET_ERROR ||
         listen(m_Socket, 64) == SOCKET_ERROR) {
-        g_trace->Log("update-server: status port %s:%u: cannot listen (error %d)\n", inet_ntoa(where.sin_addr), port,
-                     WSAGetLastError());
+        const int error = WSAGetLastError();
+        g_trace->Log("update-server: status port %s:%u: cannot listen (error %d: %s)\n", inet_ntoa(where.sin_addr),
+                     port, error, std::strerror(error));
         Stop();
         return false;
     }

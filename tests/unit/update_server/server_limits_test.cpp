@@ -235,6 +235,20 @@ TEST_F(ServerLimits, StatusPortRefusesFloodsWithoutDisturbingPlayers)
     EXPECT_EQ(server.Stop(), 0);
 }
 
+TEST_F(ServerLimits, AStatusPortThatCannotBeHadStopsTheStart)
+{
+    WriteRelease(release.Path(), "P");
+    unsigned short port = 0;
+    SOCKET_HOLDER taken(ListenLoopback(&port));
+    std::string output;
+    const std::string where = "127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(UPDATE_SERVER_PROCESS::Run(kProgram, {"--listen", "127.0.0.1", "--port", "0", "--status-listen", where,
+                                                    release.Path()},
+                                         &output),
+              1);
+    EXPECT_NE(output.find("cannot listen on " + where + " for status"), std::string::npos) << output;
+}
+
 TEST_F(ServerLimits, AtTheDescriptorLimitItNeitherSpinsNorStopsServing)
 {
     if (!Root() || access(kPrlimit, X_OK) != 0)
