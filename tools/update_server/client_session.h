@@ -43,7 +43,7 @@ struct SESSION_LIMITS {
     // chunk is a small one. Stalled this long while others wait for the memory it holds,
     // it is dropped.
     uint64_t stallMs = 5000;
-    uint64_t stallDropMs = 10000;
+    uint64_t stallDropMs = 20000;
 };
 
 class CLIENT_SESSION final : public NET_MESSAGE_RECEIVER {
