@@ -96,6 +96,7 @@ def fleet_choice():
         c.proc.send_signal(signal.SIGUSR1)
         listed({a: (300, 0), b: (100, 0), c: (0, 15)})
         check(launcher_picks(s, game, servers) is b, "the launcher did not pick the next host")
+        check(lister.log().count("draining: state 15") == 1, "draining was not logged once:\n" + lister.log())
 
         # A host that dies is closed within two rounds.
         a.proc.kill()
