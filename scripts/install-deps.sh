@@ -5,7 +5,7 @@ packages=(
   build-essential cmake googletest clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 xvfb xauth xdotool imagemagick python3 python3-pil fonts-wqy-zenhei fonts-liberation
-  nginx curl procps
+  nginx curl procps python3-prometheus-client
   # release signing (libcrypto, the openssl command); Wine's CNG needs gnutls for ECDSA
   libssl-dev openssl libgnutls30
 )

@@ -2,6 +2,8 @@
 // sockets on POSIX with SOCKET, INVALID_SOCKET, closesocket, ioctlsocket, ... mapped.
 #pragma once
 
+#include <cstdint>
+
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -38,6 +40,7 @@ typedef int SOCKET;
 #define WSAENOBUFS ENOBUFS
 #define WSAEACCES EACCES
 #define WSAETIMEDOUT ETIMEDOUT
+#define WSAEMFILE EMFILE
 
 struct WSADATA {
     unsigned short wVersion;
@@ -81,6 +84,18 @@ bool SocketRequestReceiveBuffer(SOCKET s, int bytes);
 // where the process may (CAP_NET_ADMIN), otherwise the capped size is taken. Returns
 // the size granted (0 on failure).
 int SocketRequestSendBuffer(SOCKET s, int bytes);
+
+// Makes closing the socket reset the connection and discard what the system still holds
+// for sending, instead of keeping it (for a peer that stopped reading) after the close.
+bool SocketAbortOnClose(SOCKET s);
+
+// Bytes the system still holds for sending on a connected socket (queued and not yet
+// acknowledged by the peer), or -1 where the system does not tell (Windows).
+int64_t SocketSendQueueBytes(SOCKET s);
+
+// True for an accept/socket error that says the process or system is out of descriptors
+// or buffers: waiting helps, retrying at once does not.
+bool SocketOutOfResources(int error);
 
 // How many SocketWaitReadable/Writable calls ran; lets tests see that a step stopped early.
 unsigned long SocketWaitCount();

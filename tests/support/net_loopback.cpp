@@ -127,6 +127,25 @@ bool RecvExactly(SOCKET s, size_t n, std::string* out, int timeoutMs)
     return true;
 }
 
+std::string ExchangeLoopback(unsigned short port, const std::string& request, int timeoutMs)
+{
+    SOCKET_HOLDER s(ConnectLoopback(port));
+    if (s.Get() == INVALID_SOCKET || !SendAll(s.Get(), request))
+        return "";
+    std::string response;
+    const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs);
+    char buffer[4096];
+    for (;;) {
+        const uint64_t now = MonotonicMs();
+        if (now >= deadline || SocketWaitReadable(s.Get(), static_cast<int>(deadline - now)) != 1)
+            return response;
+        const int got = static_cast<int>(recv(s.Get(), buffer, sizeof(buffer), 0));
+        if (got <= 0)
+            return response;
+        response.append(buffer, static_cast<size_t>(got));
+    }
+}
+
 bool WaitPeerClosed(SOCKET s, int timeoutMs)
 {
     const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs);

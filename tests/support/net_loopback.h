@@ -35,6 +35,10 @@ bool RecvExactly(SOCKET s, size_t n, std::string* out, int timeoutMs);
 // still in flight are read and discarded.
 bool WaitPeerClosed(SOCKET s, int timeoutMs);
 
+// Sends request to 127.0.0.1:port and returns everything the server sends until it
+// closes, within timeoutMs ("" when it cannot connect).
+std::string ExchangeLoopback(unsigned short port, const std::string& request, int timeoutMs = 5000);
+
 // Bytes from a list of values 0-255.
 std::string Bytes(std::initializer_list<int> values);
 

@@ -90,11 +90,14 @@ bool UPDATE_SERVER_PROCESS::Start(const std::string& releaseDir, const std::stri
     m_strLog = logPath;
     const int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    std::vector<std::string> all{"--listen", "127.0.0.1", "--port", "0"};
+    std::vector<std::string> all(m_Wrapper.begin() + (m_Wrapper.empty() ? 0 : 1), m_Wrapper.end());
+    if (!m_Wrapper.empty())
+        all.push_back(m_strProgram);
+    all.insert(all.end(), {"--listen", "127.0.0.1", "--port", "0"});
     all.insert(all.end(), args.begin(), args.end());
     all.push_back(releaseDir);
     if (logFd >= 0 && nullFd >= 0)
-        m_iPid = Spawn(m_strProgram, all, nullFd, logFd);
+        m_iPid = Spawn(m_Wrapper.empty() ? m_strProgram : m_Wrapper[0], all, nullFd, logFd);
     if (logFd >= 0)
         close(logFd);
     if (nullFd >= 0)
@@ -117,6 +120,36 @@ bool UPDATE_SERVER_PROCESS::Start(const std::string& releaseDir, const std::stri
         SleepMs(10);
     }
     return false;
+}
+
+unsigned short UPDATE_SERVER_PROCESS::StatusPort() const
+{
+    const std::string marker = "status on 127.0.0.1:";
+    if (!WaitForLog(marker))
+        return 0;
+    const std::string log = Log();
+    return static_cast<unsigned short>(std::atoi(log.c_str() + log.find(marker) + marker.size()));
+}
+
+long UPDATE_SERVER_PROCESS::CpuTicks() const
+{
+    std::string stat;
+    if (m_iPid <= 0 || !ReadWholeFile("/proc/" + std::to_string(m_iPid) + "/stat", &stat))
+        return -1;
+    // Fields after the command name, which is in parentheses: state is the 3rd field,
+    // utime the 14th and stime the 15th.
+    const size_t close = stat.rfind(')');
+    std::vector<std::string> fields;
+    std::string field;
+    for (size_t i = close + 2; i <= stat.size(); ++i) {
+        if (i == stat.size() || stat[i] == ' ') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += stat[i];
+        }
+    }
+    return fields.size() > 12 ? std::atol(fields[11].c_str()) + std::atol(fields[12].c_str()) : -1;
 }
 
 bool UPDATE_SERVER_PROCESS::Signal(int signal) const

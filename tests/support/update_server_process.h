@@ -11,6 +11,8 @@
 class UPDATE_SERVER_PROCESS {
 public:
     explicit UPDATE_SERVER_PROCESS(const std::string& program) : m_strProgram(program) {}
+    // Starts the server through another program, e.g. {"/usr/bin/prlimit", "--nofile=256", "--"}.
+    void SetWrapper(const std::vector<std::string>& wrapper) { m_Wrapper = wrapper; }
     ~UPDATE_SERVER_PROCESS();
     UPDATE_SERVER_PROCESS(const UPDATE_SERVER_PROCESS&) = delete;
     UPDATE_SERVER_PROCESS& operator=(const UPDATE_SERVER_PROCESS&) = delete;
@@ -19,6 +21,11 @@ public:
     // error in logPath, and waits (bounded) until it names its port.
     bool Start(const std::string& releaseDir, const std::string& logPath, const std::vector<std::string>& args = {});
     unsigned short Port() const { return m_iPort; }
+    // The status port named in the log (started with --status-listen 127.0.0.1:0); 0 when
+    // none is named within a few seconds.
+    unsigned short StatusPort() const;
+    // CPU time the process has used (user and system), in clock ticks.
+    long CpuTicks() const;
     pid_t Pid() const { return m_iPid; }
     bool Signal(int signal) const;
     // Sends SIGTERM and waits for the exit; returns the exit status, or -1 when it had
@@ -38,6 +45,7 @@ public:
 
 private:
     std::string m_strProgram;
+    std::vector<std::string> m_Wrapper;
     std::string m_strLog;
     pid_t m_iPid = -1;
     unsigned short m_iPort = 0;

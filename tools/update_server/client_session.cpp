@@ -21,7 +21,7 @@ double Seconds(uint64_t ms)
 
 CLIENT_SESSION::CLIENT_SESSION(NET_CONNECT* connection, const std::string& peer,
                                const std::shared_ptr<const RELEASE>& release, const SESSION_LIMITS& limits,
-                               uint64_t nowMs)
+                               uint64_t nowMs, SERVER_COUNTERS* counters)
     : m_pConnection(connection),
       m_strPeer(peer),
       m_Release(release),
@@ -29,7 +29,8 @@ CLIENT_SESSION::CLIENT_SESSION(NET_CONNECT* connection, const std::string& peer,
       m_iConnectedMs(nowMs),
       m_iActiveMs(nowMs),
       m_dRequestTokens(limits.requestBurst),
-      m_iTokensMs(nowMs)
+      m_iTokensMs(nowMs),
+      m_pCounters(counters)
 {
     m_pConnection->m_pReceiver = this;
 }
@@ -42,10 +43,12 @@ CLIENT_SESSION::~CLIENT_SESSION()
     }
 }
 
-void CLIENT_SESSION::Violation(const std::string& what)
+void CLIENT_SESSION::Violation(const std::string& what, DROP_REASON reason)
 {
-    if (m_strEnd.empty())
+    if (m_strEnd.empty()) {
         m_strEnd = "dropped: " + what;
+        m_iDropReason = reason;
+    }
 }
 
 bool CLIENT_SESSION::TakeRequest(uint64_t nowMs)
@@ -54,7 +57,7 @@ bool CLIENT_SESSION::TakeRequest(uint64_t nowMs)
                                 m_dRequestTokens + Seconds(nowMs - m_iTokensMs) * m_Limits.requestsPerSecond);
     m_iTokensMs = nowMs;
     if (m_dRequestTokens < 1) {
-        Violation("too many requests");
+        Violation("too many requests", DROP_FLOOD);
         return false;
     }
     m_dRequestTokens -= 1;
@@ -66,7 +69,7 @@ void CLIENT_SESSION::QueueFrame(short id, const NET_MESSAGE_HELPER& body)
     m_Outbox += FrameHeader(id, static_cast<uint32_t>(body.m_iSize));
     m_Outbox.append(body.m_pData, static_cast<size_t>(body.m_iSize));
     if (m_Outbox.size() > m_Limits.maxOutbox)
-        Violation("does not read what it is sent");
+        Violation("does not read what it is sent", DROP_NOT_READING);
 }
 
 void CLIENT_SESSION::ProcessMessage(short id, const char* body, int length)
@@ -136,6 +139,7 @@ void CLIENT_SESSION::OnAck(uint64_t nowMs)
     }
     const CHUNK chunk = m_pTransfer->unacked.front();
     m_pTransfer->unacked.pop_front();
+    m_pTransfer->lastAckMs = nowMs;
     m_pTransfer->pacer.OnAck(chunk.bytes, chunk.queuedMs, nowMs);
 }
 
@@ -167,7 +171,7 @@ bool CLIENT_SESSION::IsOver(uint64_t nowMs)
         return true;
     }
     if (nowMs >= IdleDeadline()) {
-        m_strEnd = "dropped: silent for " + std::to_string(m_Limits.idleTimeoutMs / 1000) + " s";
+        Violation("silent for " + std::to_string(m_Limits.idleTimeoutMs / 1000) + " s", DROP_IDLE);
         return true;
     }
     return false;
@@ -176,6 +180,45 @@ bool CLIENT_SESSION::IsOver(uint64_t nowMs)
 uint64_t CLIENT_SESSION::Unsent() const
 {
     return m_pConnection->Unsent();
+}
+
+uint64_t CLIENT_SESSION::HeldBytes() const
+{
+    const NET_CONNECT& c = *m_pConnection;
+    uint64_t held = m_Outbox.size();
+    if (c.m_pSendBuf != nullptr)
+        held += static_cast<uint64_t>(c.m_iSendLen) + Unsent();
+    if (m_pTransfer != nullptr && c.m_Socket != INVALID_SOCKET) {
+        // Where the system does not tell, the buffer size asked for bounds it.
+        const int64_t kernel = SocketSendQueueBytes(c.m_Socket);
+        held += kernel >= 0 ? static_cast<uint64_t>(kernel) : static_cast<uint64_t>(m_iSendBuffer);
+    }
+    return held;
+}
+
+bool CLIENT_SESSION::Stalled(uint64_t nowMs, uint64_t forMs) const
+{
+    const TRANSFER* t = m_pTransfer.get();
+    if (t == nullptr || t->unacked.empty())
+        return false;
+    const uint64_t since = std::max(t->unacked.front().queuedMs, t->lastAckMs);
+    return nowMs >= since + forMs;
+}
+
+bool CLIENT_SESSION::WaitingForChunk() const
+{
+    const TRANSFER* t = m_pTransfer.get();
+    return t != nullptr && m_strEnd.empty() && t->queued < t->file->size && t->unacked.empty() && Unsent() == 0;
+}
+
+void CLIENT_SESSION::DropForMemory(uint64_t nowMs)
+{
+    const TRANSFER* t = m_pTransfer.get();
+    const uint64_t since = t != nullptr && !t->unacked.empty() ? std::max(t->unacked.front().queuedMs, t->lastAckMs)
+                                                               : nowMs;
+    Violation("acknowledged nothing for " + std::to_string((nowMs - since) / 1000) + " s while holding " +
+                  std::to_string(HeldBytes() >> 10) + " KiB that other clients wait for",
+              DROP_STALLED);
 }
 
 void CLIENT_SESSION::SendMore(int maxBytes)
@@ -204,6 +247,8 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
         const bool rateAllows = m_Limits.rateBytesPerSecond == 0 || t->queued < RateAllowance(nowMs);
         if (left > 0 && t->unacked.size() < m_Limits.window && rateAllows) {
             uint32_t bytes = std::min({t->pacer.ChunkSize(), maxChunk, left});
+            if (Stalled(nowMs, m_Limits.stallMs))
+                bytes = std::min(bytes, CHUNK_PACER::kMinChunk);
             if (m_Limits.rateBytesPerSecond != 0)
                 bytes = std::min<uint64_t>(bytes, std::max<uint64_t>(m_Limits.rateBytesPerSecond / 8, 4096));
             if (bytes > budgetLeft)
@@ -271,6 +316,8 @@ void CLIENT_SESSION::EndTransfer(uint64_t nowMs, const char* outcome)
         g_trace->Log("%s sent %s (kind %d): %u bytes in %.2f s, %u chunks, %.1f MB/s\n", m_strPeer.c_str(),
                      t->file->name.c_str(), t->kind, t->file->size, seconds, t->chunks, mbps);
         ++m_iFilesSent;
+        if (m_pCounters != nullptr)
+            ++(t->kind == FILE_KIND_UPDATER ? m_pCounters->updatersSent : m_pCounters->patchesSent);
     } else {
         uint64_t acked = t->queued;
         for (const CHUNK& c : t->unacked)
@@ -290,6 +337,13 @@ void CLIENT_SESSION::Finish(uint64_t nowMs, const char* reasonIfOpen)
         m_strEnd = reasonIfOpen != nullptr ? reasonIfOpen : "closed";
     if (m_pTransfer != nullptr)
         EndTransfer(nowMs, m_strEnd.c_str());
+    if (m_pCounters != nullptr && m_iDropReason >= 0)
+        ++m_pCounters->dropped[m_iDropReason];
+    // A client that stopped reading would keep what the kernel holds for it long after
+    // the close, outside the budget: reset it instead.
+    if ((m_iDropReason == DROP_STALLED || m_iDropReason == DROP_NOT_READING || m_iDropReason == DROP_IDLE) &&
+        m_pConnection->m_Socket != INVALID_SOCKET)
+        SocketAbortOnClose(m_pConnection->m_Socket);
     g_trace->Log("%s connection ended after %.2f s, %llu file(s) sent: %s\n", m_strPeer.c_str(),
                  Seconds(nowMs - m_iConnectedMs), static_cast<unsigned long long>(m_iFilesSent), m_strEnd.c_str());
     m_pConnection->m_pReceiver = nullptr;

@@ -22,6 +22,7 @@
 #include "net/net_message_receiver.h"
 #include "update_server/chunk_pacer.h"
 #include "update_server/release.h"
+#include "update_server/server_metrics.h"
 
 struct SESSION_LIMITS {
     uint64_t idleTimeoutMs = 60000;
@@ -38,13 +39,19 @@ struct SESSION_LIMITS {
     uint32_t sendBufferCap = 64u << 20;
     // File bytes per second per client; 0 sends as fast as the client takes them.
     uint64_t rateBytesPerSecond = 0;
+    // A transfer whose client acknowledged nothing for this long is stalled: its next
+    // chunk is a small one. Stalled this long while others wait for the memory it holds,
+    // it is dropped.
+    uint64_t stallMs = 5000;
+    uint64_t stallDropMs = 20000;
 };
 
 class CLIENT_SESSION final : public NET_MESSAGE_RECEIVER {
 public:
     // `release` is the server's current release, read when a request arrives.
+    // Files sent and drops are counted in `counters` when given.
     CLIENT_SESSION(NET_CONNECT* connection, const std::string& peer, const std::shared_ptr<const RELEASE>& release,
-                   const SESSION_LIMITS& limits, uint64_t nowMs);
+                   const SESSION_LIMITS& limits, uint64_t nowMs, SERVER_COUNTERS* counters = nullptr);
     ~CLIENT_SESSION();
     CLIENT_SESSION(const CLIENT_SESSION&) = delete;
     CLIENT_SESSION& operator=(const CLIENT_SESSION&) = delete;
@@ -68,6 +75,17 @@ public:
 
     // Bytes waiting in the connection's send queue.
     uint64_t Unsent() const;
+    // Memory this client holds and will hold for what is queued, against the budget: the
+    // send queue's block (kept whole until its last byte is sent), its unsent bytes once
+    // more (they are copied into the kernel before the block goes) and what the kernel's
+    // send buffer holds.
+    uint64_t HeldBytes() const;
+    // A transfer whose client has acknowledged nothing for at least forMs.
+    bool Stalled(uint64_t nowMs, uint64_t forMs) const;
+    // A transfer that cannot go on until a chunk is queued: nothing queued or outstanding.
+    bool WaitingForChunk() const;
+    // Ends a stalled transfer whose memory others wait for (at the next IsOver).
+    void DropForMemory(uint64_t nowMs);
     bool InTransfer() const { return m_pTransfer != nullptr; }
     // When the session times out if nothing is heard.
     uint64_t IdleDeadline() const { return m_iActiveMs + m_Limits.idleTimeoutMs; }
@@ -87,6 +105,7 @@ private:
         uint32_t chunks = 0;
         std::deque<CHUNK> unacked;
         uint64_t startMs = 0;
+        uint64_t lastAckMs = 0;
         CHUNK_PACER pacer;
     };
 
@@ -94,7 +113,7 @@ private:
     void OnAck(uint64_t nowMs);
     void OnGetInfo();
     bool TakeRequest(uint64_t nowMs);
-    void Violation(const std::string& what);
+    void Violation(const std::string& what, DROP_REASON reason = DROP_PROTOCOL);
     void QueueFrame(short id, const NET_MESSAGE_HELPER& body);
     void EndTransfer(uint64_t nowMs, const char* outcome);
 
@@ -120,5 +139,7 @@ private:
     uint64_t m_iFilesSent = 0;
     int m_iSendBuffer = 0; // 0: the system's own sizing
     std::string m_strEnd; // why the session is over; empty while it goes on
+    int m_iDropReason = -1; // a DROP_REASON when the server ended it
+    SERVER_COUNTERS* m_pCounters;
     bool m_bFinished = false;
 };

@@ -1,15 +1,21 @@
 // update-server: the serving end of the launcher's update conversation.
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/trace_log.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/control_signals.h"
 #include "platform/sockets.h"
 #include "update_server/manifest_warning.h"
 #include "update_server/release.h"
+#include "update_server/drain_state.h"
 #include "update_server/server_options.h"
+#include "update_server/status_http_server.h"
+#include "update_server/status_pages.h"
 #include "update_server/stderr_trace_sink.h"
 #include "update_server/update_server.h"
 
@@ -41,7 +47,7 @@ int main(int argc, char** argv)
         return 2;
     }
     WarnIfManifestDiffers(options.manifestPath, *release, std::time(nullptr));
-    RaiseDescriptorLimit();
+    const uint64_t descriptors = RaiseDescriptorLimit();
     if (!InstallControlHandlers()) {
         std::fprintf(stderr, "update-server: cannot install the signal handlers\n");
         g_trace->SetSink(nullptr);
@@ -54,16 +60,36 @@ int main(int argc, char** argv)
     settings.budgetBytes = options.budgetMiB << 20;
     settings.limits.idleTimeoutMs = options.idleTimeoutSeconds * 1000;
     settings.limits.rateBytesPerSecond = options.rateKiB << 10;
+    settings.maxClients = UPDATE_SERVER::ClientLimit(descriptors);
+    if (settings.maxClients != 0)
+        g_trace->Log("update-server: descriptor limit %llu: at most %llu clients at once\n",
+                     static_cast<unsigned long long>(descriptors),
+                     static_cast<unsigned long long>(settings.maxClients));
     int status = 0;
     {
         UPDATE_SERVER server(settings);
+        DRAIN_STATE drain(false);
+        SERVER_STATUS_PAGES pages(server, drain, options.capacity);
+        std::unique_ptr<STATUS_HTTP_SERVER> statusPort;
+        if (!options.statusListen.empty())
+            statusPort.reset(new STATUS_HTTP_SERVER(&pages, server.Counters()));
         if (!server.Start(release)) {
             std::fprintf(stderr, "update-server: cannot listen on %s:%u\n",
                          options.listen.empty() ? "0.0.0.0" : options.listen.c_str(), options.port);
             status = 1;
+        } else if (statusPort != nullptr && !statusPort->Start(options.statusAddress, options.statusPort)) {
+            std::fprintf(stderr, "update-server: cannot listen on %s for status\n", options.statusListen.c_str());
+            server.Stop();
+            status = 1;
         } else {
+            if (options.drain)
+                drain.Set(true, "--drain");
             while (!StopRequested()) {
                 server.Step();
+                if (statusPort != nullptr)
+                    statusPort->Step(MonotonicMs());
+                if (TakeControlRequest(CONTROL_TOGGLE))
+                    drain.Toggle("SIGUSR1");
                 if (TakeControlRequest(CONTROL_RELOAD)) {
                     std::shared_ptr<const RELEASE> fresh = LoadRelease(options.releaseDir, &error);
                     if (fresh != nullptr) {
@@ -76,10 +102,18 @@ int main(int argc, char** argv)
                     }
                     continue;
                 }
-                server.Wait(1000, ControlWakeFd());
+                std::vector<SOCKET_POLL_ENTRY> also;
+                uint64_t until = UINT64_MAX;
+                if (ControlWakeFd() != INVALID_SOCKET)
+                    also.push_back({ControlWakeFd(), true, false});
+                if (statusPort != nullptr)
+                    statusPort->AddPollEntries(&also, &until, MonotonicMs());
+                server.Wait(1000, also, until);
                 DrainControlWake();
             }
             server.Stop();
+            if (statusPort != nullptr)
+                statusPort->Stop();
             g_trace->Log("update-server: stopped\n");
         }
     }

@@ -14,14 +14,20 @@ const char* ServerUsage()
            "  --port N           TCP port to listen on (default 6527; 0 picks a free one,\n"
            "                     named in the log)\n"
            "  --listen ADDR      IPv4 address to listen on (default: all interfaces)\n"
-           "  --budget-mib N     file data held in send queues, all clients together, in\n"
-           "                     MiB (default 256)\n"
+           "  --budget-mib N     file data held for sending (queues and socket buffers),\n"
+           "                     all clients together, in MiB (default 256)\n"
            "  --idle-timeout S   drop a client silent for S seconds (default 60)\n"
            "  --rate-kib N       send each client at most N KiB of file data a second\n"
            "                     (default: no cap)\n"
            "  --manifest FILE    the signed release manifest the web host publishes: at\n"
            "                     start and on every reload, warn when RELEASE_DIR does not\n"
            "                     match it (versions, file sizes and SHA-256)\n"
+           "  --status-listen ADDR:PORT\n"
+           "                     answer HTTP GET /metrics (Prometheus) and /load there\n"
+           "                     (default: no status port; port 0 picks a free one)\n"
+           "  --capacity N       clients this host is meant to carry, for /load\n"
+           "                     (default 1000)\n"
+           "  --drain            start draining: serve, but ask for no new players\n"
            "  --help             show this text\n"
            "\n"
            "RELEASE_DIR holds:\n"
@@ -33,12 +39,30 @@ const char* ServerUsage()
            "  UpdaterNew.exe        the updater (required when updater_version >= 1024)\n"
            "\n"
            "SIGHUP reloads RELEASE_DIR without dropping clients (a transfer under way keeps\n"
-           "the file it started with); SIGTERM or SIGINT stops the server. One line per\n"
+           "the file it started with); SIGUSR1 toggles draining; SIGTERM or SIGINT stops the\n"
+           "server. One line per\n"
            "connection and per transfer goes to standard error. Exit status: 0 after a\n"
            "stop, 1 when the port cannot be had, 2 for a bad command line or release.\n";
 }
 
 namespace {
+
+// "ADDR:PORT" with an IPv4 address.
+bool ParseAddressAndPort(const std::string& name, const std::string& text, unsigned long* address,
+                         unsigned short* port, std::string* error)
+{
+    const size_t colon = text.rfind(':');
+    in_addr parsed;
+    uint32_t number = 0;
+    if (colon == std::string::npos || inet_pton(AF_INET, text.substr(0, colon).c_str(), &parsed) != 1 ||
+        !ParseUInt32(text.substr(colon + 1), &number) || number > 65535) {
+        *error = name + " needs an IPv4 address and a port such as 127.0.0.1:9465, not '" + text + "'";
+        return false;
+    }
+    *address = ntohl(parsed.s_addr);
+    *port = static_cast<unsigned short>(number);
+    return true;
+}
 
 bool ParseNumber(const std::string& name, const std::string& text, uint64_t low, uint64_t high, uint64_t* value,
                  std::string* error)
@@ -83,7 +107,8 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         } else if (name == "--port" || name == "--listen" || name == "--budget-mib" || name == "--idle-timeout" ||
-                   name == "--rate-kib" || name == "--manifest") {
+                   name == "--rate-kib" || name == "--manifest" || name == "--status-listen" ||
+                   name == "--capacity") {
             if (i + 1 >= argc) {
                 *error = name + " needs a value";
                 return false;
@@ -110,6 +135,15 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
                 return false;
             }
             result.manifestPath = value;
+        } else if (name == "--status-listen") {
+            if (!ParseAddressAndPort(name, value, &result.statusAddress, &result.statusPort, error))
+                return false;
+            result.statusListen = value;
+        } else if (name == "--capacity") {
+            if (!ParseNumber(name, value, 1, 10000000, &result.capacity, error))
+                return false;
+        } else if (name == "--drain" && equals == std::string::npos) {
+            result.drain = true;
         } else if (name == "--listen") {
             in_addr address;
             if (inet_pton(AF_INET, value.c_str(), &address) != 1) {
@@ -125,6 +159,14 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
     }
     if (!result.help && !haveDir) {
         *error = "no release directory given";
+        return false;
+    }
+    // The players' port never answers status requests, and a status client never gets
+    // the players' conversation.
+    const bool sameAddress = result.statusAddress == result.listenAddress || result.statusAddress == INADDR_ANY ||
+                             result.listenAddress == INADDR_ANY;
+    if (!result.statusListen.empty() && result.statusPort != 0 && result.statusPort == result.port && sameAddress) {
+        *error = "--status-listen " + result.statusListen + " is the players' port; give the status port its own";
         return false;
     }
     *options = result;

@@ -11,6 +11,11 @@ struct SERVER_OPTIONS {
     uint64_t budgetMiB = 256;
     uint64_t idleTimeoutSeconds = 60;
     uint64_t rateKiB = 0;               // per client, KiB/s; 0: no cap
+    std::string statusListen;           // "ADDR:PORT"; empty: no status port
+    unsigned long statusAddress = 0;    // host byte order
+    unsigned short statusPort = 0;
+    uint64_t capacity = 1000;           // clients the host is meant to carry
+    bool drain = false;                 // start draining
     std::string releaseDir;
     std::string manifestPath;           // --manifest: compared with the release, warnings only
     bool help = false;

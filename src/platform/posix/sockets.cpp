@@ -149,6 +149,25 @@ int SocketRequestSendBuffer(SOCKET s, int bytes)
     return granted;
 }
 
+bool SocketAbortOnClose(SOCKET s)
+{
+    const linger abort = {1, 0};
+    return setsockopt(s, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort)) == 0;
+}
+
+int64_t SocketSendQueueBytes(SOCKET s)
+{
+    int queued = 0;
+    if (ioctl(s, TIOCOUTQ, &queued) != 0)
+        return -1;
+    return queued;
+}
+
+bool SocketOutOfResources(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
 unsigned long SocketWaitCount()
 {
     return g_waitCount;

@@ -88,6 +88,25 @@ int SocketRequestSendBuffer(SOCKET s, int bytes)
     return granted;
 }
 
+bool SocketAbortOnClose(SOCKET s)
+{
+    linger abort;
+    abort.l_onoff = 1;
+    abort.l_linger = 0;
+    return setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof(abort)) == 0;
+}
+
+int64_t SocketSendQueueBytes(SOCKET s)
+{
+    (void)s;
+    return -1;
+}
+
+bool SocketOutOfResources(int error)
+{
+    return error == WSAEMFILE || error == WSAENOBUFS;
+}
+
 unsigned long SocketWaitCount()
 {
     return g_waitCount;

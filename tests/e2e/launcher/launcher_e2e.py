@@ -38,7 +38,7 @@ def patch_files():
         "readme.txt": b"Velgrim 7\r\n",
         "data/maps/coast.map": os.urandom(3 * 1024 * 1024 + 17),
         "data/empty.bin": b"",
-        "bin\\tools.dat": bytes(range(256)) * 40,
+        "bin/tools.dat": bytes(range(256)) * 40,
     }
 
 

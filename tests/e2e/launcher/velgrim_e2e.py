@@ -5,6 +5,7 @@ never commits, and the launcher itself, natively or under Wine on a virtual disp
 Everything here is bounded in time and stops what it started.
 """
 import os
+import re
 import shutil
 import signal
 import socket
@@ -31,6 +32,7 @@ UPDATER_V2001 = ENV.get("VELGRIM_UPDATER_V2001", "")
 STANDIN = ENV.get("VELGRIM_STANDIN", "")          # the stand-in game of the same target
 UPDATE_SERVER = ENV.get("VELGRIM_UPDATE_SERVER", "")  # native tools
 RXPACK = ENV.get("VELGRIM_RXPACK", "")
+SERVERLIST = ENV.get("VELGRIM_SERVERLIST", "")
 
 PATCH = "Velgrim_patch.rxpack"
 
@@ -130,7 +132,11 @@ class WebHost:
             fields += [address, str(port), str(load), str(state), "x", "y"]
         self.publish("".join(f + ";" for f in fields))
 
-    def start(self):
+    def www(self, name):
+        return os.path.join(self.dir, "www", name)
+
+    def start(self, site=""):
+        """site: more of the server block, e.g. the deployment's snippet."""
         nginx = shutil.which("nginx") or "/usr/sbin/nginx"
         user = "user root;" if os.geteuid() == 0 else ""
         d = self.dir
@@ -149,7 +155,7 @@ http {{
   uwsgi_temp_path {d}/tmp/uwsgi;
   scgi_temp_path {d}/tmp/scgi;
   default_type text/plain;
-  server {{ listen {WEB_HOST}:{WEB_PORT}; root {d}/www; }}
+  server {{ listen {WEB_HOST}:{WEB_PORT}; root {d}/www; {site} }}
 }}
 """)
         self.proc = subprocess.Popen([nginx, "-p", d, "-e", f"{d}/error.log", "-c", f"{d}/nginx.conf"],
@@ -193,9 +199,11 @@ def make_release(root, game_version, files=None, updater_version=0, updater_byte
 
 
 class UpdateServer:
-    """The real update-server on 127.0.0.1."""
+    """The real update-server on 127.0.0.1 (status=True: with a status port as well)."""
 
-    def __init__(self, release, port=None, extra=()):
+    def __init__(self, release, port=None, extra=(), status=False):
+        if status:
+            extra = ["--status-listen", "127.0.0.1:0", *extra]
         self.release = release
         self.port = port or free_port()
         self.log_path = os.path.join(os.path.dirname(release), "update-server.log")
@@ -207,11 +215,43 @@ class UpdateServer:
     def log(self):
         return read(self.log_path).decode("utf-8", "replace") if os.path.exists(self.log_path) else ""
 
+    def status_port(self):
+        found = wait_until(lambda: re.search(r"status on 127\.0\.0\.1:(\d+)", self.log()), 15, "the status port")
+        return int(found.group(1))
+
     def reload(self, **conf):
         before = self.log().count("update-server: reloaded")
         write(os.path.join(self.release, "release.conf"), "".join(f"{k} = {v}\n" for k, v in conf.items()))
         self.proc.send_signal(signal.SIGHUP)
         wait_until(lambda: self.log().count("update-server: reloaded") > before, 15, "update-server to reload")
+
+    def stop(self):
+        stop_process(self.proc)
+
+
+class ServerList:
+    """serverlist publishing the fleet file's hosts into the web host's list."""
+
+    def __init__(self, root, fleet_lines, list_path, interval=1):
+        self.fleet = os.path.join(root, "fleet.txt")
+        self.list_path = list_path
+        self.interval = interval
+        write(self.fleet, "".join(line + "\n" for line in fleet_lines))
+        self.log_path = os.path.join(root, "serverlist.log")
+        self.proc = subprocess.Popen([SERVERLIST, "--interval", str(interval), self.fleet, list_path],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=open(self.log_path, "wb"))
+
+    def log(self):
+        return read(self.log_path).decode("utf-8", "replace") if os.path.exists(self.log_path) else ""
+
+    def servers(self):
+        """The published list as {(address, port): (load, state)}; {} before the first."""
+        if not os.path.exists(self.list_path):
+            return {}
+        fields = read(self.list_path).decode().split(";")[1:-1]
+        return {(fields[i], int(fields[i + 1])): (int(fields[i + 2]), int(fields[i + 3]))
+                for i in range(0, len(fields) - 5, 6)}
 
     def stop(self):
         stop_process(self.proc)
@@ -420,7 +460,7 @@ class Scene:
             print(f"kept for inspection: {self.root}", file=sys.stderr)
             print(self.launcher.output(), file=sys.stderr)
             for s in self.servers:
-                if isinstance(s, UpdateServer):
+                if isinstance(s, (UpdateServer, ServerList)):
                     print(s.log(), file=sys.stderr)
         return False
 

@@ -39,6 +39,20 @@ TEST(ServerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(o.rateKiB, 300u);
     EXPECT_EQ(o.releaseDir, "dir");
 
+    EXPECT_TRUE(o.statusListen.empty()) << "no status port unless asked for";
+    EXPECT_EQ(o.capacity, 1000u);
+    EXPECT_FALSE(o.drain);
+    ASSERT_TRUE(Parse({"--status-listen", "127.0.0.3:9465", "--capacity=40", "--drain", "--listen", "127.0.0.3",
+                       "--port", "9466", "dir"},
+                      &o, &error))
+        << error;
+    EXPECT_EQ(o.statusAddress, 0x7F000003ul);
+    EXPECT_EQ(o.statusPort, 9465);
+    EXPECT_EQ(o.capacity, 40u);
+    EXPECT_TRUE(o.drain);
+    // The same port on another address is another socket.
+    EXPECT_TRUE(Parse({"--listen", "127.0.0.3", "--status-listen", "127.0.0.4:6527", "dir"}, &o, &error)) << error;
+
     ASSERT_TRUE(Parse({"--help"}, &o, &error));
     EXPECT_TRUE(o.help);
     ASSERT_TRUE(Parse({"--", "--odd-dir-name"}, &o, &error));
@@ -62,6 +76,13 @@ TEST(ServerOptions, BadCommandLinesSayWhatIsWrong)
         {{"--budget-mib", "0", "rel"}, "--budget-mib needs a whole number from 1"},
         {{"--idle-timeout", "0", "rel"}, "--idle-timeout needs a whole number from 1"},
         {{"--verbose", "rel"}, "unknown option '--verbose'"},
+        {{"--status-listen", "127.0.0.1", "rel"}, "--status-listen needs an IPv4 address and a port"},
+        {{"--status-listen", "localhost:9465", "rel"}, "not 'localhost:9465'"},
+        {{"--status-listen", "127.0.0.1:65536", "rel"}, "not '127.0.0.1:65536'"},
+        {{"--status-listen", "127.0.0.1:6527", "rel"}, "is the players' port"},
+        {{"--listen", "10.0.0.1", "--port", "7000", "--status-listen=0.0.0.0:7000", "rel"}, "is the players' port"},
+        {{"--capacity", "0", "rel"}, "--capacity needs a whole number from 1"},
+        {{"--drain=1", "rel"}, "unknown option '--drain=1'"},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.error);

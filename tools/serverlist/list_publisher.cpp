@@ -1,0 +1,80 @@
+#include "serverlist/list_publisher.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "serverlist/list_file.h"
+#include "serverlist/load_poller.h"
+
+void LogLine(const char* format, ...)
+{
+    char stamp[32] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
+    std::fprintf(stderr, "%s serverlist: ", stamp);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+LIST_PUBLISHER::LIST_PUBLISHER(const std::vector<FLEET_HOST>& fleet, const std::string& listPath)
+    : m_strListPath(listPath)
+{
+    SetFleet(fleet);
+    if (!ReadTextFile(listPath, &m_strPublished))
+        m_strPublished.clear();
+}
+
+void LIST_PUBLISHER::SetFleet(const std::vector<FLEET_HOST>& fleet)
+{
+    m_Fleet = fleet;
+    m_Conditions.assign(fleet.size(), -1);
+}
+
+void LIST_PUBLISHER::LogHosts(const SERVER_LIST& list)
+{
+    for (size_t i = 0; i < m_Fleet.size(); ++i) {
+        const LISTED_HOST& host = list.hosts[i];
+        if (m_Conditions[i] == host.condition)
+            continue;
+        m_Conditions[i] = host.condition;
+        const FLEET_HOST& f = m_Fleet[i];
+        LogLine("%s (status %s:%u): %s", f.Name().c_str(), f.statusAddress.c_str(), f.statusPort,
+                DescribeCondition(host).c_str());
+    }
+}
+
+bool LIST_PUBLISHER::Round(int timeoutMs, SOCKET stopFd)
+{
+    const SERVER_LIST list = BuildServerList(m_Fleet, PollFleet(m_Fleet, timeoutMs, stopFd));
+    LogHosts(list);
+    if (list.answered == 0) {
+        if (!m_bAllDown)
+            LogLine("no host answered: %s keeps the last list", m_strListPath.c_str());
+        m_bAllDown = true;
+        return false;
+    }
+    if (m_bAllDown)
+        LogLine("hosts answer again: %zu of %zu taking players", list.eligible, m_Fleet.size());
+    m_bAllDown = false;
+    if (list.text == m_strPublished)
+        return true;
+    std::string error;
+    if (!ReplaceFileAtomically(m_strListPath, list.text, &error)) {
+        if (error != m_strWriteError)
+            LogLine("%s", error.c_str());
+        m_strWriteError = error;
+        return false;
+    }
+    if (!m_strWriteError.empty())
+        LogLine("%s written again", m_strListPath.c_str());
+    m_strWriteError.clear();
+    m_strPublished = list.text;
+    return true;
+}
