@@ -1,4 +1,5 @@
 // Entry point of the Linux build: the launcher with its console front end.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -7,6 +8,9 @@
 
 int main(int argc, char** argv)
 {
+    // A file-size limit makes a write fail, as a full disk does, rather than end the
+    // launcher before it can start the game.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The command-line text after the program name, as the Windows entry point gets it.
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {

@@ -208,7 +208,9 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
     }
 
     // A temporary name of this process's own: two rxpack runs may write the same package.
-    const std::string suffix = "." + std::to_string(CurrentProcessId()) + REPLACING_FILE::kTempSuffix;
+    std::string suffix(1, '.');
+    suffix += std::to_string(CurrentProcessId());
+    suffix += REPLACING_FILE::kTempSuffix;
     REPLACING_FILE out(out_path, suffix.c_str());
     if (!out.Create()) {
         *error = "cannot create " + out.TempPath() + SystemError(out.Error());

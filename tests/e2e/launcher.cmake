@@ -4,6 +4,8 @@ add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/standin ${CMAKE_CURRENT_BINARY_DIR}/s
 # The launcher built with its own updater versions 2000 and 2001, for the hand-over.
 velgrim_add_launcher(updater_v2000 2000)
 velgrim_add_launcher(updater_v2001 2001)
+# The launcher that dies at a step of an update (VELGRIM_TEST_CRASH_AT), for the fault tests.
+velgrim_add_launcher(updater_crash ${VELGRIM_UPDATER_VERSION} ${CMAKE_CURRENT_LIST_DIR}/crash_at/crash_at.cpp)
 
 find_program(VELGRIM_E2E_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
 set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/launcher/launcher_e2e.py)
@@ -27,6 +29,7 @@ set(e2e_env
   VELGRIM_UPDATER=$<TARGET_FILE:updater>
   VELGRIM_UPDATER_V2000=$<TARGET_FILE:updater_v2000>
   VELGRIM_UPDATER_V2001=$<TARGET_FILE:updater_v2001>
+  VELGRIM_UPDATER_CRASH=$<TARGET_FILE:updater_crash>
   VELGRIM_STANDIN=$<TARGET_FILE:velgrim_standin>)
 if(WIN32)
   list(APPEND e2e_env

@@ -119,6 +119,34 @@ run 1 extract unsafe.rxpack safe;  expect_in "$err" '"../dme.txt": cannot be cre
 [ -e dme.txt ] && fail "extract wrote outside its directory"
 cmp -s tree/data/zero.bin safe/data/zero.bin || fail "the safe entries were not extracted"
 
+# --- links: create packs a link to a file inside the tree as that file and refuses other
+# links; extract never follows a link already in its directory; a '\' in a name and names
+# that differ only in case (accented letters too) are refused
+if [ -z "${VELGRIM_EXE:-}" ]; then
+  mkdir -p linked/sub outside && printf 'real' >linked/real.txt && printf 'outside' >outside/o.txt
+  ln -s real.txt linked/alias.txt
+  run 0 create linked.rxpack linked
+  run 0 list linked.rxpack;        expect_in "$out" "alias.txt"
+  ln -s ../outside/o.txt linked/out.txt
+  run 1 create bad.rxpack linked;  expect_in "$err" "linked/out.txt is a link to"; expect_in "$err" "outside the tree"
+  rm linked/out.txt && ln -s sub linked/dirlink
+  run 1 create bad.rxpack linked;  expect_in "$err" "linked/dirlink is a link to a directory"
+  rm linked/dirlink
+  mkdir -p slash && printf 'x' >'slash/a\b.txt'
+  run 1 create bad.rxpack slash;   expect_in "$err" "a '\\' in a file name is a directory separator on Windows"
+  mkdir -p case && printf '1' >case/café && printf '2' >case/CAFÉ
+  run 1 create bad.rxpack case;    expect_in "$err" "name one file on Windows"
+  [ -e bad.rxpack ] && fail "create left a package after refusing"
+  mkdir -p into && ln -s ../outside into/data
+  mkdir -p tree2/data && printf 'inside' >tree2/data/o.txt
+  run 0 create data.rxpack tree2
+  run 1 extract data.rxpack into;  expect_in "$err" '"data/o.txt": cannot be created'
+  [ "$(cat outside/o.txt)" = outside ] || fail "extract wrote through a link out of its directory"
+  rm into/data && mkdir into/data && ln -s ../../outside/o.txt into/data/o.txt
+  run 1 extract data.rxpack into;  expect_in "$err" '"data/o.txt": cannot be created'
+  [ "$(cat outside/o.txt)" = outside ] || fail "extract wrote through a link over a file"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)"
   exit 1

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,11 +23,20 @@ void MakeRunnable(const char* program)
         chmod(program, wanted & 07777);
 }
 
+// What this process ignores (a closed peer, a file-size limit) the next program meets as
+// it would have without us.
+void RestoreDefaultSignals()
+{
+    std::signal(SIGPIPE, SIG_DFL);
+    std::signal(SIGXFSZ, SIG_DFL);
+}
+
 } // namespace
 
 int StartByReplacement(const char* program)
 {
     MakeRunnable(program);
+    RestoreDefaultSignals();
     std::fflush(nullptr);
     char* const argv[] = {const_cast<char*>(program), nullptr};
     execv(program, argv);
@@ -54,6 +64,7 @@ bool ShellStartDetached(const char* program, const char* parameters)
         if (fork() != 0)
             _exit(0);
         close(status[0]);
+        RestoreDefaultSignals();
         char* const argv[] = {const_cast<char*>(program), const_cast<char*>(parameters), nullptr};
         execv(program, argv);
         const char failed = 1;

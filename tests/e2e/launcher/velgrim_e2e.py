@@ -29,6 +29,8 @@ UPDATER = ENV.get("VELGRIM_UPDATER", "")          # Updater.exe or the Linux upd
 # The same launcher built with its own updater versions 2000 and 2001 (hand-over tests).
 UPDATER_V2000 = ENV.get("VELGRIM_UPDATER_V2000", "")
 UPDATER_V2001 = ENV.get("VELGRIM_UPDATER_V2001", "")
+# The same launcher with a hook that kills it at a step of an update (VELGRIM_TEST_CRASH_AT).
+UPDATER_CRASH = ENV.get("VELGRIM_UPDATER_CRASH", "")
 STANDIN = ENV.get("VELGRIM_STANDIN", "")          # the stand-in game of the same target
 UPDATE_SERVER = ENV.get("VELGRIM_UPDATE_SERVER", "")  # native tools
 RXPACK = ENV.get("VELGRIM_RXPACK", "")
@@ -363,17 +365,26 @@ class Launcher:
                                   ENV["VELGRIM_GUI_WINEPREFIX"])
             self.gui.__enter__()
         self.proc = None
+        self.procs = []
 
-    def start(self, game, program="Updater.exe", args=()):
+    def start(self, game, program="Updater.exe", args=(), env=None, log_name="launcher.log"):
+        """Starts a launcher; env: variables added to its environment."""
         path = game.path(program)
         if WINDOWS:
-            self.gui.start_program([ENV["VELGRIM_WINE"], path, *args], log_name="launcher.log", cwd=self.root)
+            saved = dict(self.gui.env)
+            self.gui.env.update(env or {})
+            try:
+                self.gui.start_program([ENV["VELGRIM_WINE"], path, *args], log_name=log_name, cwd=self.root)
+            finally:
+                self.gui.env = saved
             self.proc = self.gui.program
         else:
-            self.log = open(os.path.join(self.out, "launcher.log"), "wb")
+            self.log = open(os.path.join(self.out, log_name), "wb")
             # Started from elsewhere: the launcher must find its own directory.
             self.proc = subprocess.Popen([path, *args], cwd=self.root, stdin=subprocess.DEVNULL,
-                                         stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True)
+                                         stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True,
+                                         env={**os.environ, **(env or {})})
+        self.procs.append(self.proc)
         return self.proc
 
     def wait(self, timeout=60):
@@ -382,8 +393,8 @@ class Launcher:
         except subprocess.TimeoutExpired:
             raise E2EError(f"the launcher still runs after {timeout} s")
 
-    def run(self, game, program="Updater.exe", args=(), timeout=60):
-        self.start(game, program, args)
+    def run(self, game, program="Updater.exe", args=(), timeout=60, env=None, log_name="launcher.log"):
+        self.start(game, program, args, env=env, log_name=log_name)
         return self.wait(timeout)
 
     def output(self):
@@ -428,11 +439,12 @@ class Launcher:
         return holder
 
     def close(self):
-        if self.proc is not None and self.proc.poll() is None:
-            try:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
+        for proc in self.procs:
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
         if self.gui is not None:
             self.gui.close()
 

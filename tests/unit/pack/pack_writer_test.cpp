@@ -13,6 +13,10 @@
 #include "pack_test_util.h"
 #include "support/temp_dir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace pack_test;
 namespace fs = std::filesystem;
 
@@ -125,9 +129,19 @@ TEST(PackWriter, RefusesWhatCannotBeUnpackedSafely)
         EXPECT_FALSE(writer.AddFile(name, dir / "src", &error)) << name;
         EXPECT_NE(error.find("cannot be unpacked safely"), std::string::npos) << error;
     }
-    // Names that differ only in case are one file on Windows, accented letters too.
-    const std::pair<const char*, const char*> twinNames[] = {{"Data/A.txt", "data/a.txt"},
-                                                             {"caf\xC3\xA9", "CAF\xC3\x89"}};
+    // Names that differ only in case are one file on Windows, accented letters too (names
+    // are UTF-8 on Linux, in the ANSI code page on Windows).
+#ifdef _WIN32
+    const auto ansi = [](const wchar_t* text) {
+        char out[32] = {};
+        WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof(out), nullptr, nullptr);
+        return std::string(out);
+    };
+    const std::string cafe = ansi(L"caf\u00E9"), CAFE = ansi(L"CAF\u00C9");
+#else
+    const std::string cafe = "caf\xC3\xA9", CAFE = "CAF\xC3\x89";
+#endif
+    const std::pair<std::string, std::string> twinNames[] = {{"Data/A.txt", "data/a.txt"}, {cafe, CAFE}};
     for (const auto& names : twinNames) {
         PACK_WRITER twins;
         ASSERT_TRUE(twins.AddFile(names.first, dir / "src", &error));
