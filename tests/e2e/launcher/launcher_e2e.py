@@ -344,6 +344,65 @@ def planted_links():
             check(game.version() == "3", f"version.txt is {game.version()!r}")
 
 
+def peak_rss_mib(launcher, game, env=None):
+    """Runs the launcher to its end and returns its peak resident memory in MiB."""
+    proc = launcher.start(game, env=env, log_name=f"rss-{time.monotonic_ns()}.log")
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return usage.ru_maxrss / 1024
+
+
+@scenario
+def big_patch_memory():
+    """A 1 GiB patch goes to disk as it arrives: the launcher's peak memory grows by far
+    less than the patch (measured against an up-to-date start of the same launcher)."""
+    if WINDOWS:
+        print("big_patch_memory: measured natively")
+        return
+    with Scene() as s:
+        release = make_release(s.root, 7)
+        # A package without entries and 1 GiB of (sparse) bytes after its header.
+        with open(os.path.join(release, PATCH), "wb") as f:
+            f.write(bytes(48))
+            f.truncate(1 << 30)
+        server = s.serve(UpdateServer(release))
+        publish_one(s, server.port)
+        env = {"ASAN_OPTIONS": "quarantine_size_mb=0:detect_leaks=0"}
+        quiet = Game(os.path.join(s.root, "quiet"), "7")
+        baseline = peak_rss_mib(s.launcher, quiet, env)
+        game = Game(s.root, "3")
+        peak = peak_rss_mib(s.launcher, game, env)
+        started_once(game)
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+        check("sent Velgrim_patch.rxpack" in server.log(), "the patch was not sent")
+        grew = peak - baseline
+        print(f"peak resident memory: {peak:.0f} MiB, {grew:.0f} MiB more than an up-to-date start")
+        check(grew < 64, f"the launcher grew by {grew:.0f} MiB for a 1 GiB patch")
+
+
+@scenario
+def disk_full_download():
+    """A disk that fills during the download (here a file-size limit on the launcher)
+    fails the transfer: the error notice, no partial or final file, nothing recorded."""
+    if WINDOWS:
+        print("disk_full_download: the file-size limit is a Linux test")
+        return
+    with Scene() as s:
+        files = {"data/big.bin": os.urandom(3 * 1024 * 1024)}
+        server = s.serve(UpdateServer(make_release(s.root, 7, files)))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        subprocess.run(["prlimit", "--fsize=1000000", game.path("Updater.exe")], cwd=s.root, timeout=60,
+                       stdin=subprocess.DEVNULL, stdout=open(os.path.join(s.root, "out", "full.log"), "wb"),
+                       stderr=subprocess.STDOUT)
+        started_once(game)
+        output = read(os.path.join(s.root, "out", "full.log")).decode("utf-8", "replace")
+        check("\u041f\u043e\u043f\u0440\u043e\u0431\u0443\u0439\u0442\u0435" in output,
+              "the error notice was not shown")
+        check(not game.exists(PATCH) and not game.exists(PATCH + ".part"), "a partial download was left")
+        check(game.version() == "3", f"version.txt is {game.version()!r}")
+
+
 @scenario
 def updater_locked_for_good():
     """The copy never succeeds: the game is started after the last of 100 tries."""
