@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "common/decimal_text.h"
 #include "platform/replacing_file.h"
 
 namespace {
@@ -11,17 +12,6 @@ const char kFirstLine[] = "velgrim-apply 1";
 const char* StateName(APPLY_STATE state)
 {
     return state == APPLY_SWAPPING ? "swapping" : "staging";
-}
-
-bool ParseVersion(const std::string& text, uint32_t* version)
-{
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long long value = std::stoull(text);
-    if (value > 0xFFFFFFFFull)
-        return false;
-    *version = static_cast<uint32_t>(value);
-    return true;
 }
 
 } // namespace
@@ -45,7 +35,7 @@ bool ReadApplyJournal(const std::string& path, APPLY_JOURNAL* journal)
     if (!std::getline(in, line) || line != kFirstLine)
         return false;
     APPLY_JOURNAL read;
-    if (!std::getline(in, line) || line.rfind("version ", 0) != 0 || !ParseVersion(line.substr(8), &read.version))
+    if (!std::getline(in, line) || line.rfind("version ", 0) != 0 || !ParseUInt32(line.substr(8), &read.version))
         return false;
     if (!std::getline(in, line) || (line != "state staging" && line != "state swapping"))
         return false;

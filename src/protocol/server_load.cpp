@@ -2,26 +2,7 @@
 
 #include <vector>
 
-namespace {
-
-bool ParseDecimal(const std::string& text, uint64_t max, uint64_t* value)
-{
-    if (text.empty() || text.size() > 20)
-        return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (v > max / 10 || (v == max / 10 && digit > max % 10))
-            return false;
-        v = v * 10 + digit;
-    }
-    *value = v;
-    return true;
-}
-
-} // namespace
+#include "common/decimal_text.h"
 
 std::string FormatServerLoad(const SERVER_LOAD& load)
 {
@@ -49,7 +30,7 @@ bool ParseServerLoad(const std::string& text, SERVER_LOAD* load)
     if (fields.size() != 5)
         return false;
     for (size_t i = 0; i < 5; ++i)
-        if (!ParseDecimal(fields[i], limits[i], &v[i]))
+        if (!ParseUnsignedDecimal(fields[i], limits[i], &v[i]))
             return false;
     if (v[1] == 0)
         return false;

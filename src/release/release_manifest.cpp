@@ -1,7 +1,9 @@
 #include "release/release_manifest.h"
 
+#include <cstdio>
 #include <vector>
 
+#include "common/decimal_text.h"
 #include "protocol/update_protocol.h"
 #include "release/hex_text.h"
 #include "release/utc_time.h"
@@ -11,18 +13,7 @@ namespace {
 // Unsigned 32-bit decimal in its one spelling: digits, no leading zero but for "0".
 bool ParseCanonicalUInt32(const std::string& text, uint32_t* value)
 {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
-        return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (v > 0xFFFFFFFFull)
-        return false;
-    *value = static_cast<uint32_t>(v);
-    return true;
+    return !(text.size() > 1 && text[0] == '0') && ParseUInt32(text, value);
 }
 
 // Quoted for a message, without letting control bytes or a long line through.
@@ -253,4 +244,17 @@ std::string FormatManifestBody(const RELEASE_MANIFEST& manifest)
 std::string FormatSignatureLine(const uint8_t signature[P256_SIGNATURE_SIZE])
 {
     return "signature " + HexLower(signature, P256_SIGNATURE_SIZE) + "\n";
+}
+
+bool ReadManifestFile(const std::string& path, std::string* text)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    std::vector<char> buffer(RELEASE_MANIFEST::kMaxSize + 1);
+    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    text->assign(buffer.data(), got);
+    return ok;
 }

@@ -52,3 +52,7 @@ bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manif
 std::string FormatManifestBody(const RELEASE_MANIFEST& manifest);
 // The last line: "signature <hex>\n".
 std::string FormatSignatureLine(const uint8_t signature[P256_SIGNATURE_SIZE]);
+
+// The manifest file at path: its first RELEASE_MANIFEST::kMaxSize + 1 bytes, enough for
+// the parser to tell a longer file. False when it cannot be read.
+bool ReadManifestFile(const std::string& path, std::string* text);

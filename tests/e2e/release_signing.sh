@@ -8,30 +8,13 @@ rxpack="$VELGRIM_BUILD_DIR/tools/rxpack/rxpack${VELGRIM_EXE:-}"
 server="$VELGRIM_BUILD_DIR/tools/update_server/update-server"
 signature_tool="$VELGRIM_SOURCE_DIR/tests/support/p256_signature.py"
 [ -f "$rxpack" ] || { echo "no rxpack at $rxpack"; exit 1; }
-work=$(mktemp -d)
+. "$VELGRIM_SOURCE_DIR/tests/support/rxpack_cli_checks.sh"
 server_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
-log="$work/log"
-mkdir -p "$log" "$work/run"
-cd "$work/run"
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# run EXPECTED_STATUS args...: runs rxpack, keeps stdout/stderr (without CRs) in $out/$err.
-out="$log/stdout" err="$log/stderr"
-run() {
-  local expected=$1; shift
-  ${VELGRIM_RUN:+"$VELGRIM_RUN"} "$rxpack" "$@" >"$out.raw" 2>"$err.raw" </dev/null
-  local status=$?
-  tr -d '\r' <"$out.raw" >"$out"; tr -d '\r' <"$err.raw" >"$err"
-  [ "$status" -eq "$expected" ] || fail "rxpack $* exited $status, expected $expected (stderr: $(cat "$err"))"
-}
-expect_in() { grep -qF -- "$2" "$1" || fail "$(basename "$1") lacks '$2': $(cat "$1")"; }
 
 # sign_with_openssl KEY BODY_FILE > MANIFEST: the manifest signed by the openssl command line.
 sign_with_openssl() {

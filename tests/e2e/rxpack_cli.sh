@@ -4,25 +4,8 @@
 set -u
 rxpack="$VELGRIM_BUILD_DIR/tools/rxpack/rxpack${VELGRIM_EXE:-}"
 [ -x "$rxpack" ] || [ -f "$rxpack" ] || { echo "no rxpack at $rxpack"; exit 1; }
-work=$(mktemp -d)
+. "$VELGRIM_SOURCE_DIR/tests/support/rxpack_cli_checks.sh"
 trap 'rm -rf "$work"' EXIT
-log="$work/log"
-mkdir -p "$log" "$work/run"
-cd "$work/run"
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# run EXPECTED_STATUS args...: runs rxpack, keeps stdout/stderr (without CRs) in $out/$err.
-out="$log/stdout" err="$log/stderr"
-run() {
-  local expected=$1; shift
-  ${VELGRIM_RUN:+"$VELGRIM_RUN"} "$rxpack" "$@" >"$out.raw" 2>"$err.raw" </dev/null
-  local status=$?
-  tr -d '\r' <"$out.raw" >"$out"; tr -d '\r' <"$err.raw" >"$err"
-  [ "$status" -eq "$expected" ] || fail "rxpack $* exited $status, expected $expected (stderr: $(cat "$err"))"
-}
-expect_in() { grep -qF -- "$2" "$1" || fail "$(basename "$1") lacks '$2': $(cat "$1")"; }
 
 # patch FILE OFFSET HEXBYTES: overwrites bytes in place.
 patch() {

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <vector>
 
+#include "release/release_manifest.h"
 #include "release/signed_manifest.h"
 #include "release/utc_time.h"
 #include "release_keys.h"
@@ -9,25 +10,6 @@
 #include "rxpack_errors.h"
 #include "update_server/manifest_match.h"
 #include "update_server/release.h"
-
-namespace {
-
-// The whole file, or false; a file longer than any manifest is cut one byte past the
-// limit, so the parser reports it.
-bool ReadManifest(const std::string& path, std::string* text)
-{
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    std::vector<char> buffer(RELEASE_MANIFEST::kMaxSize + 1);
-    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    text->assign(buffer.data(), got);
-    return ok;
-}
-
-} // namespace
 
 int CommandVerifyRelease(const ARGS& args)
 {
@@ -46,7 +28,7 @@ int CommandVerifyRelease(const ARGS& args)
         return kExitFailed;
     }
     std::string text;
-    if (!ReadManifest(path, &text)) {
+    if (!ReadManifestFile(path, &text)) {
         PrintError(path + ": cannot be read");
         return kExitFailed;
     }

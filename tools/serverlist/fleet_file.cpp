@@ -2,21 +2,15 @@
 
 #include <sstream>
 
+#include "common/decimal_text.h"
 #include "platform/sockets.h"
 
 namespace {
 
 bool ParsePort(const std::string& text, unsigned short* port)
 {
-    if (text.empty() || text.size() > 5)
-        return false;
-    unsigned value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value == 0 || value > 65535)
+    uint64_t value = 0;
+    if (!ParseUnsignedDecimal(text, 65535, &value) || value == 0)
         return false;
     *port = static_cast<unsigned short>(value);
     return true;

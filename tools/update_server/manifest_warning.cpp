@@ -1,30 +1,9 @@
 #include "update_server/manifest_warning.h"
 
-#include <cstdio>
-#include <vector>
-
 #include "common/trace_log.h"
 #include "release/release_manifest.h"
 #include "release/utc_time.h"
 #include "update_server/manifest_match.h"
-
-namespace {
-
-// At most kMaxSize + 1 bytes: enough for the parser to tell a longer file.
-bool ReadManifestFile(const std::string& path, std::string* text)
-{
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    std::vector<char> buffer(RELEASE_MANIFEST::kMaxSize + 1);
-    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    text->assign(buffer.data(), got);
-    return ok;
-}
-
-} // namespace
 
 void WarnIfManifestDiffers(const std::string& path, const RELEASE& release, int64_t now)
 {

@@ -1,5 +1,7 @@
 #include "update_server/release_conf.h"
 
+#include "common/decimal_text.h"
+
 #include <cstddef>
 
 namespace {
@@ -15,22 +17,6 @@ std::string Trim(const std::string& text)
 }
 
 } // namespace
-
-bool ParseUInt32(const std::string& text, uint32_t* value)
-{
-    if (text.empty() || text.size() > 10)
-        return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (v > 0xFFFFFFFFull)
-        return false;
-    *value = static_cast<uint32_t>(v);
-    return true;
-}
 
 bool ParseReleaseConf(const std::string& text, RELEASE_CONF* conf, std::string* error)
 {

@@ -22,5 +22,3 @@ struct RELEASE_CONF {
 // line ("line 3: unknown key 'foo'").
 bool ParseReleaseConf(const std::string& text, RELEASE_CONF* conf, std::string* error);
 
-// Unsigned 32-bit decimal: digits only, no sign, no blanks, at most 4294967295.
-bool ParseUInt32(const std::string& text, uint32_t* value);

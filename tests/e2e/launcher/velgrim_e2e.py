@@ -43,6 +43,34 @@ class E2EError(Exception):
     pass
 
 
+def check(condition, message):
+    if not condition:
+        raise E2EError(message)
+
+
+class Scenarios:
+    """The scenarios of one script, each one ctest test: `@scenario` adds a function, and
+    main runs the one named on the command line (`--list` names them all)."""
+
+    def __init__(self):
+        self.table = {}
+
+    def __call__(self, fn):
+        self.table[fn.__name__] = fn
+        return fn
+
+    def main(self, argv, doc):
+        if len(argv) == 2 and argv[1] == "--list":
+            print("\n".join(self.table))
+            return 0
+        if len(argv) != 2 or argv[1] not in self.table:
+            print(doc, file=sys.stderr)
+            return 2
+        self.table[argv[1]]()
+        print(f"{argv[1]}: passed")
+        return 0
+
+
 def wait_until(predicate, timeout, what, step=0.05):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:

@@ -79,6 +79,14 @@ public:
         ASSERT_TRUE(ReadWholeFile(package, &packageBytes));
     }
     void TearDown() override { g_applyStepHook = nullptr; }
+    // A fresh game directory and package, for the next case of a table.
+    void Reset()
+    {
+        TearDown();
+        fs::remove_all(dir.Path());
+        fs::create_directories(dir.Path());
+        SetUp();
+    }
 
     // The game files alone: neither the package nor the launcher's staging area.
     TREE GameFiles()
@@ -139,10 +147,7 @@ TEST_F(Apply, FailuresBeforeTheSwapChangeNoGameFile)
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
-        TearDown();
-        fs::remove_all(dir.Path());
-        fs::create_directories(dir.Path());
-        SetUp();
+        Reset();
         c.inject(*this);
         const TREE before = GameFiles();
         PATCH_APPLIER applier(game, unpacker);
@@ -182,10 +187,7 @@ TEST_F(Apply, AStartAfterACrashFinishesTheUpdate)
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(std::string(c.step) + " " + std::to_string(c.index));
-        TearDown();
-        fs::remove_all(dir.Path());
-        fs::create_directories(dir.Path());
-        SetUp();
+        Reset();
         static CASE crashAt;
         crashAt = c;
         g_applyStepHook = [](const char* step, uint32_t index) {
@@ -255,10 +257,7 @@ TEST_F(Apply, LinksInTheGameDirectoryAreNotFollowed)
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
-        TearDown();
-        fs::remove_all(dir.Path());
-        fs::create_directories(dir.Path());
-        SetUp();
+        Reset();
         fs::create_directories(dir / "outside");
         ASSERT_TRUE(WriteWholeFile(dir / "outside/a.txt", "outside"));
         fs::remove_all(game + "/" + c.link);
