@@ -107,6 +107,21 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         FailTransfer("the announced size is too large");
         return;
     }
+    if (m_pRelease != nullptr) {
+        // Nothing the manifest does not name is downloaded, not even a byte of it.
+        const MANIFEST_FILE* expected = m_pRelease->FileOfKind(m_iRequestedKind);
+        if (expected == nullptr) {
+            FailTransfer("the release manifest names no file of this kind");
+            return;
+        }
+        if (announced.size != expected->size) {
+            RX_ERROR("DOWNLOADER: the server announced %u bytes, the release manifest %u", announced.size,
+                     expected->size);
+            FailTransfer("the announced size is not the release manifest's");
+            return;
+        }
+        m_pCheck.reset(new EXPECTED_FILE_CHECK(*expected));
+    }
 
     const char* dir = target_dir.Get() != nullptr ? target_dir.Get() : "";
     if (dir[0] != '\0') {
@@ -139,6 +154,10 @@ void DOWNLOADER::OnFileData(const char* body, int length)
         FailTransfer("a chunk past the announced size");
         return;
     }
+    if (m_pCheck != nullptr && !m_pCheck->Feed(chunk, static_cast<size_t>(n))) {
+        FailTransfer("the file cannot be checked against the release manifest");
+        return;
+    }
     // The chunk goes to disk at once: memory does not grow with the file, and a disk that
     // does not take it fails the transfer now rather than at the end.
     if (!m_pOutput->Write(chunk, static_cast<size_t>(n))) {
@@ -160,8 +179,14 @@ void DOWNLOADER::OnFileEnd()
     in_progress = false;
     complete = true;
     error = false;
+    std::string problem;
     if (received != total_size) {
         RX_ERROR("DOWNLOADER: the transfer ended after %u of %u bytes", received, total_size);
+        error = true;
+    } else if (m_pCheck != nullptr && !m_pCheck->Finish(&problem)) {
+        // Whatever the mirror sent, it is not the file the studio signed: it never gets the
+        // name under which it would be unpacked or started.
+        RX_ERROR("DOWNLOADER: %s is not the file of the release manifest: %s", file_path.Get(), problem.c_str());
         error = true;
     } else if (!m_pOutput->Commit()) {
         RX_ERROR("DOWNLOADER: cannot move %s over %s, error %u", m_pOutput->TempPath().c_str(), file_path.Get(),
@@ -171,6 +196,7 @@ void DOWNLOADER::OnFileEnd()
         SetFileAttributesA(file_path.Get(), FILE_ATTRIBUTE_NORMAL);
     }
     m_pOutput.reset();
+    m_pCheck.reset();
     received = 0;
     Close();
 }
@@ -199,6 +225,7 @@ void DOWNLOADER::FailTransfer(const char* reason)
     RX_ERROR("DOWNLOADER: transfer failed: %s", reason);
     error = true;
     m_pOutput.reset();
+    m_pCheck.reset();
     Close();
 }
 
@@ -230,6 +257,13 @@ bool DOWNLOADER::GetVelgrimInfo(unsigned int timeoutMs)
     RX_GUARD_END("DOWNLOADER::GetVelgrimInfo")
 }
 
+void DOWNLOADER::ExpectRelease(const RELEASE_MANIFEST* manifest)
+{
+    RX_GUARD_BEGIN
+    m_pRelease.reset(manifest != nullptr ? new RELEASE_MANIFEST(*manifest) : nullptr);
+    RX_GUARD_END("DOWNLOADER::ExpectRelease")
+}
+
 bool DOWNLOADER::GetFile(int kind, const char* targetDir)
 {
     RX_GUARD_BEGIN
@@ -242,6 +276,7 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     received = 0;
     // A new request starts from nothing, whatever an earlier one left behind.
     m_pOutput.reset();
+    m_pCheck.reset();
     m_iRequestedKind = kind;
     NET_MESSAGE_HELPER request;
     WriteFileRequest(request, static_cast<uint32_t>(kind));

@@ -16,6 +16,10 @@
 // before the announcement, a second announcement, an end before every byte came, a write
 // that the disk does not take whole, and silence: no message for m_uStallTimeoutMs while
 // a transfer is under way. A version answer counts only while GetVelgrimInfo waits for it.
+//
+// With a release manifest (ExpectRelease), a file must also have exactly the size and the
+// SHA-256 the manifest gives for its kind: the bytes are hashed as they arrive, and a file
+// that differs fails like any breach, before it gets its name.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +31,8 @@
 #include "net/net_message_receiver.h"
 #include "platform/replacing_file.h"
 #include "protocol/update_protocol.h"
+#include "release/expected_file_check.h"
+#include "release/release_manifest.h"
 
 class DOWNLOADER : public NET_MESSAGE_RECEIVER {
 public:
@@ -55,6 +61,9 @@ public:
     // when a well-formed answer arrived (the versions and text are then stored); false
     // otherwise, with the versions left as they were.
     bool GetVelgrimInfo(unsigned int timeoutMs = kInfoTimeoutMs);
+    // Holds the files of later requests to a trusted release manifest (copied); null: no
+    // manifest, files are taken as the server sends them.
+    void ExpectRelease(const RELEASE_MANIFEST* manifest);
     // Requests the file of `kind`, to be written into `targetDir` ("" or null: the
     // current directory) under the kind's local name. True when the request was sent.
     bool GetFile(int kind, const char* targetDir);
@@ -95,6 +104,10 @@ private:
     int m_iRequestedKind = 0;
     // The file being received, under a temporary name until it is whole.
     std::unique_ptr<REPLACING_FILE> m_pOutput;
+    // The release manifest the files are held to (null: none), and the check of the file
+    // being received against it.
+    std::unique_ptr<RELEASE_MANIFEST> m_pRelease;
+    std::unique_ptr<EXPECTED_FILE_CHECK> m_pCheck;
     // When a message last arrived (or the request went out).
     uint64_t m_uLastHeardMs = 0;
     // GetVelgrimInfo is waiting for the answer.

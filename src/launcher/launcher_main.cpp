@@ -1,10 +1,14 @@
 #include "launcher/launcher_main.h"
 
+#include <ctime>
+#include <string>
+
 #include "common/ascii_case.h"
 #include "common/trace_log.h"
 #include "apply/patch_applier.h"
 #include "launcher/directory_lock.h"
 #include "launcher/program_globals.h"
+#include "launcher/release_manifest_fetch.h"
 #include "launcher/server_list.h"
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
@@ -14,6 +18,8 @@
 #include "platform/process.h"
 #include "platform/sockets.h"
 #include "protocol/update_protocol.h"
+#include "release/release_key.h"
+#include "velgrim_config.h"
 
 #ifdef _WIN32
 #include <commctrl.h>
@@ -90,6 +96,35 @@ void FinishInterruptedUpdate()
         applier.Finish(PATCH_FILE_NAME);
 }
 
+// No update this time: the release the servers offer is not one the studio signed.
+void RefuseRelease(const std::string& reason)
+{
+    RX_ERROR("launcher: the release manifest is refused: %s; the game starts without an update", reason.c_str());
+    ShowReleaseRefused(reason.c_str());
+}
+
+// The signed manifest from the web host of the server list, when it can be trusted.
+bool TakeReleaseManifest(RELEASE_MANIFEST* manifest)
+{
+    std::string reason;
+    if (FetchReleaseManifest(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT, ReleaseManifestPath(), ReleasePublicKey(),
+                             static_cast<int64_t>(std::time(nullptr)), manifest, &reason))
+        return true;
+    RefuseRelease(reason);
+    return false;
+}
+
+// The update server's answer is the release the manifest names (a mirror that is behind
+// or lying is not followed).
+bool AnswerMatchesRelease(const RELEASE_MANIFEST& manifest)
+{
+    std::string reason;
+    if (ServerMatchesManifest(manifest, g_downloader.game_version, g_downloader.updater_version, &reason))
+        return true;
+    RefuseRelease(reason);
+    return false;
+}
+
 } // namespace
 
 LAUNCHER_OPS g_launcherOps = {StartSockets, StopSockets, StartByReplacement, ShellStartDetached, SleepMs};
@@ -136,10 +171,18 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     QueryServerList();
     ReadLocalVersion();
 
+    // Built with the studio's key, the launcher takes only the release its signed manifest
+    // names, and only files of exactly its sizes and hashes. A manifest that cannot be
+    // trusted, or a server that answers otherwise, counts as no version answer.
+    RELEASE_MANIFEST manifest;
+    const bool signedOnly = HasReleaseKey();
+    const bool trusted = !signedOnly || TakeReleaseManifest(&manifest);
+    g_downloader.ExpectRelease(signedOnly ? &manifest : nullptr);
+
     // No version answer counts as no connection: nothing is downloaded, the game starts.
     bool applied = false;
-    if (g_downloader.Connect(g_serverAddress.Get(), g_serverPort) &&
-        g_downloader.GetVelgrimInfo(kVersionAnswerTimeoutMs)) {
+    if (trusted && g_downloader.Connect(g_serverAddress.Get(), g_serverPort) &&
+        g_downloader.GetVelgrimInfo(kVersionAnswerTimeoutMs) && (!signedOnly || AnswerMatchesRelease(manifest))) {
         if (IsUpdaterOffer(g_downloader.updater_version, OwnUpdaterVersion())) {
             g_downloader.GetFile(FILE_KIND_UPDATER, "");
             g_updateMode = UPDATE_MODE_UPDATER;

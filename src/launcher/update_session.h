@@ -22,6 +22,10 @@ extern bool g_updateSucceeded;
 // Each front end provides it.
 void RunUpdateDialog();
 
+// The release could not be verified (reason: why), so the game starts without an update.
+// Each front end provides it; the trace log has the reason already.
+void ShowReleaseRefused(const char* reason);
+
 // One tick: pumps the downloader once. True when the transfer has ended: complete,
 // failed or lost; the caller then stops its tick and calls UpdateFinish.
 bool UpdateTickPump();

@@ -5,7 +5,32 @@ add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/standin ${CMAKE_CURRENT_BINARY_DIR}/s
 velgrim_add_launcher(updater_v2000 2000)
 velgrim_add_launcher(updater_v2001 2001)
 # The launcher that dies at a step of an update (VELGRIM_TEST_CRASH_AT), for the fault tests.
-velgrim_add_launcher(updater_crash ${VELGRIM_UPDATER_VERSION} ${CMAKE_CURRENT_LIST_DIR}/crash_at/crash_at.cpp)
+velgrim_add_launcher(updater_crash ${VELGRIM_UPDATER_VERSION}
+                     SOURCES ${CMAKE_CURRENT_LIST_DIR}/crash_at/crash_at.cpp)
+# The launcher built with a release key of the tests' own, made here as a studio makes its
+# key (the openssl command line), for the signed-release scenarios; the scenarios sign with
+# its private half. The product `updater` keeps VELGRIM_RELEASE_KEY (none by default).
+set(e2e_key_dir ${CMAKE_BINARY_DIR}/e2e-release-key)
+if(NOT EXISTS ${e2e_key_dir}/release.pub)
+  find_program(VELGRIM_OPENSSL openssl)
+  if(NOT VELGRIM_OPENSSL)
+    message(FATAL_ERROR "the signed-release tests need the openssl command (apt-get install openssl)")
+  endif()
+  file(MAKE_DIRECTORY ${e2e_key_dir})
+  execute_process(COMMAND ${VELGRIM_OPENSSL} ecparam -name prime256v1 -genkey -noout -out ${e2e_key_dir}/release.key
+                  RESULT_VARIABLE key_status OUTPUT_QUIET ERROR_QUIET)
+  if(key_status EQUAL 0)
+    execute_process(COMMAND ${VELGRIM_OPENSSL} ec -in ${e2e_key_dir}/release.key -pubout
+                            -out ${e2e_key_dir}/release.pub.new
+                    RESULT_VARIABLE key_status OUTPUT_QUIET ERROR_QUIET)
+  endif()
+  if(NOT key_status EQUAL 0)
+    message(FATAL_ERROR "openssl could not make the tests' release key in ${e2e_key_dir}")
+  endif()
+  # The public half last: its presence says the pair is whole.
+  file(RENAME ${e2e_key_dir}/release.pub.new ${e2e_key_dir}/release.pub)
+endif()
+velgrim_add_launcher(updater_signed 0 RELEASE_KEY ${e2e_key_dir}/release.pub)
 
 find_program(VELGRIM_E2E_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
 set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/launcher/launcher_e2e.py)
@@ -30,6 +55,8 @@ set(e2e_env
   VELGRIM_UPDATER_V2000=$<TARGET_FILE:updater_v2000>
   VELGRIM_UPDATER_V2001=$<TARGET_FILE:updater_v2001>
   VELGRIM_UPDATER_CRASH=$<TARGET_FILE:updater_crash>
+  VELGRIM_UPDATER_SIGNED=$<TARGET_FILE:updater_signed>
+  VELGRIM_RELEASE_SIGNING_KEY=${e2e_key_dir}/release.key
   VELGRIM_STANDIN=$<TARGET_FILE:velgrim_standin>)
 if(WIN32)
   list(APPEND e2e_env

@@ -125,3 +125,9 @@ void RunUpdateDialog()
     std::fflush(stdout);
     sigaction(SIGINT, &previous, nullptr);
 }
+
+void ShowReleaseRefused(const char* reason)
+{
+    std::printf("The update could not be verified (release manifest: %s); starting the game without it.\n", reason);
+    std::fflush(stdout);
+}

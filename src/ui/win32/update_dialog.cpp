@@ -203,3 +203,9 @@ void RunUpdateDialog()
     // The wide-character dialog keeps the Russian notice readable on any system code page.
     DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, UpdateDlgProc, 0);
 }
+
+void ShowReleaseRefused(const char*)
+{
+    // Nothing to show: the window never opens on this road, and the player gets the game at
+    // once, as with a server that does not answer. The trace log has the reason.
+}

@@ -6,13 +6,14 @@ real update-server, nginx as the web host, and a stand-in game that records its 
 """
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import time
 
-from velgrim_e2e import (FALLBACK_PORT, PATCH, UPDATER_CRASH, UPDATER_V2000, UPDATER_V2001, WINDOWS, Game,
-                         Scenarios, Scene, ScriptedServer, UpdateServer, check, make_release, read, send_file, wait_until,
-                         write)
+from velgrim_e2e import (FALLBACK_PORT, MANIFEST, PATCH, STANDIN, UPDATER_CRASH, UPDATER_SIGNED, UPDATER_V2000,
+                         UPDATER_V2001, WINDOWS, E2EError, Game, Scenarios, Scene, ScriptedServer, UpdateServer, check,
+                         make_key, make_release, read, resign, send_file, sign_release, wait_until, write)
 
 scenario = Scenarios()
 
@@ -556,6 +557,137 @@ def version_write_fails():
         s.launcher.run(game)
         started_once(game)
         check(read(game.path("version.txt")) == b"3", f"version.txt is {game.version()!r}")
+
+
+@scenario
+def signed_release():
+    """A launcher built with the studio's key applies a release whose signed manifest nginx
+    publishes beside the list; then a signed downgrade, with a manifest fetched afresh."""
+    with Scene() as s:
+        game = Game(s.root, "3", updater=UPDATER_SIGNED)
+        steps = [(7, {"readme.txt": b"Velgrim 7\n", "data/map.bin": os.urandom(300_000)}),
+                 (5, {"readme.txt": b"Velgrim 5, rolled back\n"})]
+        for version, files in steps:
+            release = make_release(os.path.join(s.root, f"v{version}"), version, files)
+            s.web.publish_manifest(sign_release(release, expires_days=30))
+            server = s.serve(UpdateServer(release))
+            s.web.publish_servers([("127.0.0.1", server.port, 10, 0)])
+            if s.web.proc is None:
+                s.web.start()
+            if game.exists("game-started.txt"):
+                os.remove(game.path("game-started.txt"))
+            check(s.launcher.run(game) == 0, "the launcher failed")
+            started_once(game)
+            expect_files(game, files)
+            check(game.version() == str(version), f"version.txt is {game.version()!r}, not {version}")
+            check("sent Velgrim_patch.rxpack" in server.log(), "the server sent no patch")
+            check("could not be verified" not in s.launcher.output(), "the manifest was refused")
+            server.stop()
+        check(s.web.requests().count(f"GET /{MANIFEST} ") == 2, "the manifest was not fetched on each start")
+
+
+def signed_case_release(root, offers_updater):
+    """Game 7 (with an updater of 2000 when asked), signed with the tests' key for 30 days."""
+    files = {"readme.txt": b"Velgrim 7, signed\n", "data/map.bin": os.urandom(200_000)}
+    updater = read(STANDIN) + b"\0updater signed\0" if offers_updater else None
+    release = make_release(root, 7, files, updater_version=2000 if offers_updater else 0, updater_bytes=updater)
+    return release, files, sign_release(release, expires_days=30)
+
+
+def alter_patch(case):
+    """The mirror serves another package of the very same size."""
+    evil = make_release(os.path.join(case.root, "evil"), 7, {"readme.txt": b"Velgrim 7, hacked\n",
+                                                            "data/map.bin": os.urandom(200_000)})
+    data = read(os.path.join(evil, PATCH))
+    check(len(data) == os.path.getsize(os.path.join(case.release, PATCH)), "the altered package differs in size")
+    write(os.path.join(case.release, PATCH), data)
+    return case.manifest
+
+
+def alter_updater(case):
+    """The mirror serves another program of the same size (one that would show its start)."""
+    path = os.path.join(case.release, "UpdaterNew.exe")
+    write(path, read(path).replace(b"\0updater signed\0", b"\0updater hacked\0"))
+    return case.manifest
+
+
+def change_one_byte(case):
+    """One hex digit of the patch's SHA-256, the manifest's signature kept."""
+    at = case.manifest.index(b"\nfile 1002 ") + 1
+    at = case.manifest.index(b"\n", at) - 1
+    digit = b"0" if case.manifest[at:at + 1] != b"0" else b"1"
+    return case.manifest[:at] + digit + case.manifest[at + 1:]
+
+
+def serve_other_versions(case):
+    write(os.path.join(case.release, "release.conf"), "game_version = 8\nupdater_version = 0\n")
+    return case.manifest
+
+
+class SignedCase:
+    def __init__(self, root, release, manifest):
+        self.root, self.release, self.manifest = root, release, manifest
+
+
+# The tampering a signed launcher must see through. Each: what, whether the release offers the
+# updater, whether the transfer fails (the window shows its notice), what the console shows
+# (natively), and the tampering: (case) -> the manifest nginx publishes (None: none).
+TAMPERING = [
+    ("patch bytes altered on the mirror", False, True, None, alter_patch),
+    ("updater bytes altered on the mirror", True, True, None, alter_updater),
+    ("manifest signed by another key", False, False, "bad signature",
+     lambda c: sign_release(c.release, key=make_key(os.path.join(c.root, "other.key")), expires_days=30)),
+    ("one byte of the manifest changed", False, False, "bad signature", change_one_byte),
+    ("manifest expired", False, False, "expired on 2020-01-07T00:00:00Z",
+     lambda c: resign(c.manifest, lambda body: re.sub(rb"expires \S+\n", b"expires 2020-01-07T00:00:00Z\n", body))),
+    ("server versions differ from the manifest", False, False,
+     "the update server offers game 8, updater 0; the manifest game 7, updater 0", serve_other_versions),
+    ("manifest missing", False, False, "missing (HTTP 404)", lambda c: None),
+    ("manifest truncated", False, False, "malformed", lambda c: c.manifest[:len(c.manifest) // 2]),
+    ("manifest with an extra line", False, False, "malformed: line 4",
+     lambda c: resign(c.manifest, lambda body: body.replace(b"\nfile 1002 ", b"\nmirror trusted\nfile 1002 "))),
+]
+
+
+@scenario
+def signed_release_tampered():
+    """A signed launcher downloads, unpacks and starts nothing the studio did not sign: in
+    every case of the table nothing is unpacked, UpdaterNew.exe is not started, version.txt
+    stays, and the game starts."""
+    with Scene() as s:
+        failures = []
+        for i, (what, offers_updater, transfer_fails, console_text, tamper) in enumerate(TAMPERING):
+            root = os.path.join(s.root, f"case{i}")
+            game = Game(root, "3", updater=UPDATER_SIGNED)
+            release, files, manifest = signed_case_release(root, offers_updater)
+            s.web.publish_manifest(tamper(SignedCase(root, release, manifest)))
+            server = UpdateServer(release)
+            try:
+                s.web.publish_servers([("127.0.0.1", server.port, 10, 0)])
+                if s.web.proc is None:
+                    s.web.start()
+                s.launcher.start(game)
+                if WINDOWS and transfer_fails:
+                    s.launcher.close_error_notice()
+                s.launcher.wait(60)
+                started_once(game)
+                check(game.version() == "3", f"version.txt is {game.version()!r}")
+                for name in files:
+                    check(not game.exists(name), f"{name} was unpacked")
+                check(not game.exists(PATCH) and not game.exists(PATCH + ".part"), "a package was kept")
+                check(not game.exists("UpdaterNew.exe"), "an UpdaterNew.exe was kept")
+                check(read(game.path("Updater.exe")) == read(UPDATER_SIGNED), "Updater.exe changed")
+                if not transfer_fails:
+                    check("sent " not in server.log(), "a file was downloaded")
+                if not WINDOWS and console_text:
+                    check(console_text in s.launcher.output(), f"the console lacks {console_text!r}")
+                print(f"  {what}: passed")
+            except E2EError as e:
+                failures.append(f"{what}: {e}\n{s.launcher.output()}{server.log()}")
+                s.launcher.end_run()
+            finally:
+                server.stop()
+        check(not failures, "\n".join(failures))
 
 
 if __name__ == "__main__":

@@ -31,12 +31,16 @@ UPDATER_V2000 = ENV.get("VELGRIM_UPDATER_V2000", "")
 UPDATER_V2001 = ENV.get("VELGRIM_UPDATER_V2001", "")
 # The same launcher with a hook that kills it at a step of an update (VELGRIM_TEST_CRASH_AT).
 UPDATER_CRASH = ENV.get("VELGRIM_UPDATER_CRASH", "")
+# The launcher built with the tests' release key, and that key's private half.
+UPDATER_SIGNED = ENV.get("VELGRIM_UPDATER_SIGNED", "")
+SIGNING_KEY = ENV.get("VELGRIM_RELEASE_SIGNING_KEY", "")
 STANDIN = ENV.get("VELGRIM_STANDIN", "")          # the stand-in game of the same target
 UPDATE_SERVER = ENV.get("VELGRIM_UPDATE_SERVER", "")  # native tools
 RXPACK = ENV.get("VELGRIM_RXPACK", "")
 SERVERLIST = ENV.get("VELGRIM_SERVERLIST", "")
 
 PATCH = "Velgrim_patch.rxpack"
+MANIFEST = "velgrim_release.txt"
 
 
 class E2EError(Exception):
@@ -162,6 +166,19 @@ class WebHost:
             fields += [address, str(port), str(load), str(state), "x", "y"]
         self.publish("".join(f + ";" for f in fields))
 
+    def publish_manifest(self, data):
+        """The signed release manifest beside the list; None: none (a 404)."""
+        path = os.path.join(self.dir, "www", MANIFEST)
+        if data is None:
+            if os.path.exists(path):
+                os.remove(path)
+        else:
+            write(path, data)
+
+    def requests(self):
+        path = os.path.join(self.dir, "access.log")
+        return read(path).decode("utf-8", "replace") if os.path.exists(path) else ""
+
     def www(self, name):
         return os.path.join(self.dir, "www", name)
 
@@ -226,6 +243,34 @@ def make_release(root, game_version, files=None, updater_version=0, updater_byte
     if updater_bytes is not None:
         write(os.path.join(release, "UpdaterNew.exe"), updater_bytes)
     return release
+
+
+def sign_release(release, key=None, expires_days=None):
+    """The manifest of a release directory as rxpack sign-release prints it."""
+    args = [RXPACK, "sign-release", "--key", key or SIGNING_KEY]
+    if expires_days is not None:
+        args += ["--expires-days", str(expires_days)]
+    done = subprocess.run(args + [release], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    if done.returncode != 0:
+        raise E2EError(f"rxpack sign-release failed: {done.stderr.decode('utf-8', 'replace')}")
+    return done.stdout
+
+
+def resign(manifest, edit, key=None):
+    """The manifest with its signed text changed by edit(bytes) and signed again (openssl)."""
+    sys.path.insert(0, os.path.join(SOURCE, "tests", "support"))
+    from p256_signature import to_raw
+    body = edit(manifest[:manifest.rindex(b"signature ")])
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key or SIGNING_KEY], input=body,
+                         capture_output=True, check=True, timeout=60).stdout
+    return body + b"signature " + to_raw(der).encode() + b"\n"
+
+
+def make_key(path):
+    """A P-256 private key of the kind the studio makes."""
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", path],
+                   stdin=subprocess.DEVNULL, capture_output=True, check=True, timeout=60)
+    return path
 
 
 class UpdateServer:
@@ -465,6 +510,15 @@ class Launcher:
                                   start_new_session=True)
         wait_until(lambda: game.exists(name + ".held"), 60, f"{name} to be held")
         return holder
+
+    def end_run(self):
+        """Ends a run that is still going (a check failed), so that another can start."""
+        if self.proc is not None and self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(10)
 
     def close(self):
         for proc in self.procs:

@@ -7,17 +7,32 @@
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
 #include "platform/files.h"
+#include "release/release_key.h"
 #include "support/trace_capture.h"
 
 // The window is not part of these tests (the Windows test binary links the real one).
 #ifndef _WIN32
 void RunUpdateDialog() {}
+void ShowReleaseRefused(const char*) {}
 #endif
 
-// Each launcher program builds its own version in; the tests' launcher is version 0.
+// Each launcher program builds its own version and release key in; the tests' launcher is
+// version 0 without a key.
 uint32_t OwnUpdaterVersion()
 {
     return 0;
+}
+bool HasReleaseKey()
+{
+    return false;
+}
+const uint8_t* ReleasePublicKey()
+{
+    return nullptr;
+}
+const char* ReleaseManifestPath()
+{
+    return "/velgrim_release.txt";
 }
 
 namespace {

@@ -1,0 +1,49 @@
+#include "launcher/release_manifest_fetch.h"
+
+#include <memory>
+
+#include "net/http_get.h"
+#include "release/signed_manifest.h"
+
+bool FetchReleaseManifest(const char* host, int port, const char* path, const uint8_t publicKey[P256_PUBLIC_KEY_SIZE],
+                          int64_t now, RELEASE_MANIFEST* manifest, std::string* reason)
+{
+    // The browser holds the whole response (128 KB): on the heap, not the stack.
+    auto browser = std::make_unique<RX_HTTP_BROWSER>();
+    int size = 0;
+    const char* body = HttpGetBody(*browser, host, port, path[0] == '/' ? path + 1 : path, &size);
+    if (body == nullptr) {
+        *reason = "no answer from " + std::string(host) + ":" + std::to_string(port);
+        return false;
+    }
+    const int status = HttpStatusCode(*browser);
+    if (status != 200) {
+        if (status == 0)
+            *reason = "not an HTTP answer";
+        else if (status == 404)
+            *reason = "missing (HTTP 404)";
+        else
+            *reason = "not served (HTTP status " + std::to_string(status) + ")";
+        return false;
+    }
+    if (!browser->BodyComplete()) {
+        *reason = "cut short (" + std::to_string(size) + " of " + std::to_string(browser->m_iContentLength) + " bytes)";
+        return false;
+    }
+    if (static_cast<size_t>(size) > RELEASE_MANIFEST::kMaxSize) {
+        *reason = "larger than " + std::to_string(RELEASE_MANIFEST::kMaxSize) + " bytes";
+        return false;
+    }
+    return AcceptReleaseManifest(body, static_cast<size_t>(size), publicKey, now, manifest, reason);
+}
+
+bool ServerMatchesManifest(const RELEASE_MANIFEST& manifest, uint32_t gameVersion, uint32_t updaterVersion,
+                           std::string* reason)
+{
+    if (gameVersion == manifest.gameVersion && updaterVersion == manifest.updaterVersion)
+        return true;
+    *reason = "the update server offers game " + std::to_string(gameVersion) + ", updater " +
+              std::to_string(updaterVersion) + "; the manifest game " + std::to_string(manifest.gameVersion) +
+              ", updater " + std::to_string(manifest.updaterVersion);
+    return false;
+}

@@ -1,0 +1,108 @@
+// The launcher's side of the signed manifest: fetched over its bounded HTTP client and
+// held to the update server's answer.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/release_manifest_fetch.h"
+#include "release/hex_text.h"
+#include "support/http_script_server.h"
+#include "support/signing_vectors.h"
+
+namespace {
+
+std::string SignedManifest()
+{
+    return std::string(signing_vectors::kManifestBody) + signing_vectors::kManifestSignatureLine;
+}
+
+std::string Response(const std::string& status, const std::string& body)
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+} // namespace
+
+TEST(ReleaseManifestFetch, OnlyAWholeSignedCurrentManifestServedWithOkIsTaken)
+{
+    uint8_t key[P256_PUBLIC_KEY_SIZE];
+    ASSERT_TRUE(ParseHexLower(signing_vectors::kPublicKey, key, sizeof(key)));
+    const int64_t before = signing_vectors::kManifestExpires - 1;
+    std::string altered = SignedManifest();
+    altered[altered.find("game_version 7") + 13] = '8';
+
+    struct CASE {
+        const char* what;
+        std::vector<HTTP_SCRIPT_SERVER::STEP> script;
+        int64_t now;
+        const char* reason; // null: taken
+    };
+    const std::vector<CASE> cases = {
+        {"served whole", {{0, HttpResponse(SignedManifest())}}, before, nullptr},
+        {"in pieces", {{0, HttpResponse(SignedManifest()).substr(0, 30)}, {50, HttpResponse(SignedManifest()).substr(30)}},
+         before, nullptr},
+        {"missing", {{0, Response("404 Not Found", "<html>404 Not Found</html>")}}, before, "missing (HTTP 404)"},
+        {"an error page", {{0, Response("500 Internal Server Error", SignedManifest())}}, before,
+         "not served (HTTP status 500)"},
+        {"no status line", {{0, "velgrim-release 1\r\n\r\n" + SignedManifest()}}, before, "not an HTTP answer"},
+        {"closed at once", {}, before, "no answer from 127.0.0.1:"},
+        {"cut short", {{0, HttpResponse(SignedManifest()).substr(0, 120)}}, before, "cut short ("},
+        {"too large", {{0, HttpResponse(SignedManifest() + std::string(1024, '\n'))}}, before,
+         "larger than 1024 bytes"},
+        {"one byte altered", {{0, HttpResponse(altered)}}, before, "bad signature"},
+        {"expired", {{0, HttpResponse(SignedManifest())}}, signing_vectors::kManifestExpires,
+         "expired on 2027-01-07T00:00:00Z"},
+        {"an extra line", {{0, HttpResponse("note\n" + SignedManifest())}}, before, "malformed: line 1"},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        HTTP_SCRIPT_SERVER server(c.script);
+        RELEASE_MANIFEST manifest;
+        std::string reason;
+        const bool taken = FetchReleaseManifest("127.0.0.1", server.Port(), "/velgrim_release.txt", key, c.now,
+                                                &manifest, &reason);
+        server.Join();
+        EXPECT_EQ(server.Request(), std::string("GET /velgrim_release.txt HTTP/1.1\r\nHost: 127.0.0.1 \r\n\r\n") +
+                                        std::string(1, '\0'));
+        if (c.reason == nullptr) {
+            EXPECT_TRUE(taken) << reason;
+            EXPECT_EQ(manifest.gameVersion, 7u);
+            EXPECT_EQ(manifest.updaterVersion, 1100u);
+        } else {
+            EXPECT_FALSE(taken);
+            EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+            EXPECT_EQ(manifest.gameVersion, 0u) << "a refused manifest leaves nothing behind";
+        }
+    }
+
+    // Nobody listens.
+    RELEASE_MANIFEST manifest;
+    std::string reason;
+    const int port = RefusedLoopbackPort();
+    EXPECT_FALSE(FetchReleaseManifest("127.0.0.1", port, "/velgrim_release.txt", key, before, &manifest, &reason));
+    EXPECT_EQ(reason, "no answer from 127.0.0.1:" + std::to_string(port));
+}
+
+TEST(ReleaseManifestFetch, TheServerMustAnswerWithTheManifestsVersions)
+{
+    RELEASE_MANIFEST manifest;
+    manifest.gameVersion = 7;
+    manifest.updaterVersion = 1100;
+    struct CASE {
+        uint32_t game;
+        uint32_t updater;
+        bool matches;
+    };
+    // A lower game version is a signed downgrade only when the manifest says so.
+    const CASE cases[] = {{7, 1100, true}, {8, 1100, false}, {6, 1100, false}, {7, 0, false}, {7, 1101, false},
+                          {0, 0xFFFFFFFFu, false}};
+    for (const CASE& c : cases) {
+        std::string reason;
+        EXPECT_EQ(ServerMatchesManifest(manifest, c.game, c.updater, &reason), c.matches) << c.game << "/" << c.updater;
+        EXPECT_EQ(reason.empty(), c.matches);
+    }
+    std::string reason;
+    ServerMatchesManifest(manifest, 8, 0, &reason);
+    EXPECT_EQ(reason, "the update server offers game 8, updater 0; the manifest game 7, updater 1100");
+}
