@@ -89,6 +89,8 @@ TICK_DOWNLOAD_RESULT StreamDownload(const char* host, unsigned short port, const
         ticker.Wait();
         client.Process();
         ++result.ticks;
+        if (result.lastByteMs == 0 && receiver.size > 0 && receiver.received == receiver.size)
+            result.lastByteMs = MonotonicMs() - start;
     }
     result.ms = MonotonicMs() - start;
     result.ok = receiver.complete && !receiver.failed;

@@ -35,6 +35,9 @@ TICK_DOWNLOAD_RESULT TickDownload(const char* host, unsigned short port, const s
         ticker.Wait();
         downloader.Process();
         ++result.ticks;
+        if (result.lastByteMs == 0 && downloader.GetTotalSize() > 0 &&
+            downloader.GetReceivedSize() == downloader.GetTotalSize())
+            result.lastByteMs = MonotonicMs() - start;
     }
     result.ms = MonotonicMs() - start;
     result.ok = downloader.IsCompleteOrError() && !downloader.IsError();

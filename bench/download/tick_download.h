@@ -19,7 +19,8 @@ private:
 struct TICK_DOWNLOAD_RESULT {
     bool ok = false;
     uint32_t bytes = 0; // the announced size when ok, else what had arrived
-    uint64_t ms = 0; // from the file request to the file written
+    uint64_t ms = 0;         // from the file request to the file written
+    uint64_t lastByteMs = 0; // from the file request to the last byte received
     unsigned ticks = 0;
 };
 

@@ -2,8 +2,8 @@
 //
 // The launcher's download alone in its own process, so that its peak memory is its own;
 // with --stream the stand-in that writes each chunk as it arrives (stream_download.h).
-// Prints "BYTES MS TICKS PEAK_KIB" (peak resident memory, VmHWM) and exits 0 when the
-// patch arrived whole.
+// Prints "BYTES MS TICKS PEAK_KIB LAST_BYTE_MS" (peak resident memory, VmHWM; when the
+// last byte had arrived) and exits 0 when the patch arrived whole.
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +47,7 @@ int main(int argc, char** argv)
     const std::string status = ReadText("/proc/self/status");
     const size_t at = status.find("VmHWM:");
     const long peakKiB = at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
-    std::printf("%u %llu %u %ld\n", r.bytes, static_cast<unsigned long long>(r.ms), r.ticks, peakKiB);
+    std::printf("%u %llu %u %ld %llu\n", r.bytes, static_cast<unsigned long long>(r.ms), r.ticks, peakKiB,
+                static_cast<unsigned long long>(r.lastByteMs));
     return 0;
 }

@@ -73,6 +73,8 @@ struct RELAY_PROCESS {
 struct RUN {
     double mbps = -1;
     long peakKiB = 0;
+    unsigned long long ms = 0;
+    unsigned long long lastByteMs = 0;
 };
 
 // The launcher's download (or with `stream` the streaming stand-in) in its own process.
@@ -89,15 +91,16 @@ RUN LauncherRun(bool stream, unsigned short port, const std::string& work, const
     const pid_t pid = Spawn(args, log);
     const bool ok = WaitExit(pid, timeoutMs + 15000, nullptr);
     const std::string file = target + "/Velgrim_patch.rxpack";
-    unsigned long long bytes = 0, ms = 0;
+    unsigned long long bytes = 0;
     unsigned ticks = 0;
     long peakKiB = 0;
-    if (!ok || std::sscanf(ReadText(log).c_str(), "%llu %llu %u %ld", &bytes, &ms, &ticks, &peakKiB) != 4)
+    if (!ok || std::sscanf(ReadText(log).c_str(), "%llu %llu %u %ld %llu", &bytes, &run.ms, &ticks, &peakKiB,
+                           &run.lastByteMs) != 5)
         std::fprintf(stderr, "the launcher's download failed: %s\n", ReadText(log).c_str());
     else if (ReadText(file) != expected)
         std::fprintf(stderr, "the launcher's file differs\n");
     else
-        run.mbps = MBps(bytes, ms);
+        run.mbps = MBps(bytes, run.ms);
     run.peakKiB = peakKiB;
     unlink(file.c_str());
     return run;
@@ -170,6 +173,7 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
         std::vector<double> ours, streamed, theirs;
         long peakKiB = 0;
         long streamPeakKiB = 0;
+        RUN lastLauncher;
         for (int i = 0; i < runs; ++i) {
             const RUN launcher = LauncherRun(false, serverPort, work, expected, timeoutMs);
             const RUN stream = LauncherRun(true, serverPort, work, expected, timeoutMs);
@@ -178,6 +182,7 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
             streamed.push_back(stream.mbps);
             theirs.push_back(curl.mbps);
             peakKiB = std::max(peakKiB, launcher.peakKiB);
+            lastLauncher = launcher;
             streamPeakKiB = std::max(streamPeakKiB, stream.peakKiB);
         }
         shaper.Clear();
@@ -187,7 +192,9 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
         std::printf("%-18s %5lu | %9.1f %9.1f %9.1f | %6.2f %6.2f | %6.0f %6.0f\n", row.name,
                     row.large ? largeMiB : smallMiB, a, s, c, a > 0 && c > 0 ? a / c : 0.0,
                     s > 0 && c > 0 ? s / c : 0.0, peakKiB / 1024.0, streamPeakKiB / 1024.0);
-        std::printf("    update-server, last transfer: %s\n", server.SentLine().c_str());
+        // Where the launcher's time went in the last run: the transfer, then keeping the file.
+        std::printf("    last run: launcher's last byte after %llu of %llu ms; last transfer: %s\n",
+                    lastLauncher.lastByteMs, lastLauncher.ms, server.SentLine().c_str());
         std::fflush(stdout);
     }
     return true;
