@@ -59,7 +59,10 @@ bool ParseAddress(const std::string& host, unsigned long port, sockaddr_in* addr
 // blocks until they are due, then go to the other.
 class DELAY_PIPE {
 public:
-    DELAY_PIPE(int from, int to, uint64_t delayUs, size_t cap) : m_iFrom(from), m_iTo(to), m_uDelayUs(delayUs), m_uCap(cap) {}
+    DELAY_PIPE(int from, int to, uint64_t delayUs, size_t cap)
+        : m_iFrom(from), m_iTo(to), m_uDelayUs(delayUs), m_uCap(cap)
+    {
+    }
 
     bool WantsRead() const { return !m_bEof && m_uQueued < m_uCap; }
     bool WantsWrite() const { return m_bBlocked; }
@@ -70,9 +73,9 @@ public:
     // Reads what may be read, writes what is due. False when either side broke.
     bool Pump(uint64_t nowUs)
     {
+        static char scratch[kReadBytes];
         for (int i = 0; i < kReadsPerPump && WantsRead(); ++i) {
-            std::string bytes(kReadBytes, '\0');
-            const ssize_t got = read(m_iFrom, &bytes[0], bytes.size());
+            const ssize_t got = read(m_iFrom, scratch, sizeof(scratch));
             if (got == 0) {
                 m_bEof = true;
             } else if (got < 0) {
@@ -80,9 +83,8 @@ public:
                     break;
                 return false;
             } else {
-                bytes.resize(static_cast<size_t>(got));
-                m_uQueued += bytes.size();
-                m_Blocks.push_back({nowUs + m_uDelayUs, std::move(bytes), 0});
+                m_uQueued += static_cast<size_t>(got);
+                m_Blocks.push_back({nowUs + m_uDelayUs, std::string(scratch, static_cast<size_t>(got)), 0});
             }
         }
         m_bBlocked = false;
