@@ -16,7 +16,9 @@ public:
     // The name lookup and connect() give up after this long.
     static constexpr int kLookupTimeoutMs = 2000;
     static constexpr int kConnectTimeoutMs = 5000;
-    // Receive buffer asked for, so that one receive step can take a large block.
+    // Receive buffer asked for, so that one receive step can take a large block: about
+    // four 15 ms ticks of a gigabit link, so that a tick spent on a frame header or a
+    // late timer does not stop the link.
     static constexpr int kRecvBufferBytes = 8 * 1024 * 1024;
 
     NET_CLIENT();

@@ -73,10 +73,10 @@ bool SocketSetNonBlocking(SOCKET s, bool nonBlocking);
 // would let a second listener take the port. Returns false on failure.
 bool SocketAllowRebind(SOCKET s);
 
-// Asks for a receive buffer of `bytes` so that one recv can take a large block. Where the
-// system would cap the request below `bytes` and lose its own growing buffer for it
-// (Linux: net.core.rmem_max), the system's automatic sizing is kept instead. Returns true
-// when the size was set.
+// Asks for a receive buffer of `bytes` so that one recv can take a large block. Linux
+// doubles what it is given, so it is asked for half; where its cap (net.core.rmem_max)
+// would cut that down, the system's automatic sizing is kept instead. Returns true when
+// the size was set.
 bool SocketRequestReceiveBuffer(SOCKET s, int bytes);
 
 // Asks for a send buffer of at least `bytes`, so that a fast peer finds a large block

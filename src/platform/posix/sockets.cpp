@@ -121,16 +121,20 @@ bool SocketAllowRebind(SOCKET s)
 bool SocketRequestReceiveBuffer(SOCKET s, int bytes)
 {
     // Setting SO_RCVBUF switches off the kernel's receive-buffer autotuning for the
-    // socket, so only do it when the request is not cut down by rmem_max.
+    // socket, so only do it when the request is not cut down by rmem_max. The autotuning
+    // is no substitute: it grows the buffer by what one read took, and a reader that
+    // reads once per timer tick keeps it small.
     long limit = 0;
     if (FILE* f = std::fopen("/proc/sys/net/core/rmem_max", "r")) {
         if (std::fscanf(f, "%ld", &limit) != 1)
             limit = 0;
         std::fclose(f);
     }
-    if (limit < bytes)
+    // Linux doubles the value it is given (for its bookkeeping): ask for half.
+    const int half = bytes / 2 > 0 ? bytes / 2 : 1;
+    if (limit < half)
         return false;
-    return setsockopt(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)) == 0;
+    return setsockopt(s, SOL_SOCKET, SO_RCVBUF, &half, sizeof(half)) == 0;
 }
 
 int SocketRequestSendBuffer(SOCKET s, int bytes)

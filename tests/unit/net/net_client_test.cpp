@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -241,3 +242,32 @@ TEST(NetClient, ASlowNameLookupGivesUpWithinItsBound)
     EXPECT_LT(took, static_cast<uint64_t>(NET_CLIENT::kLookupTimeoutMs) + 2000);
     EXPECT_FALSE(client.IsConnected());
 }
+
+#ifndef _WIN32
+TEST(NetClient, TheReceiveBufferIsWhatWasAskedOrLeftToTheSystem)
+{
+    // Linux doubles what it is given: asking for the whole size would fail the cap
+    // (rmem_max) at half the size it allows, and leave a tick-paced reader to the
+    // autotuning, which keeps its buffer small.
+    long rmemMax = 0;
+    if (FILE* f = std::fopen("/proc/sys/net/core/rmem_max", "r")) {
+        if (std::fscanf(f, "%ld", &rmemMax) != 1)
+            rmemMax = 0;
+        std::fclose(f);
+    }
+    ASSERT_GT(rmemMax, 0);
+    const int sizes[] = {256 << 10, 4 << 20, NET_CLIENT::kRecvBufferBytes, static_cast<int>(rmemMax) * 2 + 2};
+    for (const int bytes : sizes) {
+        SCOPED_TRACE(bytes);
+        SOCKET_HOLDER s(socket(AF_INET, SOCK_STREAM, 0));
+        int before = 0;
+        socklen_t length = sizeof(before);
+        ASSERT_EQ(getsockopt(s.Get(), SOL_SOCKET, SO_RCVBUF, &before, &length), 0);
+        const bool set = SocketRequestReceiveBuffer(s.Get(), bytes);
+        EXPECT_EQ(set, bytes / 2 <= rmemMax);
+        int after = 0;
+        ASSERT_EQ(getsockopt(s.Get(), SOL_SOCKET, SO_RCVBUF, &after, &length), 0);
+        EXPECT_EQ(after, set ? bytes : before);
+    }
+}
+#endif
