@@ -293,6 +293,15 @@ void DOWNLOADER::Process()
 {
     RX_GUARD_BEGIN
     client.Process();
+    if (client.IsConnected()) {
+        // A step that took only a frame's header goes on to its body, so that no tick is
+        // spent on 8 bytes; and the acknowledgement of a chunk taken in this step leaves in
+        // this step: at the window's pace, every tick lost per chunk is time the link idles.
+        if (client.m_pConnect->ReceivingBody() && client.m_pConnect->m_iRecvGot == 0)
+            client.m_pConnect->ProcessRecv();
+        if (client.IsConnected())
+            client.m_pConnect->ProcessSend();
+    }
     // A server that announces a file and then falls silent, or trickles bytes that never
     // make a message, does not keep the player waiting for ever.
     if (in_progress && !error && client.IsConnected() && MonotonicMs() - m_uLastHeardMs >= m_uStallTimeoutMs) {

@@ -137,8 +137,8 @@ void NET_CONNECT::Send_iMsg(short id, const char* data, int length)
 void NET_CONNECT::Process()
 {
     RX_GUARD_BEGIN
-    ProcessRecv();
     ProcessSend();
+    ProcessRecv();
     RX_GUARD_END("NET_CONNECT::Process")
 }
 

@@ -38,8 +38,7 @@ public:
     // Queues one frame; data may be null only with length 0 (a header-only frame).
     void Send_iMsg(short id, const char* data, int length);
 
-    // One polling step: a receive step, then a send step, so that an answer the receiver
-    // queues (an acknowledgement) leaves in the same step rather than a tick later.
+    // One polling step: a send step, then a receive step.
     void Process();
     void ProcessSend();
     void ProcessRecv();

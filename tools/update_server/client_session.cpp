@@ -133,6 +133,12 @@ void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
 
 void CLIENT_SESSION::OnAck(uint64_t nowMs)
 {
+    // A client acknowledges in order: the late ones of a finished file come before anything
+    // of a new request.
+    if (m_iLateAcks > 0) {
+        --m_iLateAcks;
+        return;
+    }
     if (m_pTransfer == nullptr || m_pTransfer->unacked.empty()) {
         Violation("an acknowledgement with no chunk outstanding");
         return;
@@ -266,7 +272,10 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
                 m_iActiveMs = nowMs;
                 queued = bytes;
             }
-        } else if (left == 0 && t->unacked.empty()) {
+        } else if (left == 0) {
+            // The end follows the last chunk at once, not a round trip later: the
+            // acknowledgements still on their way are taken as they come.
+            m_iLateAcks += t->unacked.size();
             head += FrameHeader(MSG_FILE_END, 0);
             EndTransfer(nowMs, nullptr);
         }

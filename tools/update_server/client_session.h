@@ -2,7 +2,7 @@
 //
 // It answers MSG_GET_INFO from the current release, and for MSG_GET_FILE sends
 // MSG_FILE_BEGIN, the file in chunks paced by the client's acknowledgements, and
-// MSG_FILE_END once every chunk is acknowledged (MSG_FILE_FAILED for a kind that is not
+// MSG_FILE_END right after the last chunk (MSG_FILE_FAILED for a kind that is not
 // offered). Nothing is appended to the connection's send queue while it still holds
 // unsent bytes, so the queue never holds more than one chunk and an append never copies
 // a large one; frames that must wait sit in a small outbox meanwhile.
@@ -137,6 +137,8 @@ private:
     std::string m_Outbox;
     std::unique_ptr<TRANSFER> m_pTransfer;
     uint64_t m_iFilesSent = 0;
+    // Acknowledgements of a file whose end has gone out, still to come.
+    size_t m_iLateAcks = 0;
     int m_iSendBuffer = 0; // 0: the system's own sizing
     std::string m_strEnd; // why the session is over; empty while it goes on
     int m_iDropReason = -1; // a DROP_REASON when the server ended it

@@ -114,6 +114,27 @@ TEST_F(ScriptedTransfer, RequestChunksAcknowledgementsProgressAndFile)
     EXPECT_FALSE(downloader.complete);
 }
 
+// At the window's pace no tick goes to a frame's header alone, and the acknowledgement of
+// a chunk leaves in the step that took the chunk, not a tick later.
+TEST_F(ScriptedTransfer, AFrameTakesOneStepAndItsAcknowledgementLeavesInIt)
+{
+    Request();
+    const std::string frames = BeginFrame(kPatchNameZ, 5) + DataFrame("abcde");
+    Deliver(frames);
+    unsigned long waiting = 0;
+    const uint64_t deadline = MonotonicMs() + 2000;
+    while (waiting < frames.size() && MonotonicMs() < deadline)
+        ioctlsocket(downloader.client.m_Socket, FIONREAD, &waiting);
+    ASSERT_EQ(waiting, frames.size());
+    downloader.Process();
+    EXPECT_EQ(downloader.GetTotalSize(), 5u) << "the announcement in the first step";
+    downloader.Process();
+    EXPECT_EQ(downloader.GetReceivedSize(), 5u) << "the chunk in the second";
+    std::string ack;
+    ASSERT_TRUE(RecvExactly(peer.Socket(), 8, &ack, 2000)) << "no acknowledgement without a further step";
+    EXPECT_EQ(Hex(ack), kAck);
+}
+
 TEST_F(ScriptedTransfer, EmptyTargetDirectoryWritesTheKindsOwnName)
 {
     ASSERT_TRUE(downloader.GetFile(FILE_KIND_UPDATER, nullptr));

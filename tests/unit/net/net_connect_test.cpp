@@ -205,26 +205,6 @@ TEST(NetConnectSend, EveryStepSendsEvenWithAnEmptyQueue)
     EXPECT_EQ(trace.m_Entries[0].file, "net/net_connect.cpp");
 }
 
-TEST(NetConnectSend, AnAnswerQueuedByTheReceiverLeavesInTheSameStep)
-{
-    // The launcher acknowledges each chunk from inside the delivery; the acknowledgement
-    // must not wait for the next 15 ms tick.
-    CONNECTED_PAIR pair;
-    ASSERT_TRUE(pair.Open());
-    pair.receiver.m_OnMessage = [&](short id, const char*, int) {
-        if (id == 258)
-            pair.connection.Send_iMsg(261, nullptr, 0);
-    };
-    ASSERT_TRUE(SendAll(pair.peer.Get(), Frame(258, "chunk")));
-    pair.StepWhenReadable(); // header
-    pair.StepWhenReadable(); // body: delivered, answered and sent
-    ASSERT_EQ(pair.receiver.m_Messages.size(), 1u);
-    EXPECT_EQ(pair.connection.m_iSendLen, 0);
-    std::string wire;
-    ASSERT_TRUE(RecvExactly(pair.peer.Get(), 8, &wire, 2000));
-    EXPECT_EQ(wire, Frame(261, ""));
-}
-
 // ---- what comes in ----
 
 TEST(NetConnectRecv, HeaderLimitsAndTransportIds)
