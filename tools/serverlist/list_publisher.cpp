@@ -2,19 +2,14 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
 
+#include "platform/clock.h"
 #include "serverlist/list_file.h"
 #include "serverlist/load_poller.h"
 
 void LogLine(const char* format, ...)
 {
-    char stamp[32] = "";
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(stderr, "%s serverlist: ", stamp);
+    std::fprintf(stderr, "%s serverlist: ", LocalTimeStamp().c_str());
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);

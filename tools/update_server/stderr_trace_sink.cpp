@@ -2,26 +2,18 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+
+#include "platform/clock.h"
 
 namespace {
 
 void WriteLine(const char* prefix, const char* text, const char* suffix)
 {
-    char stamp[32] = "";
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
     // One line each, whether or not the text brought its own line end.
     int n = static_cast<int>(std::strlen(text));
     while (n > 0 && text[n - 1] == '\n')
         --n;
-    std::fprintf(stderr, "%s %s%.*s%s\n", stamp, prefix, n, text, suffix);
+    std::fprintf(stderr, "%s %s%.*s%s\n", LocalTimeStamp().c_str(), prefix, n, text, suffix);
     std::fflush(stderr);
 }
 

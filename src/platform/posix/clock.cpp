@@ -17,3 +17,13 @@ void SleepMs(unsigned int ms)
     while (nanosleep(&ts, &ts) != 0) {
     }
 }
+
+std::string LocalTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32] = "";
+    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
+    return stamp;
+}

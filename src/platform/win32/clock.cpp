@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <ctime>
 #include <windows.h>
 
 uint64_t MonotonicMs()
@@ -10,4 +11,14 @@ uint64_t MonotonicMs()
 void SleepMs(unsigned int ms)
 {
     Sleep(ms);
+}
+
+std::string LocalTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_s(&local, &now);
+    char stamp[32] = "";
+    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
+    return stamp;
 }
