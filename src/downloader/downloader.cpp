@@ -293,14 +293,20 @@ void DOWNLOADER::Process()
 {
     RX_GUARD_BEGIN
     client.Process();
-    if (client.IsConnected()) {
-        // A step that took only a frame's header goes on to its body, so that no tick is
-        // spent on 8 bytes; and the acknowledgement of a chunk taken in this step leaves in
-        // this step: at the window's pace, every tick lost per chunk is time the link idles.
-        if (client.m_pConnect->ReceivingBody() && client.m_pConnect->m_iRecvGot == 0)
-            client.m_pConnect->ProcessRecv();
-        if (client.IsConnected())
-            client.m_pConnect->ProcessSend();
+    // At the window's pace one receive a tick takes at most a socket buffer a tick, far
+    // below a fast link: receive on while bytes wait, for a part of the tick, and let each
+    // acknowledgement leave as soon as its chunk is in, so the server keeps the link busy.
+    const uint64_t until = MonotonicMs() + kReceiveBudgetMs;
+    while (client.IsConnected()) {
+        NET_CONNECT& connect = *client.m_pConnect;
+        connect.ProcessSend();
+        if (!client.IsConnected() || MonotonicMs() >= until || SocketWaitReadable(connect.m_Socket, 0) != 1)
+            break;
+        const int state = connect.m_iRecvState;
+        const int got = connect.m_iRecvGot;
+        connect.ProcessRecv();
+        if (connect.m_iRecvState == state && connect.m_iRecvGot == got)
+            break;  // readable but nothing came (an error the next tick sees again)
     }
     // A server that announces a file and then falls silent, or trickles bytes that never
     // make a message, does not keep the player waiting for ever.

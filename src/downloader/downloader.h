@@ -40,6 +40,8 @@ public:
     static constexpr unsigned int kInfoTimeoutMs = 10000;
     // A transfer with no message for this long has stalled and fails.
     static constexpr unsigned int kStallTimeoutMs = 60000;
+    // Part of the window's 15 ms tick that one Process may spend receiving.
+    static constexpr unsigned int kReceiveBudgetMs = 8;
     // The largest size a server may announce (older clients hold size + 1 bytes).
     static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
 
