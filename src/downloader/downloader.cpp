@@ -43,8 +43,7 @@ bool DOWNLOADER::Connect(const char* address, int port)
 void DOWNLOADER::Disconnect()
 {
     RX_GUARD_BEGIN
-    m_pOutput.reset();
-    client.Disconnect();
+    Close();
     complete = false;
     RX_GUARD_END("DOWNLOADER::Disconnect")
 }
@@ -109,18 +108,18 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
     }
     if (m_pRelease != nullptr) {
         // Nothing the manifest does not name is downloaded, not even a byte of it.
-        const MANIFEST_FILE* expected = m_pRelease->FileOfKind(m_iRequestedKind);
-        if (expected == nullptr) {
+        const MANIFEST_FILE* signedFile = m_pRelease->FileOfKind(m_iRequestedKind);
+        if (signedFile == nullptr) {
             FailTransfer("the release manifest names no file of this kind");
             return;
         }
-        if (announced.size != expected->size) {
+        if (announced.size != signedFile->size) {
             RX_ERROR("DOWNLOADER: the server announced %u bytes, the release manifest %u", announced.size,
-                     expected->size);
+                     signedFile->size);
             FailTransfer("the announced size is not the release manifest's");
             return;
         }
-        m_pCheck.reset(new EXPECTED_FILE_CHECK(*expected));
+        m_pCheck.reset(new EXPECTED_FILE_CHECK(*signedFile));
     }
 
     const char* dir = target_dir.Get() != nullptr ? target_dir.Get() : "";
@@ -195,8 +194,6 @@ void DOWNLOADER::OnFileEnd()
     } else {
         SetFileAttributesA(file_path.Get(), FILE_ATTRIBUTE_NORMAL);
     }
-    m_pOutput.reset();
-    m_pCheck.reset();
     received = 0;
     Close();
 }
@@ -220,12 +217,17 @@ void DOWNLOADER::OnInfo(const char* body, int length)
     updater_version = info.updaterVersion;
 }
 
+void DOWNLOADER::DropFile()
+{
+    // A file not received whole never gets its final name.
+    m_pOutput.reset();
+    m_pCheck.reset();
+}
+
 void DOWNLOADER::FailTransfer(const char* reason)
 {
     RX_ERROR("DOWNLOADER: transfer failed: %s", reason);
     error = true;
-    m_pOutput.reset();
-    m_pCheck.reset();
     Close();
 }
 
@@ -275,8 +277,7 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     }
     received = 0;
     // A new request starts from nothing, whatever an earlier one left behind.
-    m_pOutput.reset();
-    m_pCheck.reset();
+    DropFile();
     m_iRequestedKind = kind;
     NET_MESSAGE_HELPER request;
     WriteFileRequest(request, static_cast<uint32_t>(kind));
@@ -292,22 +293,10 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
 void DOWNLOADER::Process()
 {
     RX_GUARD_BEGIN
-    client.Process();
-    // At the window's pace one receive a tick takes at most a socket buffer a tick, far
-    // below a fast link: receive on while bytes wait, for a part of the tick, and let each
-    // acknowledgement leave as soon as its chunk is in, so the server keeps the link busy.
-    const uint64_t until = MonotonicMs() + kReceiveBudgetMs;
-    while (client.IsConnected()) {
-        NET_CONNECT& connect = *client.m_pConnect;
-        connect.ProcessSend();
-        if (!client.IsConnected() || MonotonicMs() >= until || SocketWaitReadable(connect.m_Socket, 0) != 1)
-            break;
-        const int state = connect.m_iRecvState;
-        const int got = connect.m_iRecvGot;
-        connect.ProcessRecv();
-        if (connect.m_iRecvState == state && connect.m_iRecvGot == got)
-            break;  // readable but nothing came (an error the next tick sees again)
-    }
+    // At the window's pace one receive a tick would take at most a socket buffer a tick,
+    // far below a fast link: the step goes on while bytes wait, for a part of the tick.
+    if (client.m_pConnect != nullptr)
+        client.m_pConnect->ProcessFor(kReceiveBudgetMs);
     // A server that announces a file and then falls silent, or trickles bytes that never
     // make a message, does not keep the player waiting for ever.
     if (in_progress && !error && client.IsConnected() && MonotonicMs() - m_uLastHeardMs >= m_uStallTimeoutMs) {
@@ -323,7 +312,7 @@ bool DOWNLOADER::IsCompleteOrError()
     if (!client.IsConnected()) {
         if (in_progress) {
             error = true;
-            m_pOutput.reset();
+            DropFile();
         }
         return true;
     }
@@ -334,7 +323,7 @@ bool DOWNLOADER::IsCompleteOrError()
 bool DOWNLOADER::Close()
 {
     RX_GUARD_BEGIN
-    m_pOutput.reset();
+    DropFile();
     return client.Disconnect();
     RX_GUARD_END("DOWNLOADER::Close")
 }

@@ -100,6 +100,7 @@ private:
     void OnFileEnd();
     void OnInfo(const char* body, int length);
     // Ends a transfer that broke the conversation: error, file dropped, connection closed.
+    void DropFile();
     void FailTransfer(const char* reason);
 
     // The kind asked for by the last GetFile (0: none).

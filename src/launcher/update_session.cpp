@@ -1,6 +1,7 @@
 #include "launcher/update_session.h"
 
 #include "apply/patch_applier.h"
+#include "common/trace_log.h"
 #include "launcher/program_globals.h"
 #include "protocol/update_protocol.h"
 
@@ -45,4 +46,15 @@ void UpdateCancel()
     g_downloader.Disconnect();
     g_downloader.Close();
     g_cancelled = true;
+}
+
+void UpdateAbandon(const char* what)
+{
+    RX_ERROR("RunUpdateDialog: %s; the update is abandoned", what);
+    try {
+        g_downloader.Close();
+    } catch (...) {
+        // Reported by the common handler; the notice shows all the same.
+    }
+    g_downloader.error = true;
 }

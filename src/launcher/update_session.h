@@ -43,3 +43,7 @@ bool UpdateFinish(UNPACK_CALLBACK progress);
 
 // The Cancel command: stops the transfer and remembers that the user gave up.
 void UpdateCancel();
+
+// A failure inside the front end: the transfer is dropped and counts as failed; the front
+// end then shows its error notice and the launcher goes on to the game.
+void UpdateAbandon(const char* what);

@@ -263,6 +263,23 @@ bool NET_CONNECT::ProcessDoTransfercomplete(unsigned int timeoutMs)
     RX_GUARD_END("NET_CONNECT::ProcessDoTransfercomplete")
 }
 
+void NET_CONNECT::ProcessFor(unsigned int budgetMs)
+{
+    RX_GUARD_BEGIN
+    const uint64_t until = MonotonicMs() + budgetMs;
+    for (;;) {
+        ProcessSend();
+        if (m_bClosed || m_Socket == INVALID_SOCKET || MonotonicMs() >= until)
+            return;
+        const int state = m_iRecvState;
+        const int got = m_iRecvGot;
+        ProcessRecv();
+        if (m_iRecvState == state && m_iRecvGot == got)
+            return; // nothing waiting (or an error, which the next call meets again)
+    }
+    RX_GUARD_END("NET_CONNECT::ProcessFor")
+}
+
 void NET_CONNECT::Realese()
 {
     RX_GUARD_BEGIN

@@ -49,6 +49,9 @@ public:
     // receiver (true), or the connection is closed or released, or timeoutMs has run
     // out (false). Sleeps in a readiness wait between steps; a timeout of 0 makes one step.
     bool ProcessDoTransfercomplete(unsigned int timeoutMs);
+    // Steps without waiting while bytes keep arriving, for up to budgetMs: a polled peer
+    // is not held to one receive per call, and what the receiver queues leaves at once.
+    void ProcessFor(unsigned int budgetMs);
 
     // Frees both buffers and closes the socket. A second call does nothing.
     void Realese();

@@ -227,8 +227,13 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
         PutU32(table + i * kEntrySize + kContentCrcAt, m_Files[i].crc);
     }
     PutU32(header + kIndexCrcAt, Crc32(0, table, tableSize + namesSize));
-    if (!SeekFile(out.Handle(), 0) || !out.Write(index.data(), kHeaderSize + tableSize)) {
+    if (!SeekFile(out.Handle(), 0)) {
         *error = "cannot write " + out.TempPath() + SystemError(GetLastError());
+        return false;
+    }
+    if (!out.Write(index.data(), kHeaderSize + tableSize)) {
+        // The failed write has already closed and deleted the file: its own error, not the last.
+        *error = "cannot write " + out.TempPath() + SystemError(out.Error());
         return false;
     }
     if (!out.Commit()) {

@@ -9,8 +9,7 @@ REPLACING_FILE::REPLACING_FILE(const std::string& target, const char* suffix)
 
 REPLACING_FILE::~REPLACING_FILE()
 {
-    if (!m_bCommitted)
-        Abandon();
+    Abandon();
 }
 
 bool REPLACING_FILE::Failed()
@@ -23,7 +22,6 @@ bool REPLACING_FILE::Failed()
 bool REPLACING_FILE::Create()
 {
     m_File.Close();
-    m_bCommitted = false;
     m_uError = 0;
     HANDLE h = CreateFileA(m_strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -48,7 +46,6 @@ bool REPLACING_FILE::Commit()
         return false;
     if (!m_File.Close() || !MoveFileExA(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
         return Failed();
-    m_bCommitted = true;
     m_bCreated = false;
     return true;
 }
@@ -56,7 +53,7 @@ bool REPLACING_FILE::Commit()
 void REPLACING_FILE::Abandon()
 {
     m_File.Close();
-    if (m_bCreated && !m_bCommitted)
+    if (m_bCreated)
         DeleteFileA(m_strTemp.c_str());
     m_bCreated = false;
 }

@@ -31,21 +31,20 @@ public:
     // Closes the temporary file and moves it over the target. False, with the temporary
     // file deleted and the target untouched, when any step fails.
     bool Commit();
-    // Closes and deletes the temporary file; the target stays as it was.
-    void Abandon();
 
-    const std::string& Target() const { return m_strTarget; }
     const std::string& TempPath() const { return m_strTemp; }
     // The system error of the step that failed (0 when none did).
     DWORD Error() const { return m_uError; }
 
 private:
     bool Failed();
+    // Closes and deletes the temporary file; the target stays as it was.
+    void Abandon();
 
     std::string m_strTarget;
     std::string m_strTemp;
     FILE_HANDLE m_File;
+    // A temporary file of ours exists (created, not yet moved over the target).
     bool m_bCreated = false;
-    bool m_bCommitted = false;
     DWORD m_uError = 0;
 };

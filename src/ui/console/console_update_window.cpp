@@ -2,6 +2,7 @@
 // error notice, ended) on the same 15 ms tick, with Ctrl-C as Cancel.
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <unistd.h>
 
@@ -99,27 +100,22 @@ void RunUpdateDialog()
     if (!g_downloader.info_text.empty())
         std::printf("%s\n", g_downloader.info_text.c_str());
     CONSOLE_PROGRESS bar(what, terminal);
-    const char* failure = nullptr;
+    std::string failure;
     try {
         RunTicks(bar, terminal);
     } catch (const RXExs& e) {
-        RX_ERROR("RunUpdateDialog: %s", e.Text());
-        failure = "a failure";
+        failure = std::string("a failure: ") + e.Text();
+    } catch (const std::exception& e) {
+        failure = std::string("a failure: ") + e.what();
     } catch (...) {
         failure = "an unknown failure";
     }
-    if (failure != nullptr) {
+    if (!failure.empty()) {
         // As in the window: a failure abandons the update and shows the notice; the
         // launcher then goes on to start the game.
         g_unpackBar = nullptr;
         bar.End();
-        RX_ERROR("RunUpdateDialog: %s; the update is abandoned", failure);
-        g_downloader.error = true;
-        try {
-            g_downloader.Close();
-        } catch (...) {
-            // Reported by the common handler.
-        }
+        UpdateAbandon(failure.c_str());
         ShowErrorNotice();
     }
     std::fflush(stdout);

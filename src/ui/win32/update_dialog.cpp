@@ -125,14 +125,8 @@ namespace {
 // starting the game): the update is abandoned and the window shows its error notice.
 void OnFailure(HWND dialog, const char* what)
 {
-    RX_ERROR("UpdateDlgProc: %s; the update is abandoned", what);
     KillTimer(dialog, kTimerId);
-    try {
-        g_downloader.Close();
-    } catch (...) {
-        // Reported by the common handler; the notice shows all the same.
-    }
-    g_downloader.error = true;
+    UpdateAbandon(what);
     ShowErrorNotice(dialog);
 }
 
