@@ -42,33 +42,33 @@ void StopProcess(pid_t pid)
     waitpid(pid, &status, 0);
 }
 
-bool WaitExit(pid_t pid, uint64_t timeoutMs, rusage* usage)
+bool WaitExit(pid_t pid, uint64_t timeoutMs)
 {
     if (pid <= 0)
         return false;
     const uint64_t deadline = MonotonicMs() + timeoutMs;
     int status = 0;
-    rusage own{};
     for (;;) {
-        const pid_t r = wait4(pid, &status, WNOHANG, &own);
+        const pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid)
             break;
         if (r < 0)
             return false;
         if (MonotonicMs() >= deadline) {
             kill(pid, SIGKILL);
-            wait4(pid, &status, 0, &own);
+            waitpid(pid, &status, 0);
             std::fprintf(stderr, "a process ran past its %llu ms and was killed\n",
                          static_cast<unsigned long long>(timeoutMs));
             return false;
         }
         SleepMs(2);
     }
-    if (usage != nullptr)
-        *usage = own;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+namespace {
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
 unsigned short FreePort()
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
@@ -101,6 +101,8 @@ bool WaitListening(unsigned short port, int timeoutMs)
     }
     return false;
 }
+
+} // namespace
 
 unsigned long WaitLogNumber(const std::string& logPath, const std::string& prefix, int timeoutMs)
 {
@@ -170,7 +172,7 @@ int64_t CurlDownload(const std::string& url, const std::string& out, const std::
 {
     const uint64_t start = MonotonicMs();
     const pid_t curl = Spawn({"curl", "-s", "-S", "-f", "-o", out, url}, logPath);
-    if (!WaitExit(curl, timeoutMs, nullptr)) {
+    if (!WaitExit(curl, timeoutMs)) {
         std::fprintf(stderr, "curl failed: %s\n", ReadText(logPath).c_str());
         return -1;
     }

@@ -2,7 +2,6 @@
 // started with its output in a log file and stopped by the object that started it.
 #pragma once
 
-#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -14,11 +13,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& logPath);
 // SIGTERM, then waits for it.
 void StopProcess(pid_t pid);
 // Waits for the program to end within timeoutMs; kills it when it does not. True when it
-// ended by itself with exit status 0. `usage`, when given, gets its resource use.
-bool WaitExit(pid_t pid, uint64_t timeoutMs, rusage* usage);
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-unsigned short FreePort();
-bool WaitListening(unsigned short port, int timeoutMs);
+// ended by itself with exit status 0.
+bool WaitExit(pid_t pid, uint64_t timeoutMs);
 // Waits until the log holds `prefix` followed by a number; returns the number, 0 when
 // it does not come within timeoutMs.
 unsigned long WaitLogNumber(const std::string& logPath, const std::string& prefix, int timeoutMs);

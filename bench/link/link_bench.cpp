@@ -84,7 +84,7 @@ RUN LauncherRun(unsigned short port, const std::string& work, const std::string&
     std::vector<std::string> args = {VELGRIM_TICK_DOWNLOAD, "127.0.0.1", std::to_string(port), target,
                                      std::to_string(timeoutMs / 1000)};
     const pid_t pid = Spawn(args, log);
-    const bool ok = WaitExit(pid, timeoutMs + 15000, nullptr);
+    const bool ok = WaitExit(pid, timeoutMs + 15000);
     const std::string file = target + "/Velgrim_patch.rxpack";
     unsigned long long bytes = 0;
     unsigned ticks = 0;

@@ -122,7 +122,6 @@ bool ReadFileLine(MANIFEST_LINES& lines, int kind, MANIFEST_FILE* file, std::str
         *error = lines.Problem("the SHA-256 needs 64 lowercase hex digits, found " + Shown(lines.fields[4]));
         return false;
     }
-    file->kind = kind;
     return true;
 }
 

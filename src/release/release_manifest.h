@@ -21,7 +21,6 @@
 #include "platform/crypto.h"
 
 struct MANIFEST_FILE {
-    int kind = 0; // FILE_KIND_PATCH or FILE_KIND_UPDATER; its name is FileKindName(kind)
     uint32_t size = 0;
     uint8_t sha256[SHA256_DIGEST_SIZE] = {};
 };

@@ -2,12 +2,6 @@
 
 #include "release/utc_time.h"
 
-bool VerifyManifestSignature(const void* text, const RELEASE_MANIFEST& manifest,
-                             const uint8_t publicKey[P256_PUBLIC_KEY_SIZE])
-{
-    return VerifyP256Sha256(publicKey, text, manifest.signedSize, manifest.signature);
-}
-
 bool AcceptReleaseManifest(const void* text, size_t size, const uint8_t publicKey[P256_PUBLIC_KEY_SIZE], int64_t now,
                            RELEASE_MANIFEST* manifest, std::string* reason)
 {
@@ -17,7 +11,7 @@ bool AcceptReleaseManifest(const void* text, size_t size, const uint8_t publicKe
         *reason = "malformed: " + error;
         return false;
     }
-    if (!VerifyManifestSignature(text, parsed, publicKey)) {
+    if (!VerifyP256Sha256(publicKey, text, parsed.signedSize, parsed.signature)) {
         *reason = "bad signature";
         return false;
     }

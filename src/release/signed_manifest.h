@@ -8,10 +8,6 @@
 
 #include "release/release_manifest.h"
 
-// True when the signature over the manifest's signed text verifies under publicKey.
-bool VerifyManifestSignature(const void* text, const RELEASE_MANIFEST& manifest,
-                             const uint8_t publicKey[P256_PUBLIC_KEY_SIZE]);
-
 // Parses the manifest, checks its signature and then its expiry against now (seconds
 // since 1970-01-01T00:00:00Z; expired from the expiry second on). On failure returns
 // false with the reason: "malformed: line 3: ...", "bad signature", "expired on

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "protocol/update_protocol.h"
-#include "release/release_manifest.h"
+#include "common/decimal_text.h"
+#include "release/signed_manifest.h"
 #include "release_keys.h"
 #include "rxpack_commands.h"
 #include "rxpack_errors.h"
@@ -12,9 +12,8 @@ namespace {
 
 constexpr uint32_t kMaxExpiresDays = 36500;
 
-bool Describe(MANIFEST_FILE* out, int kind, const RELEASE_FILE& file)
+bool Describe(MANIFEST_FILE* out, const RELEASE_FILE& file)
 {
-    out->kind = kind;
     out->size = file.size;
     return Sha256(file.bytes.get(), file.size, out->sha256);
 }
@@ -30,29 +29,22 @@ int CommandSignRelease(const ARGS& args)
         return UsageError("sign-release: " + error);
     if (options.count("--key") == 0 || positional.size() != 1)
         return UsageError("sign-release takes --key KEY [--expires-days N] RELEASE_DIR");
-    uint32_t days = 0;
+    uint64_t days = 0;
     if (options.count("--expires-days") != 0) {
         const std::string& text = options["--expires-days"];
-        if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 5 ||
-            (days = static_cast<uint32_t>(std::stoul(text))) < 1 || days > kMaxExpiresDays)
+        if (!ParseUnsignedDecimal(text, kMaxExpiresDays, &days) || days < 1)
             return UsageError("--expires-days needs a whole number of days from 1 to " +
                               std::to_string(kMaxExpiresDays) + ", not '" + text + "'");
-    }
-    if (!SIGNING_KEY::Available()) {
-        PrintError("sign-release is not available in the Windows build of rxpack (it signs with OpenSSL): use the "
-                   "Linux rxpack");
-        return kExitFailed;
-    }
-
-    const std::string& dir = positional[0];
-    std::shared_ptr<const RELEASE> release = LoadRelease(dir, &error);
-    if (release == nullptr) {
-        PrintError("refusing to sign, update-server would refuse this release: " + error);
-        return kExitFailed;
     }
     SIGNING_KEY key;
     if (!key.Load(options["--key"], &error)) {
         PrintError(error);
+        return kExitFailed;
+    }
+    const std::string& dir = positional[0];
+    std::shared_ptr<const RELEASE> release = LoadRelease(dir, &error);
+    if (release == nullptr) {
+        PrintError("refusing to sign, update-server would refuse this release: " + error);
         return kExitFailed;
     }
 
@@ -60,8 +52,8 @@ int CommandSignRelease(const ARGS& args)
     manifest.gameVersion = release->game_version;
     manifest.updaterVersion = release->updater_version;
     manifest.hasUpdater = release->updater != nullptr;
-    if (!Describe(&manifest.patch, FILE_KIND_PATCH, *release->patch) ||
-        (manifest.hasUpdater && !Describe(&manifest.updater, FILE_KIND_UPDATER, *release->updater))) {
+    if (!Describe(&manifest.patch, *release->patch) ||
+        (manifest.hasUpdater && !Describe(&manifest.updater, *release->updater))) {
         PrintError("the SHA-256 of the release files cannot be computed");
         return kExitFailed;
     }
@@ -78,8 +70,8 @@ int CommandSignRelease(const ARGS& args)
     const std::string text = body + FormatSignatureLine(signature);
     // What the launcher will do with it, before it leaves here.
     RELEASE_MANIFEST check;
-    if (!ParseReleaseManifest(text.data(), text.size(), &check, &error) ||
-        !VerifyP256Sha256(key.PublicKey(), text.data(), check.signedSize, check.signature)) {
+    if (!AcceptReleaseManifest(text.data(), text.size(), key.PublicKey(), static_cast<int64_t>(std::time(nullptr)),
+                               &check, &error)) {
         PrintError("the signed manifest does not check (" + error + ")");
         return kExitFailed;
     }

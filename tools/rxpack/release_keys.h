@@ -1,5 +1,5 @@
 // The studio's PEM keys for sign-release and verify-release. Signing uses OpenSSL and is
-// not in the Windows build; public keys are read with OpenSSL or, on Windows, crypt32.
+// not in the Windows build (Load says so); public keys are read with OpenSSL or, on Windows, crypt32.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +15,6 @@ public:
     SIGNING_KEY(const SIGNING_KEY&) = delete;
     SIGNING_KEY& operator=(const SIGNING_KEY&) = delete;
 
-    // False when this build cannot sign at all.
-    static bool Available();
     // Reads a PEM P-256 private key (as "openssl ecparam -name prime256v1 -genkey" makes
     // it). False with the reason.
     bool Load(const std::string& path, std::string* error);

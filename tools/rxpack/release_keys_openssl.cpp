@@ -59,11 +59,6 @@ SIGNING_KEY::~SIGNING_KEY()
     EVP_PKEY_free(static_cast<EVP_PKEY*>(m_pKey));
 }
 
-bool SIGNING_KEY::Available()
-{
-    return true;
-}
-
 bool SIGNING_KEY::Load(const std::string& path, std::string* error)
 {
     EVP_PKEY* key = ReadPem(

@@ -9,21 +9,16 @@
 
 SIGNING_KEY::~SIGNING_KEY() {}
 
-bool SIGNING_KEY::Available()
-{
-    return false;
-}
-
 bool SIGNING_KEY::Load(const std::string&, std::string* error)
 {
-    *error = "signing is not available in the Windows build of rxpack (use the Linux one)";
+    *error = "sign-release is not available in the Windows build of rxpack (it signs with OpenSSL): use the "
+             "Linux rxpack";
     return false;
 }
 
-bool SIGNING_KEY::Sign(const void*, size_t, uint8_t*, std::string* error)
+bool SIGNING_KEY::Sign(const void*, size_t, uint8_t*, std::string*)
 {
-    *error = "signing is not available in the Windows build of rxpack (use the Linux one)";
-    return false;
+    return false; // no key is ever loaded here
 }
 
 bool LoadPublicKeyPem(const std::string& path, uint8_t key[P256_PUBLIC_KEY_SIZE], std::string* error)

@@ -8,20 +8,12 @@
 #include "downloader/downloader.h"
 #include "support/downloader_peer.h"
 #include "support/temp_dir.h"
+#include "support/test_packages.h"
 #include "support/trace_capture.h"
 
 namespace {
 
 const std::string kZ(1, '\0');
-
-MANIFEST_FILE FileOf(int kind, const std::string& bytes)
-{
-    MANIFEST_FILE file;
-    file.kind = kind;
-    file.size = static_cast<uint32_t>(bytes.size());
-    Sha256(bytes.data(), bytes.size(), file.sha256);
-    return file;
-}
 
 } // namespace
 
@@ -30,9 +22,9 @@ TEST(DownloaderReleaseManifest, OnlyTheSignedBytesGetTheFilesName)
     const std::string patch = std::string(9000, 'p') + "end of patch";
     const std::string updater = "MZ" + std::string(5000, 'u');
     RELEASE_MANIFEST withUpdater;
-    withUpdater.patch = FileOf(FILE_KIND_PATCH, patch);
+    withUpdater.patch = ManifestFileOf(patch);
     withUpdater.hasUpdater = true;
-    withUpdater.updater = FileOf(FILE_KIND_UPDATER, updater);
+    withUpdater.updater = ManifestFileOf(updater);
     RELEASE_MANIFEST patchOnly;
     patchOnly.patch = withUpdater.patch;
 

@@ -8,7 +8,6 @@ TEST(ExpectedFileCheck, WantsExactlyTheSizeAndHashFedInAnyPieces)
 {
     const std::string file = std::string(70000, 'x') + "tail";
     MANIFEST_FILE expected;
-    expected.kind = 1002;
     expected.size = static_cast<uint32_t>(file.size());
     ASSERT_TRUE(Sha256(file.data(), file.size(), expected.sha256));
 

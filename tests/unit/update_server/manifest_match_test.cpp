@@ -13,15 +13,6 @@
 
 namespace {
 
-MANIFEST_FILE FileLine(int kind, const std::string& bytes)
-{
-    MANIFEST_FILE file;
-    file.kind = kind;
-    file.size = static_cast<uint32_t>(bytes.size());
-    Sha256(bytes.data(), bytes.size(), file.sha256);
-    return file;
-}
-
 // The release directory the manifest below describes: game 7, updater 1100.
 std::shared_ptr<const RELEASE> WriteRelease(const TEMP_DIR& dir, const std::string& conf, const std::string& patch)
 {
@@ -39,9 +30,9 @@ RELEASE_MANIFEST Manifest()
     RELEASE_MANIFEST manifest;
     manifest.gameVersion = 7;
     manifest.updaterVersion = 1100;
-    manifest.patch = FileLine(1002, BarePackage("PATCH"));
+    manifest.patch = ManifestFileOf(BarePackage("PATCH"));
     manifest.hasUpdater = true;
-    manifest.updater = FileLine(1003, "MZ updater");
+    manifest.updater = ManifestFileOf("MZ updater");
     return manifest;
 }
 
