@@ -26,9 +26,9 @@ size_t RequestBodyLength(const std::string& head)
 
 } // namespace
 
-std::string HttpResponse(const std::string& body)
+std::string HttpResponse(const std::string& body, const std::string& status)
 {
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 HTTP_SCRIPT_SERVER::HTTP_SCRIPT_SERVER(std::vector<STEP> script) : m_Script(std::move(script))

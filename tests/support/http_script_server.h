@@ -49,7 +49,7 @@ private:
 };
 
 // A response with a Content-Length header and body.
-std::string HttpResponse(const std::string& body);
+std::string HttpResponse(const std::string& body, const std::string& status = "200 OK");
 
 // A loopback port that nothing listens on (bound once, then released): connects are refused.
 int RefusedLoopbackPort();

@@ -10,19 +10,7 @@
 #include "support/http_script_server.h"
 #include "support/signing_vectors.h"
 
-namespace {
-
-std::string SignedManifest()
-{
-    return std::string(signing_vectors::kManifestBody) + signing_vectors::kManifestSignatureLine;
-}
-
-std::string Response(const std::string& status, const std::string& body)
-{
-    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-} // namespace
+using signing_vectors::SignedManifest;
 
 TEST(ReleaseManifestFetch, OnlyAWholeSignedCurrentManifestServedWithOkIsTaken)
 {
@@ -40,20 +28,16 @@ TEST(ReleaseManifestFetch, OnlyAWholeSignedCurrentManifestServedWithOkIsTaken)
     };
     const std::vector<CASE> cases = {
         {"served whole", {{0, HttpResponse(SignedManifest())}}, before, nullptr},
-        {"in pieces", {{0, HttpResponse(SignedManifest()).substr(0, 30)}, {50, HttpResponse(SignedManifest()).substr(30)}},
-         before, nullptr},
-        {"missing", {{0, Response("404 Not Found", "<html>404 Not Found</html>")}}, before, "missing (HTTP 404)"},
-        {"an error page", {{0, Response("500 Internal Server Error", SignedManifest())}}, before,
+        {"missing", {{0, HttpResponse("<html>404 Not Found</html>", "404 Not Found")}}, before, "missing (HTTP 404)"},
+        {"an error page", {{0, HttpResponse(SignedManifest(), "500 Internal Server Error")}}, before,
          "not served (HTTP status 500)"},
         {"no status line", {{0, "velgrim-release 1\r\n\r\n" + SignedManifest()}}, before, "not an HTTP answer"},
         {"closed at once", {}, before, "no answer from 127.0.0.1:"},
         {"cut short", {{0, HttpResponse(SignedManifest()).substr(0, 120)}}, before, "cut short ("},
         {"too large", {{0, HttpResponse(SignedManifest() + std::string(1024, '\n'))}}, before,
          "larger than 1024 bytes"},
+        // The check's own refusals are passed on as they are.
         {"one byte altered", {{0, HttpResponse(altered)}}, before, "bad signature"},
-        {"expired", {{0, HttpResponse(SignedManifest())}}, signing_vectors::kManifestExpires,
-         "expired on 2027-01-07T00:00:00Z"},
-        {"an extra line", {{0, HttpResponse("note\n" + SignedManifest())}}, before, "malformed: line 1"},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
@@ -75,13 +59,6 @@ TEST(ReleaseManifestFetch, OnlyAWholeSignedCurrentManifestServedWithOkIsTaken)
             EXPECT_EQ(manifest.gameVersion, 0u) << "a refused manifest leaves nothing behind";
         }
     }
-
-    // Nobody listens.
-    RELEASE_MANIFEST manifest;
-    std::string reason;
-    const int port = RefusedLoopbackPort();
-    EXPECT_FALSE(FetchReleaseManifest("127.0.0.1", port, "/velgrim_release.txt", key, before, &manifest, &reason));
-    EXPECT_EQ(reason, "no answer from 127.0.0.1:" + std::to_string(port));
 }
 
 TEST(ReleaseManifestFetch, TheServerMustAnswerWithTheManifestsVersions)

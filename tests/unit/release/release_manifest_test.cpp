@@ -15,11 +15,6 @@ const std::string kHashA(64, 'a');
 const std::string kHashB(64, 'b');
 const std::string kSig = "signature " + std::string(128, 'c') + "\n";
 
-std::string SignedVector()
-{
-    return std::string(signing_vectors::kManifestBody) + signing_vectors::kManifestSignatureLine;
-}
-
 std::string PatchOnly(const std::string& patchLine)
 {
     return "velgrim-release 1\ngame_version 7\nupdater_version 0\n" + patchLine + kSig;
@@ -34,7 +29,7 @@ bool Parse(const std::string& text, RELEASE_MANIFEST* manifest, std::string* err
 
 TEST(ReleaseManifest, ReadsEveryFieldAndWritesTheSameBytesBack)
 {
-    const std::string text = SignedVector();
+    const std::string text = signing_vectors::SignedManifest();
     RELEASE_MANIFEST manifest;
     std::string error;
     ASSERT_TRUE(Parse(text, &manifest, &error)) << error;
@@ -144,7 +139,7 @@ TEST(ReleaseManifest, IsAcceptedOnlySignedByTheKeyAndBeforeItsExpiry)
     uint8_t otherKey[P256_PUBLIC_KEY_SIZE];
     ASSERT_TRUE(ParseHexLower(signing_vectors::kPublicKey, key, sizeof(key)));
     ASSERT_TRUE(ParseHexLower(signing_vectors::kOtherPublicKey, otherKey, sizeof(otherKey)));
-    const std::string text = SignedVector();
+    const std::string text = signing_vectors::SignedManifest();
     const int64_t expires = signing_vectors::kManifestExpires;
     const std::string body = signing_vectors::kManifestBody;
 
