@@ -125,26 +125,16 @@ else
   expect_in "$out" "m.txt: OK, signed; game_version 7, updater_version 1100, expires 2999-01-01T00:00:00Z; rel matches it"
 fi
 
-# --- verify-release refuses every manifest a launcher would refuse
+# --- verify-release refuses what a launcher would refuse (the manifest check has its own table)
 body 7 1100 rel/Velgrim_patch.rxpack rel/UpdaterNew.exe "2020-01-01T00:00:00Z" >expired-body.txt
 sign_with_openssl release.key expired-body.txt >expired.txt
-sign_with_openssl other.key signed.txt >other.txt
-sed '2s/7/8/' m.txt >byte.txt
-head -c 200 m.txt >truncated.txt
-{ cat m.txt; echo "extra line"; } >extra.txt
-sed 's/$/\r/' m.txt >crlf.txt
 head -c 2000 /dev/zero | tr '\0' '\n' >long.txt
 while IFS='|' read -r pub manifest message; do
   run 1 verify-release --pub "$pub" "$manifest"
   expect_in "$err" "$message"
 done <<'CASES'
 release.pub|expired.txt|expired.txt: expired on 2020-01-01T00:00:00Z
-release.pub|other.txt|other.txt: bad signature
 other.pub|m.txt|m.txt: bad signature
-release.pub|byte.txt|byte.txt: bad signature
-release.pub|truncated.txt|truncated.txt: malformed: the last line does not end with a line feed
-release.pub|extra.txt|extra.txt: malformed: line 8: nothing may follow the signature
-release.pub|crlf.txt|crlf.txt: malformed: line 1: manifest format '1?' is not known
 release.pub|long.txt|long.txt: malformed: longer than 1024 bytes
 release.pub|no-such.txt|no-such.txt: cannot be read
 release.key|m.txt|release.key: not a PEM public key
