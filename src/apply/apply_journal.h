@@ -23,7 +23,10 @@ struct APPLY_JOURNAL {
     std::vector<std::string> files;
 };
 
-// Replaces the journal at path whole; false when it could not be written.
+// A name a journal may hold: one a package entry may have.
+bool IsJournalFileName(const std::string& name);
+// Replaces the journal at path whole and durably; false when it could not be written.
 bool WriteApplyJournal(const std::string& path, const APPLY_JOURNAL& journal);
-// False when there is none, or it is not a journal this program wrote.
+// False when there is none, or it is not a journal this program wrote (cut short, or
+// naming a file no package may name).
 bool ReadApplyJournal(const std::string& path, APPLY_JOURNAL* journal);

@@ -1,20 +1,25 @@
 // PATCH_APPLIER: puts a downloaded patch package into the game directory so that no
-// accident leaves the game broken for good.
+// accident, a power cut included, leaves the game broken for good.
 //
-//   1. Check: the package is checked whole (ranges, names, and the checksums of a package
-//      rxpack made); one that fails is deleted.
+//   1. Check: the package is opened once and its index checked (ranges, names); one that
+//      fails is deleted.
 //   2. Preflight: every target can be replaced (no directory or read-only file in the way,
 //      no file held open by another program, no link on the way) and the disk has room;
 //      a failure names the file.
-//   3. Stage: every entry is written below the staging area inside the game directory,
-//      with the unpacker's progress events. A failure removes the staging area.
-//   4. Swap: the staged files are moved over their targets by rename.
-//   5. The caller records the version, then Finish removes package, journal and staging.
+//   3. Stage: every entry is copied from the open package below the staging area inside
+//      the game directory, checked against its checksum as it is copied, and flushed to
+//      the disk, with the unpacker's progress events. A failure removes the staging area.
+//   4. Swap: the journal says "swapping" (on the disk), the staged files are moved over
+//      their targets by rename, and the moves are made durable.
+//   5. The caller records the version, then Finish removes journal, package and staging.
 //
 // The game files are untouched until step 4. A journal in the staging area says how far
-// an update came: Recover, at the next start, finishes a swap a crash interrupted, or
-// stages again from the local package (checked again) when the crash came while staging,
-// so that nothing is downloaded again.
+// an update came: Recover, at the next start, finishes a swap a crash or a power cut
+// interrupted (each staged file checked against the package before it moves, one that is
+// damaged or missing staged again from it), or stages again from the local package when
+// the crash came while staging, so that nothing is downloaded again. A swap that cannot be
+// finished now is kept, journal and staged files, for the next start: it is never thrown
+// away.
 #pragma once
 
 #include <cstdint>
@@ -23,17 +28,21 @@
 
 #include "apply/apply_journal.h"
 #include "pack/pack_unpacker.h"
+#include "protocol/own_names.h"
+
+class OPEN_PACKAGE;
 
 // Called at the steps of an update, for tests that cut it short there: ("staged", i)
 // after entry i is staged, ("swapped", i) after file i is moved in, ("journal", state)
-// after the journal is written. Null in the product.
+// after the journal is written, ("waiting", n) before the n-th wait for a file another
+// program holds. Null in the product.
 typedef void (*APPLY_STEP_HOOK)(const char* step, uint32_t index);
 extern APPLY_STEP_HOOK g_applyStepHook;
 
 class PATCH_APPLIER {
 public:
     // The staging area, below the game directory; the package may not name it.
-    static constexpr const char* kStagingDir = ".velgrim-update";
+    static constexpr const char* kStagingDir = STAGING_DIR_NAME;
     // How long a file held open by another program (the game, an antivirus scan) is
     // waited for before the update gives up on it.
     static constexpr unsigned int kLockedWaitMs = 5000;
@@ -46,15 +55,17 @@ public:
         RECOVERY_FAILED,    // it could not be finished now; the next start tries again
     };
 
-    // dir: the game directory ("" is the current directory); unpacker stages the files.
-    PATCH_APPLIER(const std::string& dir, PACK_UNPACKER& unpacker);
+    // dir: the game directory ("" is the current directory).
+    explicit PATCH_APPLIER(const std::string& dir);
 
     // Steps 1 to 4 for the package, which brings `version`. True when every new file is in
     // place (the journal says so until Finish). False with Problem() otherwise: before the
     // swap nothing of the game was touched and the package is deleted; a swap that stopped
-    // part way (a file stayed locked) is kept in the journal for Recover.
+    // part way (a file stayed locked) is kept in the journal for Recover. A swap an earlier
+    // run left unfinished is finished first, with this package when it is that update's;
+    // otherwise nothing is applied and the unfinished swap is kept.
     bool Apply(const std::string& package, uint32_t version, UNPACK_CALLBACK progress);
-    // After the version is recorded: package, journal and staging area go.
+    // After the version is recorded: journal, package and staging area go.
     void Finish(const std::string& package);
     // At start, before anything else touches the directory.
     RECOVERY Recover(const std::string& package, uint32_t* version, UNPACK_CALLBACK progress);
@@ -70,18 +81,24 @@ private:
     std::string JournalPath() const;
     bool Fail(const std::string& problem);
 
-    bool Check(const std::string& package, std::vector<std::string>* names, std::vector<uint64_t>* sizes);
-    bool Preflight(const std::vector<std::string>& names, const std::vector<uint64_t>& sizes);
+    // The journal of an earlier run, read only from a staging area that is a real folder
+    // (a link there is removed).
+    bool ReadJournal(APPLY_JOURNAL* journal);
+    bool Preflight(const OPEN_PACKAGE& package);
     bool CheckTarget(const std::string& name);
-    bool Stage(const std::string& package, const APPLY_JOURNAL& journal, const std::vector<uint64_t>& sizes,
-               UNPACK_CALLBACK progress);
-    // The first file whose staged copy is missing or short ("" when none is).
-    std::string FirstUnstaged(const std::vector<std::string>& names, const std::vector<uint64_t>& sizes) const;
-    bool Swap(const APPLY_JOURNAL& journal);
-    // Removes the staged files of the journal, the journal and the staging area.
-    void RemoveStaging(const std::vector<std::string>& files);
+    bool Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, UNPACK_CALLBACK progress);
+    // Copies entry i of the package to path, flushed to the disk.
+    bool CopyOut(OPEN_PACKAGE& package, size_t i, const std::string& path, UNPACK_CALLBACK events);
+    // Moves the staged files in. A staging journal is switched to swapping first; one that
+    // says swapping already is left as it is. verify: each staged file is checked against
+    // the package before it moves (after a crash). package may be null (none at hand):
+    // then only staged files that need no check can move.
+    bool Swap(const APPLY_JOURNAL& journal, OPEN_PACKAGE* package, bool verify);
+    // Finishes the swap an earlier run left, with the package when it is that update's.
+    bool FinishSwap(const APPLY_JOURNAL& journal, const std::string& package);
+    // Removes the journal first, then the staging area, never entering a link.
+    void RemoveStaging();
 
     std::string m_strDir;
-    PACK_UNPACKER& m_Unpacker;
     std::string m_strProblem;
 };

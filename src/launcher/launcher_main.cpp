@@ -14,9 +14,13 @@
 #include "launcher/updater_version.h"
 #include "launcher/version_file.h"
 #include "platform/clock.h"
+#include "platform/durable_files.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/links.h"
 #include "platform/process.h"
 #include "platform/sockets.h"
+#include "protocol/own_names.h"
 #include "protocol/update_protocol.h"
 #include "release/release_key.h"
 #include "velgrim_config.h"
@@ -27,7 +31,7 @@
 
 namespace {
 
-const char kUpdater[] = "Updater.exe";
+const char* const kUpdater = UPDATER_EXE_NAME;
 const char kGame[] = "Velgrim.exe";
 
 // The copy over a running or locked Updater.exe is retried this often, this far apart.
@@ -60,15 +64,26 @@ void StartInstead(const char* program)
     }
 }
 
-// "new": the freshly downloaded updater replaces the old one and starts it. It is copied
-// beside Updater.exe and renamed over it, so that Updater.exe is always a whole program,
-// the old one or the new one, whatever stops the copy (a full disk, a crash).
+// Copies the new updater beside Updater.exe, on the disk, and renames it over, so that
+// Updater.exe is always a whole program, the old one or the new one, whatever stops the
+// copy (a full disk, a crash, a power cut).
+bool PutNewUpdaterInPlace()
+{
+    // Our temporary name: a link planted there is removed, never written through.
+    RemoveLink(kUpdaterCopy);
+    if (!CopyFileA(UPDATER_FILE_NAME, kUpdaterCopy, FALSE))
+        return false;
+    FILE_HANDLE copy(OpenOwnFile(kUpdaterCopy, GENERIC_WRITE, 0, OPEN_EXISTING));
+    return copy.Valid() && FlushFile(copy.Get(), kUpdaterCopy) && copy.Close() &&
+           RenameDurably(kUpdaterCopy, kUpdater);
+}
+
+// "new": the freshly downloaded updater replaces the old one and starts it.
 void ReplaceUpdater()
 {
     unsigned int waited = 0;
     for (;;) {
-        if (CopyFileA(UPDATER_FILE_NAME, kUpdaterCopy, FALSE) &&
-            MoveFileExA(kUpdaterCopy, kUpdater, MOVEFILE_REPLACE_EXISTING)) {
+        if (PutNewUpdaterInPlace()) {
             g_launcherOps.stopSockets();
             StartInstead(kUpdater);
             return;
@@ -87,7 +102,7 @@ void ReplaceUpdater()
 // A start after a crash finishes the update the crash interrupted, without a download.
 void FinishInterruptedUpdate()
 {
-    PATCH_APPLIER applier("", g_unpacker);
+    PATCH_APPLIER applier("");
     uint32_t version = 0;
     if (applier.Recover(PATCH_FILE_NAME, &version, nullptr) != PATCH_APPLIER::RECOVERY_COMPLETED)
         return;
@@ -143,16 +158,24 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 
     // One launcher at a time in a directory. The hand-over's new updater waits for the old
     // one to let go; any other second launcher waits for the first to finish and leaves
-    // the game to it.
+    // the game to it. A lock that cannot be had at all (a read-only folder) means no
+    // update could be written here: the game starts at once.
     const bool replacing = commandLine != nullptr && EqualsIgnoringCase(commandLine, "new");
-    if (!g_directoryLock.TryTake()) {
+    DIRECTORY_LOCK::RESULT lock = g_directoryLock.TryTake();
+    if (lock == DIRECTORY_LOCK::HELD) {
         g_trace->Log("launcher: another launcher is at work in this directory; waiting for it\n");
-        const bool taken = g_directoryLock.WaitAndTake(DIRECTORY_LOCK::kWaitMs, g_launcherOps.sleepMs);
-        if (!replacing || !taken) {
+        lock = g_directoryLock.WaitAndTake(DIRECTORY_LOCK::kWaitMs, g_launcherOps.sleepMs);
+        if (!replacing || lock != DIRECTORY_LOCK::TAKEN) {
             g_directoryLock.Release();
             g_launcherOps.stopSockets();
             return 0;
         }
+    } else if (lock == DIRECTORY_LOCK::UNAVAILABLE) {
+        RX_ERROR("launcher: %s cannot be had (system error %u); no update, starting the game",
+                 DIRECTORY_LOCK::kFileName, static_cast<unsigned>(g_directoryLock.Error()));
+        g_launcherOps.stopSockets();
+        StartInstead(kGame);
+        return 0;
     }
 
     if (commandLine == nullptr || commandLine[0] == '\0') {
@@ -212,7 +235,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     // The new files are in place: the version is recorded, then the package and the
     // staging area go (a crash in between is finished by the next start).
     if (WriteLocalVersion() && applied)
-        PATCH_APPLIER("", g_unpacker).Finish(PATCH_FILE_NAME);
+        PATCH_APPLIER("").Finish(PATCH_FILE_NAME);
     g_downloader.Close();
     g_launcherOps.stopSockets();
     StartInstead(kGame);

@@ -35,7 +35,7 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
     if (g_downloader.IsError() || !arrived)
         return false;
     // The patch is checked whole, staged and swapped in; a failure leaves the game as it was.
-    if (g_updateMode == UPDATE_MODE_PATCH && !PATCH_APPLIER("", g_unpacker).Apply(PATCH_FILE_NAME, g_downloader.game_version, progress))
+    if (g_updateMode == UPDATE_MODE_PATCH && !PATCH_APPLIER("").Apply(PATCH_FILE_NAME, g_downloader.game_version, progress))
         return false;
     g_updateSucceeded = true;
     return true;

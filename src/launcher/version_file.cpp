@@ -4,12 +4,13 @@
 #include <string>
 
 #include "platform/replacing_file.h"
+#include "protocol/own_names.h"
 
 uint32_t g_localVersion = 0;
 
 namespace {
 
-const char kVersionFile[] = "version.txt";
+const char* const kVersionFile = VERSION_FILE_NAME;
 const char kVersionTempSuffix[] = ".new";
 
 } // namespace

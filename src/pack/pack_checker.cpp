@@ -9,8 +9,9 @@
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
 #include "pack/pack_index.h"
+#include "pack/package_source.h"
 #include "platform/file_handle.h"
-#include "platform/file_io.h"
+#include "protocol/own_names.h"
 
 namespace {
 
@@ -38,12 +39,13 @@ std::string Folded(std::string s)
     return s;
 }
 
-bool ContentCrc(HANDLE file, uint64_t offset, uint32_t size, std::vector<unsigned char>& buffer, uint32_t* crc)
+bool ContentCrc(const PACKAGE_SOURCE& source, uint64_t offset, uint32_t size, std::vector<unsigned char>& buffer,
+                uint32_t* crc)
 {
     uint32_t c = 0;
     for (uint32_t done = 0; done < size;) {
         const uint32_t part = static_cast<uint32_t>(std::min<size_t>(size - done, buffer.size()));
-        if (!ReadFileAt(file, offset + done, buffer.data(), part))
+        if (!source.ReadAt(offset + done, buffer.data(), part))
             return false;
         c = Crc32(c, buffer.data(), part);
         done += part;
@@ -60,6 +62,20 @@ bool ContentInside(const PACK_INDEX& index, size_t i, std::string* problem)
     *problem = Entry(i, e) + ": content (offset " + std::to_string(e.dataOffset) + ", " + std::to_string(e.dataSize) +
                " bytes) runs past the end of the file (" + std::to_string(index.m_uFileSize) + " bytes)";
     return false;
+}
+
+// A name the launcher may write: safe, and not one of its own.
+bool NameUsable(size_t index, const PACK_INDEX_ENTRY& e, std::string* problem)
+{
+    if (!IsSafeEntryName(e.name.c_str())) {
+        *problem = Entry(index, e) + ": unsafe name (absolute, '..', drive, stream, device or reserved characters)";
+        return false;
+    }
+    if (IsOwnName(e.name.c_str())) {
+        *problem = Entry(index, e) + ": the launcher keeps this name for itself; no update may replace it";
+        return false;
+    }
+    return true;
 }
 
 bool CheckStructure(const PACK_INDEX& index, std::string* problem)
@@ -95,10 +111,8 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
                        " has no terminator inside the name block";
             return false;
         }
-        if (!IsSafeEntryName(e.name.c_str())) {
-            *problem = Entry(i, e) + ": unsafe name (absolute, '..', drive, stream, device or reserved characters)";
+        if (!NameUsable(i, e, problem))
             return false;
-        }
         const auto twin = seen.emplace(Folded(e.name), i);
         if (!twin.second) {
             *problem = Entry(i, e) + ": names the same file as entry " + std::to_string(twin.first->second);
@@ -114,43 +128,10 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
     return true;
 }
 
-} // namespace
-
-bool CheckPackage(const std::string& path, std::string* problem)
+// A package made by another tool carries no checksums, but its names and every content
+// must still be inside the file.
+bool CheckForeignIndex(const PACK_INDEX& index, std::string* problem)
 {
-    PACK_INDEX index;
-    if (!index.Load(path, problem) || !CheckStructure(index, problem))
-        return false;
-    FILE_HANDLE file(
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
-        *problem = "cannot open " + path;
-        return false;
-    }
-    std::vector<unsigned char> buffer(1u << 20);
-    bool ok = true;
-    for (size_t i = 0; ok && i < index.m_Entries.size(); ++i) {
-        const PACK_INDEX_ENTRY& e = index.m_Entries[i];
-        uint32_t crc = 0;
-        if (!ContentCrc(file.Get(), e.dataOffset, e.dataSize, buffer, &crc)) {
-            *problem = Entry(i, e) + ": content cannot be read";
-            ok = false;
-        } else if (crc != e.contentCrc) {
-            *problem = Entry(i, e) + ": content checksum mismatch: stored " + Hex(e.contentCrc) + ", content gives " +
-                       Hex(crc);
-            ok = false;
-        }
-    }
-    return ok;
-}
-
-bool VerifyPackage(const std::string& path, std::string* problem)
-{
-    PACK_INDEX index;
-    if (!index.Load(path, problem))
-        return false;
-    if (index.HasMagic())
-        return CheckPackage(path, problem);
     for (size_t i = 0; i < index.m_Entries.size(); ++i) {
         const PACK_INDEX_ENTRY& e = index.m_Entries[i];
         if (!e.nameInBlock) {
@@ -158,8 +139,72 @@ bool VerifyPackage(const std::string& path, std::string* problem)
                        " is not inside the name block";
             return false;
         }
-        if (!ContentInside(index, i, problem))
+        if (!NameUsable(i, e, problem) || !ContentInside(index, i, problem))
             return false;
     }
     return true;
+}
+
+} // namespace
+
+bool CheckPackageIndex(const PACK_INDEX& index, std::string* problem)
+{
+    return index.HasMagic() ? CheckStructure(index, problem) : CheckForeignIndex(index, problem);
+}
+
+bool CheckPackageContents(const PACK_INDEX& index, const PACKAGE_SOURCE& source, std::string* problem)
+{
+    if (!index.HasMagic())
+        return true;
+    std::vector<unsigned char> buffer(1u << 20);
+    for (size_t i = 0; i < index.m_Entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = index.m_Entries[i];
+        uint32_t crc = 0;
+        if (!ContentCrc(source, e.dataOffset, e.dataSize, buffer, &crc)) {
+            *problem = Entry(i, e) + ": content cannot be read";
+            return false;
+        }
+        if (crc != e.contentCrc) {
+            *problem = ContentMismatch(i, e, crc);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ContentMismatch(size_t index, const PACK_INDEX_ENTRY& e, uint32_t crc)
+{
+    return Entry(index, e) + ": content checksum mismatch: stored " + Hex(e.contentCrc) + ", content gives " + Hex(crc);
+}
+
+bool CheckPackage(const std::string& path, std::string* problem)
+{
+    FILE_HANDLE file(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FILE_PACKAGE_SOURCE source(file.Get());
+    PACK_INDEX index;
+    if (!file.Valid() || !source.Valid()) {
+        *problem = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    return index.Load(source, problem) && CheckStructure(index, problem) && CheckPackageContents(index, source, problem);
+}
+
+bool VerifyPackage(const PACKAGE_SOURCE& source, std::string* problem)
+{
+    PACK_INDEX index;
+    return index.Load(source, problem) && CheckPackageIndex(index, problem) &&
+           CheckPackageContents(index, source, problem);
+}
+
+bool VerifyPackage(const std::string& path, std::string* problem)
+{
+    FILE_HANDLE file(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FILE_PACKAGE_SOURCE source(file.Get());
+    if (!file.Valid() || !source.Valid()) {
+        *problem = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    return VerifyPackage(source, problem);
 }

@@ -4,8 +4,8 @@
 
 #include "pack/crc32.h"
 #include "pack/pack_format.h"
+#include "pack/package_source.h"
 #include "platform/file_handle.h"
-#include "platform/file_io.h"
 
 using namespace pack_format;
 
@@ -27,13 +27,18 @@ bool PACK_INDEX::Load(const std::string& path, std::string* error)
         *error = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
         return false;
     }
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size)) {
+    const FILE_PACKAGE_SOURCE source(file.Get());
+    if (!source.Valid()) {
         *error = "cannot read its size";
         return false;
     }
-    m_uFileSize = static_cast<uint64_t>(size.QuadPart);
-    if (m_uFileSize < kHeaderSize || !ReadFileAt(file.Get(), 0, m_Header, kHeaderSize)) {
+    return Load(source, error);
+}
+
+bool PACK_INDEX::Load(const PACKAGE_SOURCE& source, std::string* error)
+{
+    m_uFileSize = source.Size();
+    if (m_uFileSize < kHeaderSize || !source.ReadAt(0, m_Header, kHeaderSize)) {
         *error = "the header is short: the file has " + std::to_string(m_uFileSize) + " bytes, a header 48";
         return false;
     }
@@ -55,8 +60,8 @@ bool PACK_INDEX::Load(const std::string& path, std::string* error)
     }
     m_Table.resize(m_uTableSize);
     m_Names.resize(m_uNamesSize);
-    if (!ReadFileAt(file.Get(), m_uTableOffset, m_Table.data(), m_uTableSize) ||
-        !ReadFileAt(file.Get(), m_uNamesOffset, m_Names.data(), m_uNamesSize)) {
+    if (!source.ReadAt(m_uTableOffset, m_Table.data(), m_uTableSize) ||
+        !source.ReadAt(m_uNamesOffset, m_Names.data(), m_uNamesSize)) {
         *error = "cannot read the entry table or the name block";
         return false;
     }

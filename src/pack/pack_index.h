@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class PACKAGE_SOURCE;
+
 struct PACK_INDEX_ENTRY {
     uint64_t dataOffset;
     uint32_t dataSize;
@@ -21,6 +23,8 @@ public:
     // False with a description when the package cannot be opened, its header is short,
     // the table size is not a multiple of 32, or the table or name block lies past the end.
     bool Load(const std::string& path, std::string* error);
+    // The same from bytes already at hand (an open package, a copy in memory).
+    bool Load(const PACKAGE_SOURCE& source, std::string* error);
 
     bool HasMagic() const;
     uint32_t Version() const;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/file_system.h"
+#include "platform/links.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ bool PathCrossesLink(const char* dir, const char* name)
             if (!path.empty() && !IsSeparator(path.back()))
                 path += kSeparator;
             path.append(part, static_cast<size_t>(end - part));
-            if (IsLinkOrReparsePoint(path.c_str()))
+            if (IsLink(path.c_str()))
                 return true;
             if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
                 return false; // the rest does not exist yet

@@ -20,7 +20,7 @@ void CreateParentDirectories(const char* path);
 HANDLE CreatePathAndFile(const char* path, DWORD access, DWORD share_mode, SECURITY_ATTRIBUTES* security,
                          DWORD disposition, DWORD flags, HANDLE template_file);
 
-// True when some part of name below dir, the last included, is a symbolic link or a
-// reparse point: writing there would follow it, maybe out of dir. Parts that do not exist
+// True when some part of name below dir, the last included, is a link (IsLink): writing
+// there would follow it, maybe out of dir. Parts that do not exist
 // yet are not links. dir itself may be one.
 bool PathCrossesLink(const char* dir, const char* name);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/guard.h"
+#include "pack/entry_copy.h"
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
 #include "pack/pack_path.h"
@@ -16,7 +17,6 @@ namespace {
 
 using namespace pack_format;
 
-constexpr uint32_t kBlock = 512;
 constexpr size_t kPathSize = 1024;
 
 bool IgnoreEvent(int, int, const char*)
@@ -49,45 +49,6 @@ const char* EntryName(const unsigned char* names, uint32_t namesSize, uint32_t n
         return nullptr;
     const void* end = std::memchr(names + nameOffset, '\0', namesSize - nameOffset);
     return end != nullptr ? reinterpret_cast<const char*>(names + nameOffset) : nullptr;
-}
-
-// Copies one entry in 512-byte logical blocks, each reported as the block-by-block copy
-// would, while the physical reads and writes span as many blocks as the window holds.
-// Returns 0, UNPACK_ERR_READ (already reported) or UNPACK_ERR_WRITE.
-int CopyEntry(PACKAGE_READER& reader, HANDLE out, uint64_t offset, uint32_t size, const char* path,
-              UNPACK_CALLBACK callback)
-{
-    uint64_t written = 0;
-    int lastPercent = 0;
-    while (written < size) {
-        const uint32_t left = static_cast<uint32_t>(size - written);
-        uint32_t got = 0;
-        const unsigned char* bytes =
-            reader.Peek(offset + written, left, left < kBlock ? left : kBlock, &got);
-        // Only whole blocks are written; the last block of the entry may be short.
-        const uint32_t usable = got >= left ? left : got / kBlock * kBlock;
-        if (usable != 0) {
-            DWORD put = 0;
-            WriteFile(out, bytes, usable, &put, nullptr);
-            for (uint32_t at = 0; at < usable; at += kBlock) {
-                const uint32_t block = usable - at < kBlock ? usable - at : kBlock;
-                if (at + block > put)
-                    return UNPACK_ERR_WRITE;
-                written += block;
-                const int percent = static_cast<int>(written * 100u / size);
-                if (percent != lastPercent) {
-                    lastPercent = percent;
-                    callback(UNPACK_EVENT_FILE_PROGRESS, percent, path);
-                }
-            }
-        }
-        // The window holds at least a block unless the package ends first.
-        if (usable == 0) {
-            callback(UNPACK_EVENT_ERROR, UNPACK_ERR_READ, nullptr);
-            return UNPACK_ERR_READ;
-        }
-    }
-    return UNPACK_OK;
 }
 
 } // namespace

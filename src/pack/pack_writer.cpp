@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/replacing_file.h"
+#include "protocol/own_names.h"
 
 namespace fs = std::filesystem;
 using namespace pack_format;
@@ -42,6 +43,11 @@ bool PACK_WRITER::AddFile(const std::string& name, const std::string& source, st
     if (!IsSafeEntryName(name.c_str())) {
         *error = "\"" + name + "\" cannot be unpacked safely (absolute, '..', drive, stream, device or reserved "
                  "characters)";
+        return false;
+    }
+    if (IsOwnName(name.c_str())) {
+        *error = "\"" + name + "\" is a name the launcher keeps for itself in the game directory; no update may "
+                 "replace it";
         return false;
     }
     std::error_code ec;
@@ -77,7 +83,8 @@ bool PACK_WRITER::AddTree(const std::string& dir, const std::string& exclude, st
         std::error_code typeError;
         // Lexically: a link keeps its own name, not the name of what it points at.
         const std::string name = path.lexically_relative(dir).generic_string();
-        if (name.empty() || name.compare(0, 2, "..") == 0) {
+        // Outside the tree ("..", "../x"); "..cfg" is an ordinary name.
+        if (name.empty() || name == ".." || name.compare(0, 3, "../") == 0) {
             *error = "cannot name " + path.string() + " relative to " + dir;
             return false;
         }

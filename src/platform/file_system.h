@@ -1,13 +1,8 @@
-// What the file calls do not tell: links, free space, and how the file system compares
-// names.
+// What the file calls do not tell: free space, and how the file system compares names.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-// True when path itself (not what it points at) is a symbolic link, or on Windows any
-// reparse point (a junction, a mount point).
-bool IsLinkOrReparsePoint(const char* path);
 
 // Bytes this process may still write on the volume that holds path. False when unknown.
 bool FreeDiskBytes(const char* path, uint64_t* bytes);

@@ -1,6 +1,8 @@
 #include "platform/replacing_file.h"
 
+#include "platform/durable_files.h"
 #include "platform/file_io.h"
+#include "platform/links.h"
 
 REPLACING_FILE::REPLACING_FILE(const std::string& target, const char* suffix)
     : m_strTarget(target), m_strTemp(target + suffix)
@@ -23,7 +25,8 @@ bool REPLACING_FILE::Create()
 {
     m_File.Close();
     m_uError = 0;
-    HANDLE h = CreateFileA(m_strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The temporary name is ours: a link planted there is removed, never written through.
+    HANDLE h = OpenOwnFile(m_strTemp.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) {
         m_uError = GetLastError();
         return false;
@@ -44,7 +47,10 @@ bool REPLACING_FILE::Commit()
 {
     if (!m_File.Valid())
         return false;
-    if (!m_File.Close() || !MoveFileExA(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
+    // The content reaches the disk before the name that publishes it: after a power cut
+    // the target is the old file or the whole new one, never an empty one.
+    if (!FlushFile(m_File.Get(), m_strTemp.c_str()) || !m_File.Close() ||
+        !RenameDurably(m_strTemp.c_str(), m_strTarget.c_str()))
         return Failed();
     m_bCreated = false;
     return true;

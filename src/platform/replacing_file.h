@@ -1,6 +1,6 @@
 // A file written under a temporary name beside its target and moved over the target only
-// once it is complete, so that a failure at any step leaves the target as it was and no
-// temporary file behind.
+// once it is complete and on the disk, so that a failure at any step, a power cut
+// included, leaves the target as it was (or whole and new) and no temporary file behind.
 //
 //     REPLACING_FILE out(path);
 //     if (!out.Create() || !out.Write(bytes, n) || !out.Commit()) ... nothing replaced ...
@@ -22,14 +22,15 @@ public:
     REPLACING_FILE(const REPLACING_FILE&) = delete;
     REPLACING_FILE& operator=(const REPLACING_FILE&) = delete;
 
-    // Creates the temporary file, exclusively, replacing a leftover of an earlier run.
+    // Creates the temporary file, exclusively, replacing a leftover of an earlier run (a
+    // link there is removed, not followed).
     bool Create();
     // Appends every byte, or fails (and then nothing more is written).
     bool Write(const void* data, size_t size);
     // The temporary file, for a writer that seeks back to fill in a header.
     HANDLE Handle() const { return m_File.Get(); }
-    // Closes the temporary file and moves it over the target. False, with the temporary
-    // file deleted and the target untouched, when any step fails.
+    // Flushes and closes the temporary file and moves it over the target durably. False,
+    // with the temporary file deleted and the target untouched, when any step fails.
     bool Commit();
 
     const std::string& TempPath() const { return m_strTemp; }

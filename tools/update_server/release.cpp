@@ -1,7 +1,7 @@
 #include "update_server/release.h"
 
 #include "pack/pack_checker.h"
-#include "platform/file_handle.h"
+#include "pack/package_source.h"
 #include "protocol/update_protocol.h"
 #include "update_server/release_conf.h"
 
@@ -128,21 +128,11 @@ std::shared_ptr<const RELEASE> LoadRelease(const std::string& dir, std::string* 
     if (!LoadOffered(dir, PATCH_FILE_NAME, &release->patch, error))
         return nullptr;
     // A patch that would fail the launcher's check is never served: players would fetch it
-    // only to throw it away. The file is checked as it stands after it was read; a size
-    // that differs means it changed meanwhile (a copy still under way).
+    // only to throw it away. The check reads the very bytes that are served.
     const std::string patchPath = dir + "/" + PATCH_FILE_NAME;
     std::string problem;
-    LARGE_INTEGER onDisk{};
-    FILE_HANDLE probe(CreateFileA(patchPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    const bool sized = probe.Valid() && GetFileSizeEx(probe.Get(), &onDisk);
-    probe.Close();
-    if (!VerifyPackage(patchPath, &problem)) {
+    if (!VerifyPackage(MEMORY_PACKAGE_SOURCE(release->patch->bytes.get(), release->patch->size), &problem)) {
         *error = patchPath + ": not a sound package: " + problem;
-        return nullptr;
-    }
-    if (!sized || static_cast<uint64_t>(onDisk.QuadPart) != release->patch->size) {
-        *error = patchPath + ": changed while it was being read";
         return nullptr;
     }
     if (conf.updater_version >= UPDATER_OFFER_MIN_VERSION &&

@@ -2,14 +2,7 @@
 
 #include <clocale>
 #include <cwctype>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
-
-bool IsLinkOrReparsePoint(const char* path)
-{
-    struct stat st {};
-    return path != nullptr && lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
-}
 
 bool FreeDiskBytes(const char* path, uint64_t* bytes)
 {

@@ -2,12 +2,6 @@
 
 #include <windows.h>
 
-bool IsLinkOrReparsePoint(const char* path)
-{
-    const DWORD attributes = path != nullptr ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 bool FreeDiskBytes(const char* path, uint64_t* bytes)
 {
     ULARGE_INTEGER available;

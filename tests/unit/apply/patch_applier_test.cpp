@@ -3,16 +3,20 @@
 // all new.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "apply/patch_applier.h"
-#include "common/rx_exs.h"
 #include "pack/pack_writer.h"
+#include "launcher/version_file.h"
+#include "platform/durable_files.h"
 #include "platform/files.h"
+#include "support/current_dir.h"
 #include "support/temp_dir.h"
 
 #ifndef _WIN32
@@ -27,7 +31,9 @@ namespace {
 using TREE = std::map<std::string, std::string>;
 
 const TREE kOld = {{"a.txt", "old a"}, {"data/b.bin", "old b"}, {"keep.txt", "not in the patch"}};
-const TREE kPatch = {{"a.txt", "new a"}, {"data/b.bin", std::string(3000, 'b')}, {"data/maps/c.txt", "new c"}};
+// "..cfg" is an ordinary name, however it starts.
+const TREE kPatch = {{"..cfg", "dots"}, {"a.txt", "new a"}, {"data/b.bin", std::string(3000, 'b')},
+                     {"data/maps/c.txt", "new c"}};
 
 // Every file below root (the staging area included) with its bytes.
 TREE Snapshot(const std::string& root)
@@ -100,20 +106,19 @@ public:
     std::string game;
     std::string package;
     std::string packageBytes;
-    PACK_UNPACKER unpacker;
 };
 
 } // namespace
 
 TEST_F(Apply, APatchIsPutInWholeAndFinished)
 {
-    PATCH_APPLIER applier(game, unpacker);
+    PATCH_APPLIER applier(game);
     ASSERT_TRUE(applier.Apply(package, 7, nullptr)) << applier.Problem();
     EXPECT_EQ(GameFiles().count("a.txt"), 1u);
     applier.Finish(package);
     EXPECT_EQ(Snapshot(game), Expected(kOld, true)) << "no package, staging area or journal left";
     uint32_t version = 0;
-    EXPECT_EQ(PATCH_APPLIER(game, unpacker).Recover(package, &version, nullptr), PATCH_APPLIER::RECOVERY_NONE);
+    EXPECT_EQ(PATCH_APPLIER(game).Recover(package, &version, nullptr), PATCH_APPLIER::RECOVERY_NONE);
 }
 
 // A damaged package or a target that cannot be replaced: the failure is found before any
@@ -150,7 +155,7 @@ TEST_F(Apply, FailuresBeforeTheSwapChangeNoGameFile)
         Reset();
         c.inject(*this);
         const TREE before = GameFiles();
-        PATCH_APPLIER applier(game, unpacker);
+        PATCH_APPLIER applier(game);
         EXPECT_FALSE(applier.Apply(package, 7, nullptr));
         EXPECT_NE(applier.Problem().find(c.problem), std::string::npos) << applier.Problem();
         EXPECT_EQ(GameFiles(), before);
@@ -160,17 +165,38 @@ TEST_F(Apply, FailuresBeforeTheSwapChangeNoGameFile)
     }
 }
 
+// A file another program holds is waited for: let go during the wait, the update goes
+// in; held for good, it is named.
 TEST_F(Apply, AFileHeldOpenIsWaitedForAndNamed)
 {
-    HANDLE holder = CreateFileA((game + "/data/b.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    PATCH_APPLIER applier(game, unpacker);
-    applier.m_uLockedWaitMs = 300;
-    EXPECT_FALSE(applier.Apply(package, 7, nullptr));
-    CloseHandle(holder);
-    EXPECT_NE(applier.Problem().find("data/b.bin is in use"), std::string::npos) << applier.Problem();
-    EXPECT_EQ(GameFiles(), kOld);
+    for (const bool released : {true, false}) {
+        SCOPED_TRACE(released ? "released during the wait" : "held for good");
+        Reset();
+        static HANDLE holder;
+        holder = CreateFileA((game + "/data/b.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        if (released)
+            g_applyStepHook = [](const char* step, uint32_t) {
+                if (std::string(step) == "waiting" && holder != INVALID_HANDLE_VALUE) {
+                    CloseHandle(holder);
+                    holder = INVALID_HANDLE_VALUE;
+                }
+            };
+        PATCH_APPLIER applier(game);
+        applier.m_uLockedWaitMs = released ? 60000 : 300;
+        EXPECT_EQ(applier.Apply(package, 7, nullptr), released) << applier.Problem();
+        g_applyStepHook = nullptr;
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        if (released) {
+            applier.Finish(package);
+            EXPECT_EQ(Snapshot(game), Expected(kOld, true));
+        } else {
+            EXPECT_NE(applier.Problem().find("data/b.bin is in use"), std::string::npos) << applier.Problem();
+            EXPECT_EQ(GameFiles(), kOld);
+        }
+    }
 }
 
 // A crash at each step (here: a throw out of the step, which leaves the files as a killed
@@ -194,13 +220,13 @@ TEST_F(Apply, AStartAfterACrashFinishesTheUpdate)
             if (std::string(step) == crashAt.step && index == crashAt.index)
                 throw "crash";
         };
-        EXPECT_ANY_THROW(PATCH_APPLIER(game, unpacker).Apply(package, 7, nullptr));
+        EXPECT_ANY_THROW(PATCH_APPLIER(game).Apply(package, 7, nullptr));
         g_applyStepHook = nullptr;
         const TREE after = GameFiles();
         for (const auto& f : kOld)
             EXPECT_TRUE(after.at(f.first) == f.second || kPatch.at(f.first) == after.at(f.first)) << f.first;
 
-        PATCH_APPLIER start(game, unpacker);
+        PATCH_APPLIER start(game);
         uint32_t version = 0;
         ASSERT_EQ(start.Recover(package, &version, nullptr), PATCH_APPLIER::RECOVERY_COMPLETED) << start.Problem();
         EXPECT_EQ(version, 7u);
@@ -215,11 +241,11 @@ TEST_F(Apply, ACrashWhileStagingWithTheLocalPackageGoneKeepsTheOldFiles)
         if (std::string(step) == "staged" && index == 1)
             throw "crash";
     };
-    EXPECT_THROW(PATCH_APPLIER(game, unpacker).Apply(package, 7, nullptr), RXExs);
+    EXPECT_ANY_THROW(PATCH_APPLIER(game).Apply(package, 7, nullptr));
     g_applyStepHook = nullptr;
     ASSERT_TRUE(WriteWholeFile(package, "no longer a package"));
     uint32_t version = 0;
-    EXPECT_EQ(PATCH_APPLIER(game, unpacker).Recover(package, &version, nullptr), PATCH_APPLIER::RECOVERY_FAILED);
+    EXPECT_EQ(PATCH_APPLIER(game).Recover(package, &version, nullptr), PATCH_APPLIER::RECOVERY_FAILED);
     EXPECT_EQ(Snapshot(game), kOld) << "old files, no staging area, the bad package gone";
 }
 
@@ -234,7 +260,7 @@ TEST_F(Apply, ADiskThatFillsWhileStagingLeavesTheOldFiles)
     small.rlim_cur = 1000;
     void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    PATCH_APPLIER applier(game, unpacker);
+    PATCH_APPLIER applier(game);
     const bool applied = applier.Apply(package, 7, nullptr);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
@@ -262,10 +288,201 @@ TEST_F(Apply, LinksInTheGameDirectoryAreNotFollowed)
         ASSERT_TRUE(WriteWholeFile(dir / "outside/a.txt", "outside"));
         fs::remove_all(game + "/" + c.link);
         fs::create_symlink(c.target, game + "/" + c.link);
-        PATCH_APPLIER applier(game, unpacker);
+        PATCH_APPLIER applier(game);
         EXPECT_FALSE(applier.Apply(package, 7, nullptr));
         EXPECT_NE(applier.Problem().find("a link on the way"), std::string::npos) << applier.Problem();
         EXPECT_EQ(Snapshot(dir / "outside"), (TREE{{"a.txt", "outside"}})) << "nothing written outside";
     }
 }
 #endif
+
+namespace {
+
+std::string Slashes(std::string path)
+{
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+struct DURABLE_STEP {
+    std::string step;
+    std::string path;
+    bool packageThere;
+    bool journalThere;
+};
+std::vector<DURABLE_STEP> g_durableSteps;
+
+void RecordDurableStep(const char* step, const char* path)
+{
+    g_durableSteps.push_back({step, Slashes(path), FileExists("Velgrim_patch.rxpack"),
+                              FileExists(".velgrim-update/journal")});
+}
+
+// Where (step, path) first happens at or after `from`; the end when it does not.
+size_t Find(const std::string& step, const std::string& path, size_t from = 0)
+{
+    for (size_t i = from; i < g_durableSteps.size(); ++i)
+        if (g_durableSteps[i].step == step && g_durableSteps[i].path == path)
+            return i;
+    return g_durableSteps.size();
+}
+
+} // namespace
+
+// An update reaches the disk in the order a power cut needs: what a name publishes before
+// the name, the swap before the version, the version before the package and journal go.
+TEST_F(Apply, EachStepIsOnTheDiskBeforeTheNextDependsOnIt)
+{
+    CURRENT_DIR inGame(game);
+    g_durableSteps.clear();
+    g_durableStepObserver = RecordDurableStep;
+    PATCH_APPLIER applier("");
+    const bool applied = applier.Apply("Velgrim_patch.rxpack", 7, nullptr);
+    g_localVersion = 7;
+    const bool recorded = WriteLocalVersion();
+    applier.Finish("Velgrim_patch.rxpack");
+    g_durableStepObserver = nullptr;
+    ASSERT_TRUE(applied && recorded) << applier.Problem();
+
+    const size_t end = g_durableSteps.size();
+    // The journal is written twice (staging, then swapping), each time flushed before its
+    // rename and its folder flushed after.
+    const size_t staging = Find("rename", ".velgrim-update/journal");
+    const size_t swapping = Find("rename", ".velgrim-update/journal", staging + 1);
+    ASSERT_LT(swapping, end);
+    for (size_t rename : {staging, swapping}) {
+        size_t flush = end;
+        for (size_t i = 0; i < rename; ++i)
+            if (g_durableSteps[i].step == "flush" && g_durableSteps[i].path == ".velgrim-update/journal.part")
+                flush = i;
+        EXPECT_LT(flush, rename);
+        EXPECT_LT(Find("flushdir", ".velgrim-update", rename), end);
+    }
+    const size_t versionFlush = Find("flush", "version.txt.new");
+    const size_t versionRename = Find("rename", "version.txt");
+    ASSERT_LT(versionRename, end);
+    EXPECT_LT(versionFlush, versionRename);
+    for (const auto& f : kPatch) {
+        SCOPED_TRACE(f.first);
+        // Staged and flushed before the journal says the files may move.
+        EXPECT_LT(Find("flush", ".velgrim-update/files/" + f.first), swapping);
+        // Moved, and its folder flushed, before the version is written.
+        const size_t moved = Find("rename", f.first);
+        EXPECT_LT(swapping, moved);
+        const std::string folder = f.first.find('/') == std::string::npos ? "" : f.first.substr(0, f.first.rfind('/'));
+        EXPECT_LT(Find("flushdir", folder, moved), versionFlush);
+    }
+    // version.txt and its folder are on the disk while the package and journal still are.
+    const size_t versionDir = Find("flushdir", "", versionRename);
+    ASSERT_LT(versionDir, end);
+    EXPECT_TRUE(g_durableSteps[versionDir].packageThere && g_durableSteps[versionDir].journalThere);
+}
+
+// Recovery of a swap a crash cut short, whatever the crash left of the staged files.
+TEST_F(Apply, RecoveryChecksWhatItMoves)
+{
+    struct CASE {
+        const char* what;
+        const char* crashAt; // the step the crash came after
+        std::function<void(Apply&)> damage;
+        PATCH_APPLIER::RECOVERY first; // the first recovery, then one with the package back
+    };
+    const std::string staged = "/.velgrim-update/files/";
+    const CASE cases[] = {
+        {"a staged file cut short", "journal",
+         [&](Apply& t) { ASSERT_TRUE(WriteWholeFile(t.game + staged + "data/b.bin", "bb")); },
+         PATCH_APPLIER::RECOVERY_COMPLETED},
+        {"a staged file emptied", "journal",
+         [&](Apply& t) { ASSERT_TRUE(WriteWholeFile(t.game + staged + "a.txt", "")); },
+         PATCH_APPLIER::RECOVERY_COMPLETED},
+        {"a staged file missing, the target old", "journal",
+         [&](Apply& t) { ASSERT_TRUE(DeleteFileA((t.game + staged + "a.txt").c_str())); },
+         PATCH_APPLIER::RECOVERY_COMPLETED},
+        {"a staged file missing, the target new", "swapped", [](Apply&) {}, PATCH_APPLIER::RECOVERY_COMPLETED},
+        {"a staged file damaged and no package", "journal",
+         [&](Apply& t) {
+             ASSERT_TRUE(WriteWholeFile(t.game + staged + "a.txt", "new A"));
+             ASSERT_TRUE(DeleteFileA(t.package.c_str()));
+         },
+         PATCH_APPLIER::RECOVERY_FAILED},
+        {"a moved file and no package", "swapped", [&](Apply& t) { ASSERT_TRUE(DeleteFileA(t.package.c_str())); },
+         PATCH_APPLIER::RECOVERY_FAILED},
+        {"a staged file damaged and the package too", "journal",
+         [&](Apply& t) {
+             std::string damaged = t.packageBytes;
+             const size_t content = damaged.rfind("new a");
+             ASSERT_NE(content, std::string::npos);
+             damaged[content] ^= 0x20; // its checksum no longer matches
+             ASSERT_TRUE(WriteWholeFile(t.package, damaged));
+             ASSERT_TRUE(WriteWholeFile(t.game + staged + "a.txt", "new A"));
+         },
+         PATCH_APPLIER::RECOVERY_FAILED},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reset();
+        static std::string crashAt;
+        crashAt = c.crashAt;
+        g_applyStepHook = [](const char* step, uint32_t index) {
+            if (crashAt == step && index == (crashAt == "journal" ? uint32_t(APPLY_SWAPPING) : 0u))
+                throw "crash";
+        };
+        EXPECT_ANY_THROW(PATCH_APPLIER(game).Apply(package, 7, nullptr));
+        g_applyStepHook = nullptr;
+        c.damage(*this);
+        std::string journal;
+        ASSERT_TRUE(ReadWholeFile(game + "/.velgrim-update/journal", &journal));
+
+        uint32_t version = 0;
+        PATCH_APPLIER first(game);
+        ASSERT_EQ(first.Recover(package, &version, nullptr), c.first) << first.Problem();
+        if (c.first == PATCH_APPLIER::RECOVERY_FAILED) {
+            // Kept whole for the next start: the journal as it was, no old file half-new.
+            std::string kept;
+            ASSERT_TRUE(ReadWholeFile(game + "/.velgrim-update/journal", &kept));
+            EXPECT_EQ(kept, journal);
+            for (const auto& f : kOld)
+                EXPECT_TRUE(GameFiles().at(f.first) == f.second || kPatch.count(f.first)) << f.first;
+            // The package comes again (a download); the second recovery finishes the update.
+            ASSERT_TRUE(WriteWholeFile(package, packageBytes));
+            PATCH_APPLIER second(game);
+            ASSERT_EQ(second.Recover(package, &version, nullptr), PATCH_APPLIER::RECOVERY_COMPLETED)
+                << second.Problem();
+        }
+        EXPECT_EQ(version, 7u);
+        PATCH_APPLIER(game).Finish(package);
+        EXPECT_EQ(Snapshot(game), Expected(kOld, true));
+    }
+}
+
+// An apply that meets a swap an earlier run could not finish finishes that one first, and
+// applies nothing over it when it cannot.
+TEST_F(Apply, AnApplyFinishesALeftoverSwapFirst)
+{
+    for (const bool samePackage : {true, false}) {
+        SCOPED_TRACE(samePackage ? "the same update downloaded again" : "another update's package");
+        Reset();
+        g_applyStepHook = [](const char* step, uint32_t index) {
+            if (std::string(step) == "swapped" && index == 0)
+                throw "crash";
+        };
+        EXPECT_ANY_THROW(PATCH_APPLIER(game).Apply(package, 7, nullptr));
+        g_applyStepHook = nullptr;
+        if (!samePackage) {
+            Write(dir / "other", {{"z.txt", "z"}});
+            PACK_WRITER writer;
+            std::string error;
+            ASSERT_TRUE(writer.AddTree(dir / "other", "", &error)) << error;
+            ASSERT_TRUE(writer.Write(package, &error)) << error;
+        }
+        PATCH_APPLIER applier(game);
+        EXPECT_EQ(applier.Apply(package, samePackage ? 7 : 8, nullptr), samePackage) << applier.Problem();
+        if (samePackage) {
+            applier.Finish(package);
+            EXPECT_EQ(Snapshot(game), Expected(kOld, true));
+        } else {
+            EXPECT_TRUE(FileExists(game + "/.velgrim-update/journal")) << "the unfinished swap is kept";
+            EXPECT_FALSE(FileExists(game + "/z.txt"));
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include "launcher/launcher_main.h"
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
+#include "platform/durable_files.h"
 #include "platform/files.h"
 #include "release/release_key.h"
 #include "support/trace_capture.h"
@@ -99,6 +100,7 @@ protected:
         DeleteFileA(In("Updater.exe").c_str());
         DeleteFileA(In("Updater.exe.new").c_str());
         DeleteFileA(In("velgrim_update.lock").c_str());
+        RemoveDirectoryA(In("velgrim_update.lock").c_str());
     }
 
     LAUNCHER_OPS m_saved{};
@@ -148,6 +150,48 @@ TEST_F(LauncherMainTest, NewInAnyCaseCopiesTheNewUpdaterAndStartsIt)
     EXPECT_EQ(LauncherMain(nullptr, "new"), 0);
     const std::vector<std::string> expected = {"startup", "cleanup", "start Updater.exe", "start Velgrim.exe"};
     EXPECT_EQ(RECORDED_OPS::steps, expected);
+}
+
+namespace {
+std::vector<std::string> g_durable;
+} // namespace
+
+// The new updater is on the disk before it takes the launcher's name, and that name
+// before the new updater starts.
+TEST_F(LauncherMainTest, TheHandOverFlushesTheCopyBeforeItsRename)
+{
+    FILE* f = std::fopen(In("UpdaterNew.exe").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("new updater", f);
+    std::fclose(f);
+    g_durable.clear();
+    g_durableStepObserver = [](const char* step, const char* path) {
+        g_durable.push_back(std::string(step) + " " + path);
+        if (std::string(step) == "flushdir")
+            RECORDED_OPS::steps.push_back("flushdir");
+    };
+    EXPECT_EQ(LauncherMain(nullptr, "new"), 0);
+    g_durableStepObserver = nullptr;
+    const std::vector<std::string> durable = {"flush Updater.exe.new", "rename Updater.exe", "flushdir "};
+    EXPECT_EQ(g_durable, durable);
+    const std::vector<std::string> steps = {"startup", "flushdir", "cleanup", "start Updater.exe"};
+    EXPECT_EQ(RECORDED_OPS::steps, steps);
+}
+
+// A lock that cannot be had (here a folder under its name) is not another launcher: no
+// wait, no update, the game at once.
+TEST_F(LauncherMainTest, ALockThatCannotBeHadStartsTheGameAtOnce)
+{
+    ASSERT_TRUE(CreateDirectoryA(In("velgrim_update.lock").c_str(), nullptr));
+    for (const char* mode : {"", "new"}) {
+        RECORDED_OPS::steps.clear();
+        TRACE_CAPTURE capture;
+        EXPECT_EQ(LauncherMain(nullptr, mode), 0);
+        const std::vector<std::string> steps = {"startup", "cleanup", "start Velgrim.exe"};
+        EXPECT_EQ(RECORDED_OPS::steps, steps) << "mode \"" << mode << "\"";
+        ASSERT_EQ(capture.ErrorTexts().size(), 1u);
+        EXPECT_NE(capture.ErrorTexts()[0].find("velgrim_update.lock cannot be had"), std::string::npos);
+    }
 }
 
 TEST_F(LauncherMainTest, CopyThatNeverSucceedsStartsTheGameAfterTenSeconds)

@@ -7,6 +7,7 @@
 #include "pack/pack_checker.h"
 #include "pack/pack_writer.h"
 #include "pack_test_util.h"
+#include "protocol/own_names.h"
 #include "support/temp_dir.h"
 
 using namespace pack_test;
@@ -122,4 +123,45 @@ TEST(PackChecker, FindsTheFirstProblem)
     std::string problem;
     EXPECT_FALSE(CheckPackage(dir / "missing.rxpack", &problem));
     EXPECT_NE(problem.find("cannot be opened"), std::string::npos) << problem;
+}
+
+// The launcher's own names can never be an entry: rxpack does not pack one, and no
+// package naming one passes the check before it is applied or served, whoever made it.
+// Names that merely look alike are ordinary names.
+TEST(PackChecker, TheLaunchersOwnNamesAreNeverPacked)
+{
+    struct CASE {
+        const char* name;
+        bool own;
+    };
+    const CASE cases[] = {
+        {"Updater.exe", true},          {"UPDATER.EXE", true},
+        {"UpdaterNew.exe", true},       {"velgrim_update.lock", true},
+        {"version.txt", true},          {"./Version.TXT", true},
+        {"Velgrim_patch.rxpack", true}, {"version.txt.new", true},
+        {".velgrim-update/files/a", true}, {".Velgrim-Update\\journal", true},
+        {"..cfg", false},               {"data/version.txt", false},
+        {"version.txt.bak", false},     {".velgrim-updates", false},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsOwnName(c.name), c.own);
+        TEMP_DIR dir;
+        ASSERT_TRUE(WriteWholeFile(dir / "content", "x"));
+        PACK_WRITER writer;
+        std::string error;
+        EXPECT_EQ(writer.AddFile(c.name, dir / "content", &error), !c.own);
+        if (c.own) {
+            EXPECT_NE(error.find(std::string("\"") + c.name + "\" is a name the launcher keeps"), std::string::npos)
+                << error;
+        }
+        ASSERT_TRUE(WriteWholeFile(dir / "foreign.rxpack", BuildPackage({{"readme.txt", "r"}, {c.name, "x"}})));
+        std::string problem;
+        EXPECT_EQ(VerifyPackage(dir / "foreign.rxpack", &problem), !c.own) << problem;
+        if (c.own) {
+            EXPECT_NE(problem.find(std::string("entry 1 (\"") + c.name + "\"): the launcher keeps"),
+                      std::string::npos)
+                << problem;
+        }
+    }
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "../pack/pack_test_util.h"
 #include "pack/pack_writer.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
@@ -155,6 +156,11 @@ TEST(Release, APatchThatIsNoSoundPackageIsRefused)
         {"not a package", "PATCH", "the header is short"},
         {"cut short", sound.substr(0, sound.size() - 10), "runs past the end of the file"},
         {"a content checksum that does not match", corrupted, "content checksum mismatch"},
+        {"naming the launcher", pack_test::BuildPackage({{"Updater.exe", "x"}}), "entry 0 (\"Updater.exe\")"},
+        {"naming the version", pack_test::BuildPackage({{"VERSION.TXT", "7"}}), "entry 0 (\"VERSION.TXT\")"},
+        {"naming the lock", pack_test::BuildPackage({{"velgrim_update.lock", ""}}), "the launcher keeps"},
+        {"naming the new updater", pack_test::BuildPackage({{"UpdaterNew.exe", "x"}}), "the launcher keeps"},
+        {"below the staging area", pack_test::BuildPackage({{".velgrim-update/journal", "x"}}), "the launcher keeps"},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,0 +1,50 @@
+// A patch package opened once for an update: its index read once and checked, and every
+// entry copied, and its content checked, from the same open file, so that the package
+// cannot change between the check and the use.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "pack/pack_index.h"
+#include "pack/pack_unpacker.h"
+#include "pack/package_reader.h"
+#include "pack/package_source.h"
+#include "platform/file_handle.h"
+
+class OPEN_PACKAGE {
+public:
+    // Opens the package and checks its index (everything but the contents, which are
+    // checked as they are copied). False with the problem otherwise.
+    bool Open(const std::string& path, std::string* problem);
+    // Lets the file go (it can then be deleted).
+    void Close();
+
+    const PACK_INDEX& Index() const { return m_Index; }
+    // The entry a name refers to: the last of that name, as the last one written wins.
+    // -1 when the package has none.
+    int Find(const std::string& name) const;
+
+    // Copies entry i into the open file out, reporting through events (the unpacker's
+    // events; null for none), and checks what it copied against the entry's checksum.
+    // False with the problem; Damaged() tells when the package itself is at fault.
+    bool CopyEntryTo(size_t i, HANDLE out, const std::string& path, UNPACK_CALLBACK events, std::string* problem);
+    // True when the file at path holds exactly entry i's content.
+    bool Holds(size_t i, const std::string& path);
+
+    // A content did not match its checksum, or could not be read: the package is of no use.
+    bool Damaged() const { return m_bDamaged; }
+
+private:
+    // The CRC-32 entry i's content has: stored by rxpack, or read from the package.
+    bool ContentCrc(size_t i, uint32_t* crc);
+
+    FILE_HANDLE m_File;
+    std::unique_ptr<FILE_PACKAGE_SOURCE> m_pSource;
+    std::unique_ptr<PACKAGE_READER> m_pReader;
+    PACK_INDEX m_Index;
+    std::map<std::string, size_t> m_ByName;
+    bool m_bDamaged = false;
+};

@@ -1,0 +1,55 @@
+#include "platform/durable_files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+void Report(const char* step, const char* path)
+{
+    if (g_durableStepObserver != nullptr)
+        g_durableStepObserver(step, path);
+}
+
+} // namespace
+
+bool FlushFile(HANDLE file, const char* path)
+{
+    Report("flush", path);
+    return FlushFileBuffers(file) != FALSE;
+}
+
+bool FlushDirectory(const std::string& dir)
+{
+    Report("flushdir", dir.c_str());
+    const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // Some file systems cannot flush a folder (EINVAL): their entries are as durable as
+    // they get.
+    const bool flushed = fsync(fd) == 0 || errno == EINVAL;
+    close(fd);
+    return flushed;
+}
+
+bool RenameDurably(const char* from, const char* to, DURABLE_DIRECTORIES* later)
+{
+    if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        return false;
+    Report("rename", to);
+    const std::string fromDir = DirectoryOf(from);
+    const std::string toDir = DirectoryOf(to);
+    if (later != nullptr) {
+        later->Add(toDir);
+        later->Add(fromDir);
+        return true;
+    }
+    // The target's folder first: the new name is what the caller depends on.
+    bool flushed = FlushDirectory(toDir);
+    if (fromDir != toDir)
+        flushed = FlushDirectory(fromDir) && flushed;
+    return flushed;
+}

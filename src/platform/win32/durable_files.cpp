@@ -1,0 +1,38 @@
+#include "platform/durable_files.h"
+
+#include <windows.h>
+
+namespace {
+
+void Report(const char* step, const char* path)
+{
+    if (g_durableStepObserver != nullptr)
+        g_durableStepObserver(step, path);
+}
+
+} // namespace
+
+bool FlushFile(HANDLE file, const char* path)
+{
+    Report("flush", path);
+    return FlushFileBuffers(file) != FALSE;
+}
+
+bool FlushDirectory(const std::string& dir)
+{
+    // NTFS keeps a folder's entries in its own log; each rename here is written through.
+    Report("flushdir", dir.c_str());
+    return true;
+}
+
+bool RenameDurably(const char* from, const char* to, DURABLE_DIRECTORIES* later)
+{
+    if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return false;
+    Report("rename", to);
+    if (later != nullptr) {
+        later->Add(DirectoryOf(to));
+        later->Add(DirectoryOf(from));
+    }
+    return true;
+}
