@@ -1,8 +1,14 @@
 // unpack_bench PACKAGE TARGET_DIR: unpacks once and prints files, bytes, seconds and MB/s
 // (1 MB = 10^6 bytes) on one line. Exit status 1 when the unpacking fails.
+// unpack_bench --apply PACKAGE GAME_DIR: the launcher's whole apply instead (checked,
+// staged, flushed, swapped and finished: on the disk when it returns); the package is
+// deleted at the end, as after an update.
 #include <chrono>
 #include <cstdio>
 
+#include <cstring>
+
+#include "apply/patch_applier.h"
 #include "pack/pack_unpacker.h"
 
 namespace {
@@ -26,17 +32,29 @@ bool Count(int event, int value, const char*)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: unpack_bench PACKAGE TARGET_DIR\n");
+    const bool apply = argc == 4 && std::strcmp(argv[1], "--apply") == 0;
+    if (argc != 3 && !apply) {
+        std::fprintf(stderr, "usage: unpack_bench [--apply] PACKAGE TARGET_DIR\n");
         return 2;
     }
+    const char* package = argv[argc - 2];
+    const char* target = argv[argc - 1];
     const auto start = std::chrono::steady_clock::now();
-    const int code = PACK_UNPACKER().Unpack(argv[1], argv[2], Count);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (code != UNPACK_OK) {
-        std::fprintf(stderr, "unpack_bench: Unpack returned %d\n", code);
-        return 1;
+    if (apply) {
+        PATCH_APPLIER applier(target);
+        if (!applier.Apply(package, 1, Count)) {
+            std::fprintf(stderr, "unpack_bench: Apply failed: %s\n", applier.Problem().c_str());
+            return 1;
+        }
+        applier.Finish(package);
+    } else {
+        const int code = PACK_UNPACKER().Unpack(package, target, Count);
+        if (code != UNPACK_OK) {
+            std::fprintf(stderr, "unpack_bench: Unpack returned %d\n", code);
+            return 1;
+        }
     }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("files=%llu bytes=%llu progress_events=%llu seconds=%.3f MB/s=%.1f\n", g_files, g_bytes, g_progress,
                 seconds, g_bytes / seconds / 1e6);
     return 0;

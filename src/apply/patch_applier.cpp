@@ -140,7 +140,8 @@ bool PATCH_APPLIER::Preflight(const OPEN_PACKAGE& package)
     return true;
 }
 
-bool PATCH_APPLIER::CopyOut(OPEN_PACKAGE& package, size_t i, const std::string& path, UNPACK_CALLBACK events)
+bool PATCH_APPLIER::CopyOut(OPEN_PACKAGE& package, size_t i, const std::string& path, UNPACK_CALLBACK events,
+                            bool flushNow)
 {
     const std::string& name = package.Index().m_Entries[i].name;
     CreateParentDirectories(path.c_str());
@@ -152,7 +153,9 @@ bool PATCH_APPLIER::CopyOut(OPEN_PACKAGE& package, size_t i, const std::string& 
     if (!package.CopyEntryTo(i, out.Get(), path, events, &problem))
         return Fail("the update could not be staged: " + problem);
     // On the disk before the journal that names it says it may be moved in.
-    if (!FlushFile(out.Get(), path.c_str()) || !out.Close())
+    if (!flushNow)
+        StartWritingOut(out.Get());
+    if ((flushNow && !FlushFile(out.Get(), path.c_str())) || !out.Close())
         return Fail(name + " could not be written whole (system error " + std::to_string(GetLastError()) + ")");
     return true;
 }
@@ -176,7 +179,7 @@ bool PATCH_APPLIER::Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, U
     AddParents(&dirs, files, m_strDir);
     for (uint32_t i = 0; i < journal.files.size(); ++i) {
         const std::string path = Staged(journal.files[i]);
-        if (!CopyOut(package, i, path, progress)) {
+        if (!CopyOut(package, i, path, progress, false)) {
             // A full disk, a file-size limit, a damaged entry: nothing of the game was
             // touched, and the space the staged files took is given back.
             RemoveStaging();
@@ -187,7 +190,15 @@ bool PATCH_APPLIER::Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, U
     }
     if (progress != nullptr)
         progress(UNPACK_EVENT_END, 0, staging.c_str());
-    if (!dirs.Flush()) {
+    // Written out while the next ones were copied; each is flushed now that most of its
+    // bytes are on the disk already.
+    bool flushed = true;
+    for (const std::string& name : journal.files) {
+        const std::string path = Staged(name);
+        FILE_HANDLE staged(OpenOwnFile(path.c_str(), GENERIC_WRITE, 0, OPEN_EXISTING));
+        flushed = flushed && staged.Valid() && FlushFile(staged.Get(), path.c_str()) && staged.Close();
+    }
+    if (!flushed || !dirs.Flush()) {
         RemoveStaging();
         return Fail("the staged files could not be written to the disk");
     }

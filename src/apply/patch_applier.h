@@ -87,8 +87,10 @@ private:
     bool Preflight(const OPEN_PACKAGE& package);
     bool CheckTarget(const std::string& name);
     bool Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, UNPACK_CALLBACK progress);
-    // Copies entry i of the package to path, flushed to the disk.
-    bool CopyOut(OPEN_PACKAGE& package, size_t i, const std::string& path, UNPACK_CALLBACK events);
+    // Copies entry i of the package to path, flushed to the disk now, or (flushNow false)
+    // only started on its way there, for the caller to flush later.
+    bool CopyOut(OPEN_PACKAGE& package, size_t i, const std::string& path, UNPACK_CALLBACK events,
+                 bool flushNow = true);
     // Moves the staged files in. A staging journal is switched to swapping first; one that
     // says swapping already is left as it is. verify: each staged file is checked against
     // the package before it moves (after a crash). package may be null (none at hand):

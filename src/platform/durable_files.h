@@ -20,6 +20,10 @@ extern DURABLE_STEP_OBSERVER g_durableStepObserver;
 // The open file's content and size reach the disk. path names it, for the observer.
 bool FlushFile(HANDLE file, const char* path);
 
+// Asks the system to start writing the open file's content out now, without waiting, so
+// that a FlushFile later has less to wait for (many files written, then flushed).
+void StartWritingOut(HANDLE file);
+
 // The entries of directory dir (names made, renamed or removed there) reach the disk;
 // "" is the current directory. Windows keeps no such step apart (each rename is written
 // through), so there it only reports.

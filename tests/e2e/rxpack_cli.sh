@@ -102,6 +102,17 @@ run 1 extract unsafe.rxpack safe;  expect_in "$err" '"../dme.txt": cannot be cre
 [ -e dme.txt ] && fail "extract wrote outside its directory"
 cmp -s tree/data/zero.bin safe/data/zero.bin || fail "the safe entries were not extracted"
 
+# --- the launcher's own names are never packed; names that merely start with dots are
+for own in Updater.exe UpdaterNew.exe velgrim_update.lock VERSION.txt .velgrim-update/journal; do
+  rm -rf owntree && mkdir -p "owntree/$(dirname "$own")" && printf 'x' >"owntree/$own" && printf 'r' >owntree/readme.txt
+  run 1 create own.rxpack owntree; expect_in "$err" "\"$own\" is a name the launcher keeps for itself"
+  [ -e own.rxpack ] && fail "create packed $own"
+done
+mkdir -p dots && printf 'cfg' >dots/..cfg
+run 0 create dots.rxpack dots;     expect_in "$out" "dots.rxpack: 1 files"
+run 0 extract dots.rxpack dotsout
+[ "$(cat dotsout/..cfg)" = cfg ] || fail "..cfg was not extracted"
+
 # --- links: create packs a link to a file inside the tree as that file and refuses other
 # links; extract never follows a link already in its directory; a '\' in a name and names
 # that differ only in case (accented letters too) are refused

@@ -1,6 +1,7 @@
 #include "platform/durable_files.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,6 +19,11 @@ bool FlushFile(HANDLE file, const char* path)
 {
     Report("flush", path);
     return FlushFileBuffers(file) != FALSE;
+}
+
+void StartWritingOut(HANDLE file)
+{
+    sync_file_range(static_cast<int>(reinterpret_cast<intptr_t>(file)), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 bool FlushDirectory(const std::string& dir)

@@ -18,6 +18,11 @@ bool FlushFile(HANDLE file, const char* path)
     return FlushFileBuffers(file) != FALSE;
 }
 
+void StartWritingOut(HANDLE)
+{
+    // The system's lazy writer does this on its own.
+}
+
 bool FlushDirectory(const std::string& dir)
 {
     // NTFS keeps a folder's entries in its own log; each rename here is written through.

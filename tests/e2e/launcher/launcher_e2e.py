@@ -7,6 +7,7 @@ real update-server, nginx as the web host, and a stand-in game that records its 
 import hashlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -317,11 +318,6 @@ def hand_over_disk_full():
 def planted_links():
     """Links already in the game directory (a directory, a file) are never followed out of
     it: the update fails before touching anything, and nothing is written outside."""
-    if WINDOWS:
-        # Wine shows a Linux link as the thing it points at, not as a reparse point, and
-        # makes no junctions: the Windows side of this check cannot be planted here.
-        print("planted_links: the links are planted natively")
-        return
     for link in ("data", "readme.txt"):
         with Scene() as s:
             files = {"readme.txt": b"Velgrim 7\n", "data/x.bin": b"x" * 5000}
@@ -331,14 +327,94 @@ def planted_links():
             write(os.path.join(outside, "readme.txt"), b"outside")
             game = Game(s.root, "3")
             os.symlink(outside if link == "data" else os.path.join(outside, "readme.txt"), game.path(link))
+            # Wine shows a Unix link to a folder as a link, but one to a file as the file
+            # itself; moving the new file in then replaces the link, not what it names.
+            refused = link == "data" or not WINDOWS
             s.launcher.start(game)
-            if WINDOWS:
+            if WINDOWS and refused:
                 s.launcher.close_error_notice()
             s.launcher.wait(60)
             started_once(game)
             check(sorted(os.listdir(outside)) == ["readme.txt"], f"{link}: something was written outside")
             check(read(os.path.join(outside, "readme.txt")) == b"outside", f"{link}: a file outside was changed")
-            check(game.version() == "3", f"version.txt is {game.version()!r}")
+            check(game.version() == ("3" if refused else "7"), f"{link}: version.txt is {game.version()!r}")
+
+
+@scenario
+def planted_own_names():
+    """Links planted under the launcher's own names (its staging folder, its temporary
+    files) and a journal naming a file outside: nothing outside is written, truncated or
+    deleted, the update goes in and the game starts."""
+    if WINDOWS:
+        print("planted_own_names: Wine shows a Unix link to a file as the file; the links are planted natively")
+        return
+    staged = ".velgrim-update"
+    cases = {
+        "the staging folder": lambda game, outside: os.symlink(outside, game.path(staged)),
+        "the download's .part": lambda game, outside: os.symlink(os.path.join(outside, "victim.txt"),
+                                                                 game.path(PATCH + ".part")),
+        "version.txt.new": lambda game, outside: os.symlink(os.path.join(outside, "victim.txt"),
+                                                            game.path("version.txt.new")),
+        "the journal's .part": lambda game, outside: (os.makedirs(game.path(staged)), os.symlink(
+            os.path.join(outside, "victim.txt"), game.path(staged + "/journal.part"))),
+        "a journal naming ../outside": lambda game, outside: (
+            write(game.path(staged + "/journal"),
+                  b"velgrim-apply 1\nversion 7\nstate swapping\nfile ../outside/victim.txt\n"),
+            write(game.path(staged + "/outside/victim.txt"), b"planted")),
+        "Updater.exe.new in the hand-over": lambda game, outside: (
+            shutil.copy2(game.path("Updater.exe"), game.path("UpdaterNew.exe")),
+            os.symlink(os.path.join(outside, "victim.txt"), game.path("Updater.exe.new"))),
+    }
+    for what, plant in cases.items():
+        with Scene() as s:
+            files = {"readme.txt": b"Velgrim 7\n", "data/x.bin": b"x" * 5000}
+            server = s.serve(UpdateServer(make_release(s.root, 7, files)))
+            publish_one(s, server.port)
+            outside = os.path.join(s.root, "outside")
+            write(os.path.join(outside, "victim.txt"), b"outside")
+            write(os.path.join(outside, "keep.txt"), b"keep")
+            game = Game(s.root, "3")
+            plant(game, outside)
+            hand_over = os.path.exists(game.path("UpdaterNew.exe"))
+            s.launcher.run(game, args=("new",) if hand_over else ())
+            started_once(game)
+            check(sorted(os.listdir(outside)) == ["keep.txt", "victim.txt"], f"{what}: the folder outside changed")
+            check(read(os.path.join(outside, "victim.txt")) == b"outside", f"{what}: a file outside was changed")
+            expect_update_finished(game, files, "7")
+            for name in (PATCH + ".part", "version.txt.new", "Updater.exe.new"):
+                check(not os.path.lexists(game.path(name)), f"{what}: {name} was left behind")
+
+
+@scenario
+def read_only_folder():
+    """A game folder the player may not write (a user who does not own it; root ignores
+    permissions): the lock cannot be had, so no update is tried and the game starts at once,
+    with nothing written."""
+    if WINDOWS:
+        print("read_only_folder: Wine runs as the owner of every file here; the permissions are checked natively")
+        return
+    with Scene() as s:
+        server = s.serve(UpdateServer(make_release(s.root, 7, {"readme.txt": b"Velgrim 7\n"})))
+        publish_one(s, server.port)
+        game = Game(s.root, "3")
+        # The stand-in appends its start to this file, which the player may write.
+        write(game.path("game-started.txt"), b"")
+        os.chmod(game.path("game-started.txt"), 0o666)
+        os.chmod(s.root, 0o755)
+        before = game_tree(game)
+        os.chmod(game.dir, 0o555)
+        try:
+            began = time.monotonic()
+            s.launcher.run(game, user=65534)
+            started_once(game)
+            waited = time.monotonic() - began
+        finally:
+            os.chmod(game.dir, 0o755)
+        # It used to wait 60 s for "another launcher" and start nothing.
+        check(waited < 30, f"the game started after {waited:.1f} s")
+        check(game_tree(game) == before, "something in the game folder changed")
+        check(not game.exists("velgrim_update.lock"), "a lock file was made")
+        check(not s.web.requests(), f"an update was tried: {s.web.requests()}")
 
 
 def peak_rss_mib(launcher, game, env=None):

@@ -440,8 +440,9 @@ class Launcher:
         self.proc = None
         self.procs = []
 
-    def start(self, game, program="Updater.exe", args=(), env=None, log_name="launcher.log"):
-        """Starts a launcher; env: variables added to its environment."""
+    def start(self, game, program="Updater.exe", args=(), env=None, log_name="launcher.log", user=None):
+        """Starts a launcher; env: variables added to its environment; user: the uid (and
+        gid) it runs as, natively (root ignores file permissions)."""
         path = game.path(program)
         if WINDOWS:
             saved = dict(self.gui.env)
@@ -454,7 +455,8 @@ class Launcher:
         else:
             self.log = open(os.path.join(self.out, log_name), "wb")
             # Started from elsewhere: the launcher must find its own directory.
-            self.proc = subprocess.Popen([path, *args], cwd=self.root, stdin=subprocess.DEVNULL,
+            as_user = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
+            self.proc = subprocess.Popen([*as_user, path, *args], cwd=self.root, stdin=subprocess.DEVNULL,
                                          stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True,
                                          env={**os.environ, **(env or {})})
         self.procs.append(self.proc)
@@ -466,8 +468,8 @@ class Launcher:
         except subprocess.TimeoutExpired:
             raise E2EError(f"the launcher still runs after {timeout} s")
 
-    def run(self, game, program="Updater.exe", args=(), timeout=60, env=None, log_name="launcher.log"):
-        self.start(game, program, args, env=env, log_name=log_name)
+    def run(self, game, program="Updater.exe", args=(), timeout=60, env=None, log_name="launcher.log", user=None):
+        self.start(game, program, args, env=env, log_name=log_name, user=user)
         return self.wait(timeout)
 
     def output(self):

@@ -152,10 +152,6 @@ TEST_F(LauncherMainTest, NewInAnyCaseCopiesTheNewUpdaterAndStartsIt)
     EXPECT_EQ(RECORDED_OPS::steps, expected);
 }
 
-namespace {
-std::vector<std::string> g_durable;
-} // namespace
-
 // The new updater is on the disk before it takes the launcher's name, and that name
 // before the new updater starts.
 TEST_F(LauncherMainTest, TheHandOverFlushesTheCopyBeforeItsRename)
@@ -164,17 +160,16 @@ TEST_F(LauncherMainTest, TheHandOverFlushesTheCopyBeforeItsRename)
     ASSERT_NE(f, nullptr);
     std::fputs("new updater", f);
     std::fclose(f);
-    g_durable.clear();
     g_durableStepObserver = [](const char* step, const char* path) {
-        g_durable.push_back(std::string(step) + " " + path);
-        if (std::string(step) == "flushdir")
-            RECORDED_OPS::steps.push_back("flushdir");
+        RECORDED_OPS::steps.push_back(std::string(step) + " " + path);
     };
     EXPECT_EQ(LauncherMain(nullptr, "new"), 0);
     g_durableStepObserver = nullptr;
-    const std::vector<std::string> durable = {"flush Updater.exe.new", "rename Updater.exe", "flushdir "};
-    EXPECT_EQ(g_durable, durable);
-    const std::vector<std::string> steps = {"startup", "flushdir", "cleanup", "start Updater.exe"};
+    std::vector<std::string> steps = {"startup", "flush Updater.exe.new", "rename Updater.exe", "flushdir ",
+                                      "cleanup", "start Updater.exe"};
+#ifdef _WIN32
+    steps.erase(steps.begin() + 3); // the rename is written through
+#endif
     EXPECT_EQ(RECORDED_OPS::steps, steps);
 }
 
