@@ -356,7 +356,9 @@ TEST_F(Apply, EachStepIsOnTheDiskBeforeTheNextDependsOnIt)
             if (g_durableSteps[i].step == "flush" && g_durableSteps[i].path == ".velgrim-update/journal.part")
                 flush = i;
         EXPECT_LT(flush, rename);
+#ifndef _WIN32 // there the rename itself is written through
         EXPECT_LT(Find("flushdir", ".velgrim-update", rename), end);
+#endif
     }
     const size_t versionFlush = Find("flush", "version.txt.new");
     const size_t versionRename = Find("rename", "version.txt");
@@ -372,10 +374,14 @@ TEST_F(Apply, EachStepIsOnTheDiskBeforeTheNextDependsOnIt)
         const std::string folder = f.first.find('/') == std::string::npos ? "" : f.first.substr(0, f.first.rfind('/'));
         EXPECT_LT(Find("flushdir", folder, moved), versionFlush);
     }
-    // version.txt and its folder are on the disk while the package and journal still are.
-    const size_t versionDir = Find("flushdir", "", versionRename);
-    ASSERT_LT(versionDir, end);
-    EXPECT_TRUE(g_durableSteps[versionDir].packageThere && g_durableSteps[versionDir].journalThere);
+    // version.txt (and its folder) are on the disk while the package and journal still are.
+#ifdef _WIN32
+    const size_t versionDone = versionRename;
+#else
+    const size_t versionDone = Find("flushdir", "", versionRename);
+#endif
+    ASSERT_LT(versionDone, end);
+    EXPECT_TRUE(g_durableSteps[versionDone].packageThere && g_durableSteps[versionDone].journalThere);
 }
 
 // Recovery of a swap a crash cut short, whatever the crash left of the staged files.
