@@ -96,6 +96,8 @@ TRANSFER_RETRY::RESULT TRANSFER_RETRY::Step(unsigned int waitMs)
     if (m_pDownloader->game_version != m_uGameVersion || m_pDownloader->updater_version != m_uUpdaterVersion)
         return GiveUp(server + " offers game " + std::to_string(m_pDownloader->game_version) + ", updater " +
                       std::to_string(m_pDownloader->updater_version) + " now, not the release being downloaded");
+    // A file that ended in a failed check counted as complete; this request is another.
+    m_pDownloader->complete = false;
     if (!m_pDownloader->GetFile(m_iKind, m_pDownloader->target_dir.Get()))
         return Schedule(true, server + " cannot be asked for the file") ? GOING_ON : GiveUp(m_strNotice);
     m_bActive = false;
