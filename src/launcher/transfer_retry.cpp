@@ -1,5 +1,7 @@
 #include "launcher/transfer_retry.h"
 
+#include <algorithm>
+
 #include "common/trace_log.h"
 #include "platform/clock.h"
 
@@ -79,8 +81,12 @@ TRANSFER_RETRY::RESULT TRANSFER_RETRY::Step(unsigned int waitMs)
     if (!m_bActive)
         return GOING_ON;
     if (!m_bDialing) {
-        if (MonotonicMs() < m_uDueMs)
+        const uint64_t now = MonotonicMs();
+        if (now < m_uDueMs) {
+            if (waitMs > 0)
+                SleepMs(static_cast<unsigned int>(std::min<uint64_t>(waitMs, m_uDueMs - now)));
             return GOING_ON;
+        }
         m_Dial.Start(m_pDownloader, m_Servers[m_iServer], MonotonicMs() + kDialMs);
         m_bDialing = true;
     }

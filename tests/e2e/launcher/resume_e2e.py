@@ -140,35 +140,56 @@ def reconnects_spent():
         check(second <= (size - kept) + 256 * 1024, f"the second run sent {second} bytes for {size - kept} missing")
 
 
+# The servers of the list before the one that serves: how many refuse connections, and
+# whether one accepts and never answers; then whether the one that serves is reached.
+NEXT_SERVER = [
+    ("the first refuses connections", 1, False, True),
+    ("the first accepts and never answers", 0, True, True),
+    ("three refuse: a fourth is never tried", 3, False, False),
+]
+
+
 @scenario
 def next_server():
-    """The list's first server refuses connections, or accepts and never answers: the
-    second serves, within the 20 s the launcher gives the servers."""
+    """Servers of the list that refuse connections or never answer: the next one serves,
+    within the 20 s the launcher gives the servers, and at most three are tried."""
     if WINDOWS:
         print("next_server: natively")
         return
-    for first in ("refusing", "silent"):
+    for what, refusing, silent, served in NEXT_SERVER:
         with Scene() as s:
-            files = {"readme.txt": b"from the second server\n"}
+            files = {"readme.txt": b"from the server that answers\n"}
             server = s.serve(UpdateServer(make_release(s.root, 8, files)))
-            second = s.serve(FaultRelay(server.port))
-            dead = s.serve(FaultRelay(None, lambda i, r: ("stall", 0)))
-            dead_port = dead.port
-            if first == "refusing":
-                dead.stop()
-            s.web.publish_servers([("127.0.0.1", dead_port, 10, 0), ("127.0.0.1", second.port, 20, 0)])
+            good = s.serve(FaultRelay(server.port))
+            listed = []
+            for i in range(refusing):
+                gone = FaultRelay(None)
+                gone.stop()
+                listed.append(gone.port)
+            if silent:
+                dead = s.serve(FaultRelay(None, lambda i, r: ("stall", 0)))
+                listed.append(dead.port)
+            listed.append(good.port)
+            s.web.publish_servers([("127.0.0.1", port, 10 * (i + 1), 0) for i, port in enumerate(listed)])
             s.web.start()
             game = Game(s.root, "3")
             began = time.monotonic()
             s.launcher.start(game)
-            second.wait_connections(1, 30)
-            took = time.monotonic() - began
-            s.launcher.wait(60)
-            expect_updated(game, files, "8")
-            check(took <= 20, f"{first}: the second server was reached after {took:.1f} s")
-            if first == "silent":
-                check(dead.connections == 1, "the silent server was not tried first")
-            print(f"  {first} first server: the second reached after {took:.1f} s")
+            if served:
+                good.wait_connections(1, 30)
+                took = time.monotonic() - began
+                s.launcher.wait(60)
+                expect_updated(game, files, "8")
+                check(took <= 20, f"{what}: the server that answers was reached after {took:.1f} s")
+                if silent:
+                    check(dead.connections == 1, "the silent server was not tried first")
+                print(f"  {what}: reached after {took:.1f} s")
+            else:
+                s.launcher.wait(60)
+                game.wait_game_started()
+                check(good.connections == 0, f"{what}: the fourth server was tried")
+                check(game.version() == "3", f"version.txt is {game.version()!r}")
+                print(f"  {what}: passed")
 
 
 @scenario
