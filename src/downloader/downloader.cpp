@@ -356,8 +356,7 @@ void DOWNLOADER::SetFileAside()
     // request when a record says what it is.
     if (m_pOutput != nullptr && m_bKeepPart) {
         SalvageCutChunk();
-        if (!m_pOutput->Keep())
-            RX_ERROR("DOWNLOADER: %s cannot be flushed; it is kept all the same", m_pOutput->TempPath().c_str());
+        m_pOutput->Keep();
     }
     m_pOutput.reset();
     m_pCheck.reset();

@@ -81,6 +81,14 @@ void RemoveResumeRecord(const std::string& target)
         DeleteFileA(temp.c_str());
 }
 
+void RemoveKeptPart(const std::string& target)
+{
+    const std::string part = target + REPLACING_FILE::kTempSuffix;
+    if (!RemoveLink(part.c_str()))
+        DeleteFileA(part.c_str());
+    RemoveResumeRecord(target);
+}
+
 bool FindResumablePart(const std::string& target, int kind, uint32_t* length, uint32_t* tag)
 {
     const std::string part = target + REPLACING_FILE::kTempSuffix;
@@ -94,8 +102,6 @@ bool FindResumablePart(const std::string& target, int kind, uint32_t* length, ui
         *tag = record.tag;
         return true;
     }
-    if (held && !RemoveLink(part.c_str()))
-        DeleteFileA(part.c_str());
-    RemoveResumeRecord(target);
+    RemoveKeptPart(target);
     return false;
 }

@@ -31,6 +31,9 @@ bool WriteResumeRecord(const std::string& target, const RESUME_RECORD& record);
 // Deletes the record for target (and a temporary one left by a crash).
 void RemoveResumeRecord(const std::string& target);
 
+// Deletes the part kept for target and its record.
+void RemoveKeptPart(const std::string& target);
+
 // The part of target that a request for kind can go on from: its length (above 0 and
 // below the recorded size) and the recorded tag. A part and record that cannot be gone
 // on with are deleted, and false is returned.

@@ -6,6 +6,7 @@
 #include "common/ascii_case.h"
 #include "common/trace_log.h"
 #include "apply/patch_applier.h"
+#include "downloader/resume_record.h"
 #include "launcher/directory_lock.h"
 #include "launcher/program_globals.h"
 #include "launcher/release_manifest_fetch.h"
@@ -254,11 +255,17 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
                 return 0;
             }
         } else if (g_downloader.game_version != g_localVersion) {
+            // A part of an updater no longer offered is of no use any more.
+            RemoveKeptPart(UPDATER_FILE_NAME);
             DownloadInWindow(FILE_KIND_PATCH, server);
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_localVersion = g_downloader.game_version;
                 applied = true;
             }
+        } else {
+            // Up to date: parts kept from an earlier run are of no use any more.
+            RemoveKeptPart(UPDATER_FILE_NAME);
+            RemoveKeptPart(PATCH_FILE_NAME);
         }
     }
 

@@ -7,9 +7,14 @@
 
 namespace {
 
+// The list is the web host's text: shown with its control characters taken out.
 std::string Named(const SERVER_ENDPOINT& server)
 {
-    return server.address + ":" + std::to_string(server.port);
+    std::string name = server.address;
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return name + ":" + std::to_string(server.port);
 }
 
 } // namespace

@@ -77,14 +77,10 @@ bool REPLACING_FILE::ReadAt(uint64_t offset, void* out, uint32_t size)
     return ReadFileAt(m_File.Get(), offset, out, size) && SeekFile(m_File.Get(), m_uLength);
 }
 
-bool REPLACING_FILE::Keep()
+void REPLACING_FILE::Keep()
 {
-    if (!m_File.Valid())
-        return false;
-    const bool flushed = FlushFile(m_File.Get(), m_strTemp.c_str());
     m_File.Close();
     m_bCreated = false;
-    return flushed;
 }
 
 bool REPLACING_FILE::Commit()

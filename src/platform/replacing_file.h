@@ -38,9 +38,10 @@ public:
     // Reads size bytes at offset of what was written (a reopened file only), leaving the
     // position at the end for the next Write.
     bool ReadAt(uint64_t offset, void* out, uint32_t size);
-    // Flushes and closes the temporary file and leaves it for a later Reopen. False when
-    // it could not be flushed (it is kept all the same).
-    bool Keep();
+    // Closes the temporary file and leaves it for a later Reopen. No flush: what a later
+    // writer goes on with is checked whole, so a part a power cut spoiled is found out, and
+    // Cancel does not wait for the disk.
+    void Keep();
     uint64_t Length() const { return m_uLength; }
     // The temporary file, for a writer that seeks back to fill in a header.
     HANDLE Handle() const { return m_File.Get(); }
