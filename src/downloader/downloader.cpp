@@ -84,7 +84,12 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
 {
     RX_GUARD_BEGIN
     m_uLastHeardMs = MonotonicMs();
-    m_bInMessage = true;
+    // The body being handled is the connection's current one: no cut chunk to salvage.
+    struct IN_MESSAGE {
+        bool& flag;
+        explicit IN_MESSAGE(bool& f) : flag(f) { flag = true; }
+        ~IN_MESSAGE() { flag = false; }
+    } inMessage(m_bInMessage);
     switch (id) {
     case MSG_FILE_BEGIN:
         OnFileBegin(body, length);
@@ -105,7 +110,6 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
         // MSG_FILE_DATA_ACK and anything outside the conversation.
         break;
     }
-    m_bInMessage = false;
     RX_GUARD_END("DOWNLOADER::ProcessMessage")
 }
 
@@ -530,7 +534,7 @@ bool DOWNLOADER::IsCompleteOrError()
     if (m_bEnding)
         return false;
     if (!client.IsConnected()) {
-        if (in_progress) {
+        if (in_progress && !error) {
             RX_ERROR("DOWNLOADER: transfer interrupted: the connection is gone after %u of %u bytes", received,
                      total_size);
             error = true;

@@ -70,6 +70,20 @@ def cut_at_totals(totals):
     return plan
 
 
+def next_run_sends_the_rest(s, relay, game, files, size):
+    """A further run, the relay passing everything: it finishes, and sends only what the
+    part kept by the last run lacks."""
+    kept = os.path.getsize(game.path(PART))
+    before = relay.server_bytes
+    if game.exists("game-started.txt"):
+        os.remove(game.path("game-started.txt"))
+    s.launcher.run(game, timeout=120, log_name="next.log")
+    expect_updated(game, files, "7")
+    sent = relay.server_bytes - before
+    check(sent <= (size - kept) + 256 * 1024, f"the next run sent {sent} bytes for {size - kept} missing")
+    return kept
+
+
 def serve_through_relay(scene, release, plan):
     server = scene.serve(UpdateServer(release, status=True))
     relay = scene.serve(FaultRelay(server.port, plan))
@@ -132,12 +146,7 @@ def reconnects_spent():
               "the record is not kind, size and tag")
 
         cut["on"] = False
-        before = relay.server_bytes
-        os.remove(game.path("game-started.txt"))
-        s.launcher.run(game, timeout=120, log_name="second.log")
-        expect_updated(game, files, "7")
-        second = relay.server_bytes - before
-        check(second <= (size - kept) + 256 * 1024, f"the second run sent {second} bytes for {size - kept} missing")
+        next_run_sends_the_rest(s, relay, game, files, size)
 
 
 # The servers of the list before the one that serves: how many refuse connections, and
@@ -211,15 +220,9 @@ def killed_mid_download():
                    "a quarter of the file on the disk")
         os.killpg(s.launcher.proc.pid, signal.SIGKILL)
         s.launcher.proc.wait(10)
-        kept = os.path.getsize(game.path(PART))
         check(game.exists(RECORD), "no record beside the part")
-
         stall["on"] = False
-        before = relay.server_bytes
-        s.launcher.run(game, timeout=120, log_name="second.log")
-        expect_updated(game, files, "7")
-        second = relay.server_bytes - before
-        check(second <= (size - kept) + 256 * 1024, f"the second run sent {second} bytes for {size - kept} missing")
+        kept = next_run_sends_the_rest(s, relay, game, files, size)
         check(f"from byte {kept} of {size}" in server.log(), "the server did not go on from the kept part")
 
 
@@ -239,11 +242,11 @@ def cancel_while_reconnecting():
         relay.wait_connections(2, 60)
         began = time.monotonic()
         s.launcher.cancel()
-        s.launcher.wait(30)
+        wait_until(lambda: "Cancelled." in s.launcher.output(), 10, "the cancel to be taken", step=0.01)
         took = time.monotonic() - began
+        s.launcher.wait(30)
         game.wait_game_started()
-        check(took < 1.5, f"the launcher ended {took:.2f} s after Cancel")
-        check("Cancelled." in s.launcher.output(), "the cancel was not taken")
+        check(took <= 1.0, f"the cancel was taken {took:.2f} s after Ctrl-C")
         check(game.exists(PART) and game.exists(RECORD), "the part was not kept")
         check(game.version() == "3", f"version.txt is {game.version()!r}")
 

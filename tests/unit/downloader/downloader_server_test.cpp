@@ -6,7 +6,6 @@
 #include <string>
 
 #include "downloader/downloader.h"
-#include "downloader/resume_record.h"
 #include "net/net_byte_order.h"
 #include "platform/clock.h"
 #include "platform/crypto.h"
@@ -282,44 +281,5 @@ TEST_F(RealServer, FileRequestsAreAnsweredByteForByteFromTheirStart)
         EXPECT_EQ(body, "");
         EXPECT_EQ(data.size(), file.size() - c.start);
         EXPECT_TRUE(data == file.substr(c.start)) << "the data differs";
-    }
-}
-
-// A part kept by an earlier run is gone on with from its end, and the file is checked whole
-// after the splice: a part whose bytes differ from the server's file fails, and the part
-// and its record go, so that the next request starts from the beginning.
-TEST_F(RealServer, AKeptPartIsGoneOnWithAndCheckedWhole)
-{
-    const std::string patch = ReleaseFile("main/Velgrim_patch.rxpack");
-    const uint32_t kept = 1234567;
-    for (const bool flipped : {false, true}) {
-        SCOPED_TRACE(flipped ? "a flipped byte in the part" : "a sound part");
-        downloader.reset(new COUNTING_DOWNLOADER);
-        const std::string target = dir / (flipped ? "flipped" : "sound");
-        ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
-        std::string part = patch.substr(0, kept);
-        if (flipped)
-            part[1000] = static_cast<char>(part[1000] ^ 0x01);
-        RESUME_RECORD record;
-        record.kind = FILE_KIND_PATCH;
-        record.size = static_cast<uint32_t>(patch.size());
-        record.tag = TagOf(patch);
-        ASSERT_TRUE(WriteWholeFile(target + "/Velgrim_patch.rxpack.part", part));
-        ASSERT_TRUE(WriteWholeFile(target + "/Velgrim_patch.rxpack.resume", record.Encode()));
-        ASSERT_TRUE(Connect("main"));
-        ASSERT_TRUE(downloader->GetFile(FILE_KIND_PATCH, target.c_str()));
-        ASSERT_TRUE(PumpToEnd());
-        EXPECT_EQ(downloader->StartOffset(), kept);
-        EXPECT_EQ(downloader->IsError(), flipped);
-        EXPECT_EQ(downloader->CanGoOn(), flipped);
-        std::string got;
-        EXPECT_EQ(ReadWholeFile(target + "/Velgrim_patch.rxpack", &got), !flipped);
-        EXPECT_TRUE(flipped || got == patch) << "the file differs";
-        EXPECT_FALSE(FileExists(target + "/Velgrim_patch.rxpack.part"));
-        EXPECT_FALSE(FileExists(target + "/Velgrim_patch.rxpack.resume"));
-        const std::string line = TransferLine("main", "Velgrim_patch.rxpack");
-        if (!flipped) {
-            EXPECT_NE(line.find(": " + std::to_string(patch.size() - kept) + " bytes in "), std::string::npos) << line;
-        }
     }
 }
