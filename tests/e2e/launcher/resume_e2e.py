@@ -149,12 +149,14 @@ def reconnects_spent():
         next_run_sends_the_rest(s, relay, game, files, size)
 
 
-# The servers of the list before the one that serves: how many refuse connections, and
-# whether one accepts and never answers; then whether the one that serves is reached.
+# The servers of the list before the one that serves: how many refuse connections,
+# whether one accepts and never answers, whether one offers another release than the
+# signed manifest's (a signed launcher then); then whether the one that serves is reached.
 NEXT_SERVER = [
-    ("the first refuses connections", 1, False, True),
-    ("the first accepts and never answers", 0, True, True),
-    ("three refuse: a fourth is never tried", 3, False, False),
+    ("the first refuses connections", 1, False, False, True),
+    ("the first accepts and never answers", 0, True, False, True),
+    ("the first lags behind the manifest (signed launcher)", 0, False, True, True),
+    ("three refuse: a fourth is never tried", 3, False, False, False),
 ]
 
 
@@ -165,12 +167,17 @@ def next_server():
     if WINDOWS:
         print("next_server: natively")
         return
-    for what, refusing, silent, served in NEXT_SERVER:
+    for what, refusing, silent, lagging, served in NEXT_SERVER:
         with Scene() as s:
             files = {"readme.txt": b"from the server that answers\n"}
-            server = s.serve(UpdateServer(make_release(s.root, 8, files)))
+            release = make_release(s.root, 8, files)
+            server = s.serve(UpdateServer(release))
             good = s.serve(FaultRelay(server.port))
             listed = []
+            if lagging:
+                s.web.publish_manifest(sign_release(release, expires_days=30))
+                old = s.serve(UpdateServer(make_release(os.path.join(s.root, "old"), 7)))
+                listed.append(old.port)
             for i in range(refusing):
                 gone = FaultRelay(None)
                 gone.stop()
@@ -181,7 +188,7 @@ def next_server():
             listed.append(good.port)
             s.web.publish_servers([("127.0.0.1", port, 10 * (i + 1), 0) for i, port in enumerate(listed)])
             s.web.start()
-            game = Game(s.root, "3")
+            game = Game(s.root, "3", updater=UPDATER_SIGNED if lagging else None)
             began = time.monotonic()
             s.launcher.start(game)
             if served:
@@ -192,6 +199,9 @@ def next_server():
                 check(took <= 20, f"{what}: the server that answers was reached after {took:.1f} s")
                 if silent:
                     check(dead.connections == 1, "the silent server was not tried first")
+                if lagging:
+                    check("connection ended" in old.log() and "sent " not in old.log(),
+                          "the lagging server was not asked first, or sent a file")
                 print(f"  {what}: reached after {took:.1f} s")
             else:
                 s.launcher.wait(60)
@@ -216,8 +226,8 @@ def killed_mid_download():
         game = Game(s.root, "3")
         s.launcher.start(game)
         relay.wait_bytes(size // 2, 120)
-        wait_until(lambda: game.exists(PART) and os.path.getsize(game.path(PART)) >= size // 4, 60,
-                   "a quarter of the file on the disk")
+        wait_until(lambda: game.exists(PART) and os.path.getsize(game.path(PART)) >= size // 5, 60,
+                   "a fifth of the file on the disk")
         os.killpg(s.launcher.proc.pid, signal.SIGKILL)
         s.launcher.proc.wait(10)
         check(game.exists(RECORD), "no record beside the part")
