@@ -262,6 +262,7 @@ TEST_F(RealServer, FileRequestsAreAnsweredByteForByteFromTheirStart)
         ASSERT_NE(s.Get(), INVALID_SOCKET);
         std::string greeting;
         ASSERT_TRUE(RecvExactly(s.Get(), 8, &greeting, 10000));
+        EXPECT_EQ(Hex(greeting), "02 00 00 00 00 00 00 00");
         ASSERT_TRUE(SendAll(s.Get(), Frame(MSG_GET_FILE, Dword(c.kind) + Dword(c.offset) + Dword(c.tag))));
         uint32_t id = 0;
         std::string body;
