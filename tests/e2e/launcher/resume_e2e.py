@@ -257,6 +257,7 @@ def cancel_while_reconnecting():
         s.launcher.wait(30)
         game.wait_game_started()
         check(took <= 1.0, f"the cancel was taken {took:.2f} s after Ctrl-C")
+        print(f"the cancel was taken {took:.3f} s after Ctrl-C")
         check(game.exists(PART) and game.exists(RECORD), "the part was not kept")
         check(game.version() == "3", f"version.txt is {game.version()!r}")
 
