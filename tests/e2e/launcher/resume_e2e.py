@@ -112,7 +112,8 @@ def cut_and_resume():
         if not WINDOWS:
             lines = [line for line in s.launcher.output().splitlines() if "reconnecting to" in line]
             check(len(lines) == 3, f"{len(lines)} reconnect lines: {lines}")
-        print(f"sent {relay.server_bytes} bytes for a file of {size} ({relay.server_bytes / size:.4f})")
+        print(f"sent {relay.server_bytes} bytes for a file of {size} ({relay.server_bytes / size:.4f}); "
+              f"the server handed {metric(server, 'sent_bytes_total')} to its kernel")
 
 
 @scenario
