@@ -4,9 +4,22 @@
 #include "common/guard.h"
 #include "common/set_formatted.h"
 #include "common/trace_log.h"
+#include "downloader/resume_record.h"
+#include "net/net_byte_order.h"
 #include "net/net_message_helper.h"
 #include "platform/clock.h"
 #include "protocol/update_messages.h"
+
+namespace {
+
+// The whole-file hash of a file gone on with names the server's file.
+bool TagMatches(SHA256_STREAM& hash, uint32_t tag)
+{
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    return hash.Final(digest) && ResumeTagOfDigest(digest) == tag;
+}
+
+} // namespace
 
 DOWNLOADER::DOWNLOADER()
     : total_size(0),
@@ -40,6 +53,25 @@ bool DOWNLOADER::Connect(const char* address, int port)
     RX_GUARD_END("DOWNLOADER::Connect")
 }
 
+bool DOWNLOADER::BeginConnect(const in_addr& address, int port)
+{
+    RX_GUARD_BEGIN
+    SetFileAside();
+    m_bAwaitingInfo = false;
+    return client.ConnectBegin(address, static_cast<unsigned short>(port));
+    RX_GUARD_END("DOWNLOADER::BeginConnect")
+}
+
+int DOWNLOADER::FinishConnect(int waitMs)
+{
+    RX_GUARD_BEGIN
+    const int state = client.ConnectFinish(waitMs);
+    if (state == 1)
+        client.m_pConnect->m_pReceiver = this;
+    return state;
+    RX_GUARD_END("DOWNLOADER::FinishConnect")
+}
+
 void DOWNLOADER::Disconnect()
 {
     RX_GUARD_BEGIN
@@ -52,6 +84,12 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
 {
     RX_GUARD_BEGIN
     m_uLastHeardMs = MonotonicMs();
+    // The body being handled is the connection's current one: no cut chunk to salvage.
+    struct IN_MESSAGE {
+        bool& flag;
+        explicit IN_MESSAGE(bool& f) : flag(f) { flag = true; }
+        ~IN_MESSAGE() { flag = false; }
+    } inMessage(m_bInMessage);
     switch (id) {
     case MSG_FILE_BEGIN:
         OnFileBegin(body, length);
@@ -63,8 +101,7 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
         OnFileEnd();
         break;
     case MSG_FILE_FAILED:
-        Close();
-        error = true;
+        InterruptTransfer("the server sent MSG_FILE_FAILED");
         break;
     case MSG_GET_INFO:
         OnInfo(body, length);
@@ -121,6 +158,14 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         }
         m_pCheck.reset(new EXPECTED_FILE_CHECK(*signedFile));
     }
+    // A server that knows resuming goes on from the part asked for, or starts again.
+    const uint32_t start = announced.resumable ? announced.start : 0;
+    if (start != 0 && (start != m_uHeldOffset || announced.tag != m_uHeldTag)) {
+        RX_ERROR("DOWNLOADER: asked to go on from byte %u (tag %08x), the server goes on from %u (tag %08x)",
+                 m_uHeldOffset, m_uHeldTag, start, announced.tag);
+        FailTransfer("the server goes on from a part that was not asked for");
+        return;
+    }
 
     const char* dir = target_dir.Get() != nullptr ? target_dir.Get() : "";
     if (dir[0] != '\0') {
@@ -130,11 +175,38 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         file_path.Assign(expected);
     }
     m_pOutput.reset(new REPLACING_FILE(file_path.Get()));
+    m_uStart = start;
+    m_uChecked = 0;
+    m_uTag = announced.tag;
+    if (start > 0) {
+        if (!m_pOutput->Reopen(start)) {
+            RX_ERROR("DOWNLOADER: cannot reopen %s at byte %u, error %u", m_pOutput->TempPath().c_str(), start,
+                     static_cast<unsigned>(m_pOutput->Error()));
+            FailTransfer("the kept part cannot be reopened");
+            return;
+        }
+        m_bKeepPart = true;
+        received = start;
+        // The kept bytes are checked with the new ones: the manifest's hash, or the tag's.
+        if (m_pCheck == nullptr)
+            m_pTagHash.reset(new SHA256_STREAM);
+        return;
+    }
+    // Whatever part was held belongs to another file now.
+    RemoveResumeRecord(file_path.Get());
     if (!m_pOutput->Create()) {
         RX_ERROR("DOWNLOADER: cannot create %s, error %u", m_pOutput->TempPath().c_str(),
                  static_cast<unsigned>(m_pOutput->Error()));
         FailTransfer("the file cannot be created");
+        return;
     }
+    RESUME_RECORD record;
+    record.kind = static_cast<uint32_t>(m_iRequestedKind);
+    record.size = total_size;
+    record.tag = announced.tag;
+    m_bKeepPart = announced.resumable && WriteResumeRecord(file_path.Get(), record);
+    if (announced.resumable && !m_bKeepPart)
+        RX_ERROR("DOWNLOADER: cannot record %s for later; an interruption starts it again", file_path.Get());
 }
 
 void DOWNLOADER::OnFileData(const char* body, int length)
@@ -153,8 +225,10 @@ void DOWNLOADER::OnFileData(const char* body, int length)
         FailTransfer("a chunk past the announced size");
         return;
     }
-    if (m_pCheck != nullptr && !m_pCheck->Feed(chunk, static_cast<size_t>(n))) {
-        FailTransfer("the file cannot be checked against the release manifest");
+    // Bytes are hashed as they come once the kept ones are (until then, from the disk).
+    const bool checkNow = m_uChecked == received;
+    if (checkNow && !FeedChecks(chunk, static_cast<size_t>(n))) {
+        FailTransfer("the file cannot be checked");
         return;
     }
     // The chunk goes to disk at once: memory does not grow with the file, and a disk that
@@ -166,6 +240,8 @@ void DOWNLOADER::OnFileData(const char* body, int length)
         return;
     }
     received += static_cast<uint32_t>(n);
+    if (checkNow)
+        m_uChecked = received;
     client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
 }
 
@@ -176,9 +252,20 @@ void DOWNLOADER::OnFileEnd()
         return;
     }
     in_progress = false;
+    // The conversation is over; the file is finished once the checks have every byte.
+    m_bEnding = true;
+    client.Disconnect();
+    if (received != total_size || ChecksCaughtUp())
+        FinishFile();
+}
+
+void DOWNLOADER::FinishFile()
+{
+    m_bEnding = false;
     complete = true;
     error = false;
     std::string problem;
+    bool checked = true;
     if (received != total_size) {
         RX_ERROR("DOWNLOADER: the transfer ended after %u of %u bytes", received, total_size);
         error = true;
@@ -187,15 +274,65 @@ void DOWNLOADER::OnFileEnd()
         // name under which it would be unpacked or started.
         RX_ERROR("DOWNLOADER: %s is not the file of the release manifest: %s", file_path.Get(), problem.c_str());
         error = true;
+        checked = false;
+    } else if (m_pTagHash != nullptr && !TagMatches(*m_pTagHash, m_uTag)) {
+        RX_ERROR("DOWNLOADER: %s, gone on with from byte %u, is not the server's file (tag %08x)", file_path.Get(),
+                 m_uStart, m_uTag);
+        error = true;
+        checked = false;
     } else if (!m_pOutput->Commit()) {
         RX_ERROR("DOWNLOADER: cannot move %s over %s, error %u", m_pOutput->TempPath().c_str(), file_path.Get(),
                  static_cast<unsigned>(m_pOutput->Error()));
         error = true;
     } else {
         SetFileAttributesA(file_path.Get(), FILE_ATTRIBUTE_NORMAL);
+        RemoveResumeRecord(file_path.Get());
     }
+    // A file gone on with that fails its check may be a bad splice: its part goes, and
+    // the whole file may be asked for again.
+    m_bCanGoOn = !checked && m_uStart > 0;
+    if (error)
+        DiscardFile();
+    m_bKeepPart = false;
     received = 0;
     Close();
+}
+
+bool DOWNLOADER::FeedChecks(const void* data, size_t size)
+{
+    if (m_pCheck != nullptr)
+        return m_pCheck->Feed(data, size);
+    if (m_pTagHash != nullptr)
+        return m_pTagHash->Update(data, size);
+    return true;
+}
+
+bool DOWNLOADER::ChecksCaughtUp() const
+{
+    return m_uChecked == received;
+}
+
+bool DOWNLOADER::CatchUpChecks(unsigned int budgetMs)
+{
+    if (m_pCheck == nullptr && m_pTagHash == nullptr) {
+        m_uChecked = received;
+        return true;
+    }
+    if (m_pCheckBlock == nullptr)
+        m_pCheckBlock.reset(new char[kCheckBlock]);
+    const uint64_t until = MonotonicMs() + budgetMs;
+    while (m_uChecked < received) {
+        const uint32_t n = received - m_uChecked < kCheckBlock ? received - m_uChecked : kCheckBlock;
+        if (!m_pOutput->ReadAt(m_uChecked, m_pCheckBlock.get(), n) || !FeedChecks(m_pCheckBlock.get(), n)) {
+            RX_ERROR("DOWNLOADER: cannot read back %s at byte %u to check it, error %u", m_pOutput->TempPath().c_str(),
+                     m_uChecked, static_cast<unsigned>(GetLastError()));
+            return false;
+        }
+        m_uChecked += n;
+        if (MonotonicMs() >= until)
+            break;
+    }
+    return true;
 }
 
 void DOWNLOADER::OnInfo(const char* body, int length)
@@ -217,46 +354,114 @@ void DOWNLOADER::OnInfo(const char* body, int length)
     updater_version = info.updaterVersion;
 }
 
-void DOWNLOADER::DropFile()
+void DOWNLOADER::SetFileAside()
 {
-    // A file not received whole never gets its final name.
+    // A file not received whole never gets its final name; its part stays for a later
+    // request when a record says what it is.
+    if (m_pOutput != nullptr && m_bKeepPart) {
+        SalvageCutChunk();
+        m_pOutput->Keep();
+    }
     m_pOutput.reset();
     m_pCheck.reset();
+    m_pTagHash.reset();
+    m_bEnding = false;
+    m_bKeepPart = false;
+}
+
+void DOWNLOADER::DiscardFile()
+{
+    if (m_pOutput != nullptr)
+        RemoveResumeRecord(file_path.Get());
+    m_bKeepPart = false;
+    SetFileAside();
+}
+
+void DOWNLOADER::SalvageCutChunk()
+{
+    // Only a chunk the connection stopped in the middle of: one being handled is written.
+    const NET_CONNECT* c = client.m_pConnect;
+    if (m_bInMessage || c == nullptr || c->IncomingId() != static_cast<uint32_t>(MSG_FILE_DATA))
+        return;
+    int got = 0;
+    const char* body = c->IncomingBodyPart(&got);
+    if (body == nullptr || got <= 4)
+        return;
+    uint32_t n = LoadLe32(body);
+    n = n < static_cast<uint32_t>(got - 4) ? n : static_cast<uint32_t>(got - 4);
+    n = n < total_size - received ? n : total_size - received;
+    if (n > 0 && m_pOutput->Write(body + 4, n))
+        received += n;
 }
 
 void DOWNLOADER::FailTransfer(const char* reason)
 {
     RX_ERROR("DOWNLOADER: transfer failed: %s", reason);
     error = true;
+    m_bCanGoOn = false;
+    DiscardFile();
     Close();
 }
 
+void DOWNLOADER::InterruptTransfer(const char* reason)
+{
+    RX_ERROR("DOWNLOADER: transfer interrupted: %s", reason);
+    Close();
+    error = true;
+    m_bCanGoOn = true;
+}
+
 bool DOWNLOADER::GetVelgrimInfo(unsigned int timeoutMs)
+{
+    RX_GUARD_BEGIN
+    if (!AskVelgrimInfo())
+        return false;
+    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        const uint64_t now = MonotonicMs();
+        const unsigned int left = now < deadline ? static_cast<unsigned int>(deadline - now) : 0;
+        const int answer = AwaitVelgrimInfo(left);
+        if (answer != 0)
+            return answer > 0;
+        if (left == 0) {
+            m_bAwaitingInfo = false;
+            return false;
+        }
+    }
+    RX_GUARD_END("DOWNLOADER::GetVelgrimInfo")
+}
+
+bool DOWNLOADER::AskVelgrimInfo()
 {
     RX_GUARD_BEGIN
     if (!client.IsConnected())
         return false;
     NET_MESSAGE_HELPER request;
     request.Send(client.m_pConnect, MSG_GET_INFO);
-    const unsigned int answersBefore = m_iInfoAnswers;
-    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    m_iInfoAnswersBefore = m_iInfoAnswers;
     m_bAwaitingInfo = true;
-    bool answered = false;
-    for (;;) {
-        const uint64_t now = MonotonicMs();
-        const unsigned int left = now < deadline ? static_cast<unsigned int>(deadline - now) : 0;
-        const bool delivered = client.m_pConnect->ProcessDoTransfercomplete(left);
-        if (m_iInfoAnswers != answersBefore) {
-            answered = m_bInfoValid;
-            break;
-        }
-        // Another message ended the wait: keep waiting for the answer while time is left.
-        if (!delivered || left == 0)
-            break;
+    return true;
+    RX_GUARD_END("DOWNLOADER::AskVelgrimInfo")
+}
+
+int DOWNLOADER::AwaitVelgrimInfo(unsigned int waitMs)
+{
+    RX_GUARD_BEGIN
+    if (!m_bAwaitingInfo)
+        return -1;
+    NET_CONNECT* c = client.m_pConnect;
+    c->ProcessDoTransfercomplete(waitMs);
+    if (m_iInfoAnswers != m_iInfoAnswersBefore) {
+        m_bAwaitingInfo = false;
+        return m_bInfoValid ? 1 : -1;
     }
-    m_bAwaitingInfo = false;
-    return answered;
-    RX_GUARD_END("DOWNLOADER::GetVelgrimInfo")
+    // Another message ended the wait: the answer may still come while the connection lives.
+    if (c->m_bClosed || c->m_Socket == INVALID_SOCKET) {
+        m_bAwaitingInfo = false;
+        return -1;
+    }
+    return 0;
+    RX_GUARD_END("DOWNLOADER::AwaitVelgrimInfo")
 }
 
 void DOWNLOADER::ExpectRelease(const RELEASE_MANIFEST* manifest)
@@ -271,16 +476,25 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     RX_GUARD_BEGIN
     target_dir.Assign(targetDir != nullptr ? targetDir : "");
     error = false;
+    m_bCanGoOn = false;
     if (!client.IsConnected()) {
         error = true;
         return false;
     }
     received = 0;
-    // A new request starts from nothing, whatever an earlier one left behind.
-    DropFile();
+    m_uStart = 0;
+    // A new request starts from the part kept for the kind, if any.
+    SetFileAside();
     m_iRequestedKind = kind;
+    m_uHeldOffset = 0;
+    m_uHeldTag = 0;
+    if (const char* name = FileKindName(kind)) {
+        const std::string dir = target_dir.Get();
+        FindResumablePart(dir.empty() ? name : dir + "/" + name, kind, &m_uHeldOffset, &m_uHeldTag);
+    }
     NET_MESSAGE_HELPER request;
-    WriteFileRequest(request, static_cast<uint32_t>(kind));
+    WriteFileRequest(request, static_cast<uint32_t>(kind), m_uHeldOffset,
+                     m_uHeldOffset > 0 ? m_uHeldTag : RESUME_TAG_NONE);
     request.Send(client.m_pConnect, MSG_GET_FILE);
     total_size = 0;
     file_name.Assign("");
@@ -297,11 +511,18 @@ void DOWNLOADER::Process()
     // far below a fast link: the step goes on while bytes wait, for a part of the tick.
     if (client.m_pConnect != nullptr)
         client.m_pConnect->ProcessFor(kReceiveBudgetMs);
+    if (m_pOutput != nullptr && !ChecksCaughtUp()) {
+        if (!CatchUpChecks(kCheckBudgetMs)) {
+            FailTransfer("the kept part cannot be read back");
+        } else if (m_bEnding && ChecksCaughtUp()) {
+            FinishFile();
+        }
+    }
     // A server that announces a file and then falls silent, or trickles bytes that never
     // make a message, does not keep the player waiting for ever.
     if (in_progress && !error && client.IsConnected() && MonotonicMs() - m_uLastHeardMs >= m_uStallTimeoutMs) {
         RX_ERROR("DOWNLOADER: no message from the server for %u ms", m_uStallTimeoutMs);
-        FailTransfer("the transfer stalled");
+        InterruptTransfer("the transfer stalled");
     }
     RX_GUARD_END("DOWNLOADER::Process")
 }
@@ -309,10 +530,16 @@ void DOWNLOADER::Process()
 bool DOWNLOADER::IsCompleteOrError()
 {
     RX_GUARD_BEGIN
+    // The file has come; its checks are still hashing kept bytes.
+    if (m_bEnding)
+        return false;
     if (!client.IsConnected()) {
-        if (in_progress) {
+        if (in_progress && !error) {
+            RX_ERROR("DOWNLOADER: transfer interrupted: the connection is gone after %u of %u bytes", received,
+                     total_size);
             error = true;
-            DropFile();
+            m_bCanGoOn = true;
+            SetFileAside();
         }
         return true;
     }
@@ -323,7 +550,9 @@ bool DOWNLOADER::IsCompleteOrError()
 bool DOWNLOADER::Close()
 {
     RX_GUARD_BEGIN
-    DropFile();
+    SetFileAside();
+    // No answer can come on a connection that is gone.
+    m_bAwaitingInfo = false;
     return client.Disconnect();
     RX_GUARD_END("DOWNLOADER::Close")
 }

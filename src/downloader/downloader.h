@@ -20,6 +20,14 @@
 // With a release manifest (ExpectRelease), a file must also have exactly the size and the
 // SHA-256 the manifest gives for its kind: the bytes are hashed as they arrive, and a file
 // that differs fails like any breach, before it gets its name.
+//
+// A transfer from a server that tags its files keeps its part beside a record of the file
+// (resume_record.h). When the transfer is interrupted (the connection lost, the server's
+// MSG_FILE_FAILED, a stall, Cancel) the part stays, with the bytes of a chunk cut short
+// included, and CanGoOn() says another request may go on from it; the next GetFile for
+// the kind asks to. A file that was gone on with is checked whole before it gets its name:
+// against the manifest, or else its SHA-256 against the server's tag. The kept bytes are
+// hashed from the disk a slice per step, beside the new ones, so no step blocks long.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +36,7 @@
 
 #include "common/heap_str.h"
 #include "net/net_client.h"
+#include "platform/crypto.h"
 #include "net/net_message_receiver.h"
 #include "platform/replacing_file.h"
 #include "protocol/update_protocol.h"
@@ -42,6 +51,9 @@ public:
     static constexpr unsigned int kStallTimeoutMs = 60000;
     // Part of the window's 15 ms tick that one Process may spend receiving.
     static constexpr unsigned int kReceiveBudgetMs = 8;
+    // Part of it that may go to hashing the bytes a resumed file kept, and the block read.
+    static constexpr unsigned int kCheckBudgetMs = 4;
+    static constexpr uint32_t kCheckBlock = 1u << 20;
     // The largest size a server may announce (older clients hold size + 1 bytes).
     static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
 
@@ -52,6 +64,10 @@ public:
 
     // Creates the client socket and connects; registers this object as the receiver.
     bool Connect(const char* address, int port);
+    // The same in steps, to an address already looked up (NET_CLIENT::ConnectBegin):
+    // FinishConnect returns 1 once connected and registered, 0 while under way, -1 failed.
+    bool BeginConnect(const in_addr& address, int port);
+    int FinishConnect(int waitMs);
     // Drops a file being written, disconnects, and clears `complete`.
     void Disconnect();
     void ProcessMessage(short id, const char* body, int length) override;
@@ -63,20 +79,33 @@ public:
     // when a well-formed answer arrived (the versions and text are then stored); false
     // otherwise, with the versions left as they were.
     bool GetVelgrimInfo(unsigned int timeoutMs = kInfoTimeoutMs);
+    // The same in steps: AskVelgrimInfo sends the question (false when not connected);
+    // AwaitVelgrimInfo waits up to waitMs and returns 1 for a well-formed answer, -1 when
+    // none can come (connection gone, answer malformed), 0 while it may still come.
+    bool AskVelgrimInfo();
+    int AwaitVelgrimInfo(unsigned int waitMs);
     // Holds the files of later requests to a trusted release manifest (copied); null: no
     // manifest, files are taken as the server sends them.
     void ExpectRelease(const RELEASE_MANIFEST* manifest);
     // Requests the file of `kind`, to be written into `targetDir` ("" or null: the
-    // current directory) under the kind's local name. True when the request was sent.
+    // current directory) under the kind's local name, going on from a part kept for it.
+    // True when the request was sent.
     bool GetFile(int kind, const char* targetDir);
     // One polling step of the connection; messages are handled inside it.
     void Process();
     // True once the file has come, the transfer has failed, or the connection is gone
     // (which fails a transfer in progress).
     bool IsCompleteOrError();
-    // Drops a file being written and disconnects; `complete` stays as it is.
+    // Sets a file being written aside (kept when it can be gone on with, else deleted) and
+    // disconnects; `complete` stays as it is.
     bool Close();
     bool IsError();
+    // The transfer failed in a way another connection may mend: the connection was lost,
+    // the server sent MSG_FILE_FAILED or stalled, or a file gone on with failed its check
+    // (its part is gone then, and the next request starts from the beginning).
+    bool CanGoOn() const { return error && m_bCanGoOn; }
+    // Where the last transfer started from (above 0: it went on from a kept part).
+    uint32_t StartOffset() const { return m_uStart; }
 
     NET_CLIENT client;
     uint32_t total_size;
@@ -99,9 +128,24 @@ private:
     void OnFileData(const char* body, int length);
     void OnFileEnd();
     void OnInfo(const char* body, int length);
-    // Ends a transfer that broke the conversation: error, file dropped, connection closed.
-    void DropFile();
+    // After the last byte and once the checks have every byte: checks, names, records.
+    void FinishFile();
+    // The checks the file is held to: each takes every byte of the file in order.
+    bool FeedChecks(const void* data, size_t size);
+    bool ChecksCaughtUp() const;
+    // Hashes kept bytes from the disk for up to budgetMs; false when that failed.
+    bool CatchUpChecks(unsigned int budgetMs);
+    // Ends the file being written: kept for a later request when it can be gone on with
+    // (with the bytes of a chunk cut short), else deleted.
+    void SetFileAside();
+    // Deletes the file being written and its record.
+    void DiscardFile();
+    // Writes what came of a chunk the connection was cut in.
+    void SalvageCutChunk();
+    // Ends a transfer that broke the conversation: error, file deleted, connection closed.
     void FailTransfer(const char* reason);
+    // Ends a transfer that another connection may go on with: error, file kept.
+    void InterruptTransfer(const char* reason);
 
     // The kind asked for by the last GetFile (0: none).
     int m_iRequestedKind = 0;
@@ -111,11 +155,33 @@ private:
     // being received against it.
     std::unique_ptr<RELEASE_MANIFEST> m_pRelease;
     std::unique_ptr<EXPECTED_FILE_CHECK> m_pCheck;
+    // Without a manifest, the whole-file hash of a file gone on with, and the server's tag
+    // it must match.
+    std::unique_ptr<SHA256_STREAM> m_pTagHash;
+    uint32_t m_uTag = 0;
+    // Bytes of the file the checks have taken; fewer than `received` while kept bytes are
+    // hashed from the disk.
+    uint32_t m_uChecked = 0;
+    std::unique_ptr<char[]> m_pCheckBlock;
+    // MSG_FILE_END came and the checks are still catching up.
+    bool m_bEnding = false;
+    // The part this request may go on from (offset 0: none) and its tag.
+    uint32_t m_uHeldOffset = 0;
+    uint32_t m_uHeldTag = 0;
+    // The offset the current transfer started from, and whether its part has a record
+    // (so it is kept when the transfer is interrupted).
+    uint32_t m_uStart = 0;
+    bool m_bKeepPart = false;
+    bool m_bCanGoOn = false;
+    // A message is being handled: the connection's body is the one being handled.
+    bool m_bInMessage = false;
     // When a message last arrived (or the request went out).
     uint64_t m_uLastHeardMs = 0;
     // GetVelgrimInfo is waiting for the answer.
     bool m_bAwaitingInfo = false;
-    // Answers to MSG_GET_INFO taken, and whether the last one was well-formed.
+    // Answers to MSG_GET_INFO taken, and whether the last one was well-formed; the count
+    // when the question went out.
     unsigned int m_iInfoAnswers = 0;
+    unsigned int m_iInfoAnswersBefore = 0;
     bool m_bInfoValid = false;
 };

@@ -6,9 +6,11 @@
 #include "common/ascii_case.h"
 #include "common/trace_log.h"
 #include "apply/patch_applier.h"
+#include "downloader/resume_record.h"
 #include "launcher/directory_lock.h"
 #include "launcher/program_globals.h"
 #include "launcher/release_manifest_fetch.h"
+#include "launcher/server_dial.h"
 #include "launcher/server_list.h"
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
@@ -129,15 +131,45 @@ bool TakeReleaseManifest(RELEASE_MANIFEST* manifest)
     return false;
 }
 
-// The update server's answer is the release the manifest names (a mirror that is behind
-// or lying is not followed).
-bool AnswerMatchesRelease(const RELEASE_MANIFEST& manifest)
+// Tries the servers in their order of choice until one answers with its versions (with
+// the release the manifest names, when there is one: a mirror that is behind or lying is
+// not followed): at most kServersTried of them, within kServerPhaseMs in all. Returns the
+// index of the server the downloader is then connected to, or -1.
+int ReachUpdateServer(const RELEASE_MANIFEST* manifest)
 {
-    std::string reason;
-    if (ServerMatchesManifest(manifest, g_downloader.game_version, g_downloader.updater_version, &reason))
-        return true;
-    RefuseRelease(reason);
-    return false;
+    const uint64_t deadline = MonotonicMs() + kServerPhaseMs;
+    std::string refusal;
+    for (size_t i = 0; i < g_serverCandidates.size() && i < kServersTried && MonotonicMs() < deadline; ++i) {
+        const SERVER_ENDPOINT& server = g_serverCandidates[i];
+        SERVER_DIAL dial;
+        dial.Start(&g_downloader, server, deadline);
+        SERVER_DIAL::RESULT result;
+        while ((result = dial.Step(kServerPhaseStepMs)) == SERVER_DIAL::DIALING) {
+        }
+        if (result == SERVER_DIAL::FAILED) {
+            RX_ERROR("launcher: update server %s:%d %s", server.address.c_str(), server.port, dial.Failure());
+            continue;
+        }
+        std::string reason;
+        if (manifest == nullptr ||
+            ServerMatchesManifest(*manifest, g_downloader.game_version, g_downloader.updater_version, &reason))
+            return static_cast<int>(i);
+        RX_ERROR("launcher: update server %s:%d: %s", server.address.c_str(), server.port, reason.c_str());
+        refusal = reason;
+        g_downloader.Close();
+    }
+    if (!refusal.empty())
+        RefuseRelease(refusal);
+    return -1;
+}
+
+// Downloads the file of kind under the update window, with reconnects to the run's servers.
+void DownloadInWindow(int kind, int server)
+{
+    UpdatePrepareReconnects(g_serverCandidates, static_cast<size_t>(server), kind, g_downloader.game_version,
+                            g_downloader.updater_version);
+    g_downloader.GetFile(kind, "");
+    RunUpdateDialog();
 }
 
 } // namespace
@@ -202,14 +234,14 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     const bool trusted = !signedOnly || TakeReleaseManifest(&manifest);
     g_downloader.ExpectRelease(signedOnly ? &manifest : nullptr);
 
-    // No version answer counts as no connection: nothing is downloaded, the game starts.
+    // No version answer from any server counts as no connection: nothing is downloaded,
+    // the game starts.
     bool applied = false;
-    if (trusted && g_downloader.Connect(g_serverAddress.Get(), g_serverPort) &&
-        g_downloader.GetVelgrimInfo(kVersionAnswerTimeoutMs) && (!signedOnly || AnswerMatchesRelease(manifest))) {
+    const int server = trusted ? ReachUpdateServer(signedOnly ? &manifest : nullptr) : -1;
+    if (server >= 0) {
         if (IsUpdaterOffer(g_downloader.updater_version, OwnUpdaterVersion())) {
-            g_downloader.GetFile(FILE_KIND_UPDATER, "");
             g_updateMode = UPDATE_MODE_UPDATER;
-            RunUpdateDialog();
+            DownloadInWindow(FILE_KIND_UPDATER, server);
             g_downloader.Close();
             // Only an updater that has just arrived whole is started; otherwise, or when it
             // cannot be started, the game is.
@@ -223,12 +255,17 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
                 return 0;
             }
         } else if (g_downloader.game_version != g_localVersion) {
-            g_downloader.GetFile(FILE_KIND_PATCH, "");
-            RunUpdateDialog();
+            // A part of an updater no longer offered is of no use any more.
+            RemoveKeptPart(UPDATER_FILE_NAME);
+            DownloadInWindow(FILE_KIND_PATCH, server);
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_localVersion = g_downloader.game_version;
                 applied = true;
             }
+        } else {
+            // Up to date: parts kept from an earlier run are of no use any more.
+            RemoveKeptPart(UPDATER_FILE_NAME);
+            RemoveKeptPart(PATCH_FILE_NAME);
         }
     }
 

@@ -1,6 +1,8 @@
 // The launcher's entry routine: server choice, version check, update, game start.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/module_instance.h"
 
 // The operating-system steps of the hand-over, replaceable so tests can watch them.
@@ -17,6 +19,11 @@ extern LAUNCHER_OPS g_launcherOps;
 
 // How long the launcher waits for the server's version answer.
 constexpr unsigned int kVersionAnswerTimeoutMs = 10000;
+// Servers of the list tried before the window opens, the time all those tries may take,
+// and how long one step of them waits for the network.
+constexpr size_t kServersTried = 3;
+constexpr unsigned int kServerPhaseMs = 20000;
+constexpr unsigned int kServerPhaseStepMs = 50;
 
 // Runs once per process; commandLine is the text after the program name. Returns 0.
 int LauncherMain(HINSTANCE instance, const char* commandLine);

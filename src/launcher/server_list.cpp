@@ -1,5 +1,6 @@
 #include "launcher/server_list.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 RX_INIT_ORDER(RX_INIT_SERVER_ADDRESS) HEAP_STR g_serverAddress;
 int32_t g_serverPort = 0;
 RX_INIT_ORDER(RX_INIT_SERVER_LIST) PTR_ARRAY<SERVER_INFO> g_serverList;
+std::vector<SERVER_ENDPOINT> g_serverCandidates;
 
 namespace {
 
@@ -66,12 +68,14 @@ bool IsAllDigits(const char* text)
 }
 
 void SelectServer(const PTR_ARRAY<HEAP_STR>& fields, PTR_ARRAY<SERVER_INFO>* list, HEAP_STR* address,
-                  int32_t* port)
+                  int32_t* port, std::vector<SERVER_ENDPOINT>* others)
 {
     list->Resize(fields.Count() / kFieldsPerServer);
     if (fields.Count() == 0 || !IsAllDigits(fields[0].Get()))
         return;
     int32_t best = kLoadLimit;
+    uint32_t chosen = list->Count();
+    std::vector<uint32_t> eligible;
     for (uint32_t i = 0; i < list->Count(); ++i) {
         SERVER_INFO& entry = (*list)[i];
         const uint32_t first = kFieldsPerServer * i + 1;
@@ -79,10 +83,24 @@ void SelectServer(const PTR_ARRAY<HEAP_STR>& fields, PTR_ARRAY<SERVER_INFO>* lis
         entry.port = FieldNumber(fields[first + 1]);
         entry.load = FieldNumber(fields[first + 2]);
         entry.state = FieldNumber(fields[first + 3]);
+        if (entry.state < kStateLimit && entry.load < kLoadLimit)
+            eligible.push_back(i);
         if (entry.state < kStateLimit && entry.load < best) {
             best = entry.load;
+            chosen = i;
             address->Assign(entry.address.Get());
             *port = entry.port;
+        }
+    }
+    if (others == nullptr)
+        return;
+    // The same rule orders the rest: a stable sort by load keeps the list's order on ties.
+    std::stable_sort(eligible.begin(), eligible.end(),
+                     [list](uint32_t a, uint32_t b) { return (*list)[a].load < (*list)[b].load; });
+    for (uint32_t i : eligible) {
+        if (i != chosen) {
+            const SERVER_INFO& entry = (*list)[i];
+            others->push_back({entry.address.Get() != nullptr ? entry.address.Get() : "", entry.port});
         }
     }
 }
@@ -96,6 +114,7 @@ void QueryServerList(const char* host, int port)
 {
     g_serverAddress.Assign(VELGRIM_FALLBACK_SERVER);
     g_serverPort = kFallbackServerPort;
+    g_serverCandidates.assign(1, {VELGRIM_FALLBACK_SERVER, kFallbackServerPort});
 
     // The browser holds the whole response (128 KB): on the heap, not the stack.
     auto browser = std::make_unique<RX_HTTP_BROWSER>();
@@ -106,6 +125,9 @@ void QueryServerList(const char* host, int port)
     PTR_ARRAY<HEAP_STR> fields;
     fields.Init();
     ParseArgServer(&fields, body);
-    SelectServer(fields, &g_serverList, &g_serverAddress, &g_serverPort);
+    std::vector<SERVER_ENDPOINT> others;
+    SelectServer(fields, &g_serverList, &g_serverAddress, &g_serverPort, &others);
     fields.Free();
+    g_serverCandidates.assign(1, {g_serverAddress.Get(), g_serverPort});
+    g_serverCandidates.insert(g_serverCandidates.end(), others.begin(), others.end());
 }

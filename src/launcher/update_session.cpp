@@ -3,16 +3,43 @@
 #include "apply/patch_applier.h"
 #include "common/trace_log.h"
 #include "launcher/program_globals.h"
+#include "launcher/transfer_retry.h"
 #include "protocol/update_protocol.h"
 
 int g_updateMode = UPDATE_MODE_PATCH;
 bool g_cancelled = false;
 bool g_updateSucceeded = false;
 
+namespace {
+
+TRANSFER_RETRY g_reconnects;
+
+} // namespace
+
+void UpdatePrepareReconnects(const std::vector<SERVER_ENDPOINT>& servers, size_t current, int kind,
+                             uint32_t gameVersion, uint32_t updaterVersion)
+{
+    g_reconnects.Prepare(servers, current, kind, gameVersion, updaterVersion);
+}
+
 bool UpdateTickPump()
 {
+    if (g_reconnects.Active())
+        return g_reconnects.Step(0) == TRANSFER_RETRY::GIVEN_UP;
     g_downloader.Process();
-    return g_downloader.IsCompleteOrError();
+    if (!g_downloader.IsCompleteOrError())
+        return false;
+    return !g_reconnects.Begin(&g_downloader);
+}
+
+int UpdateReconnects()
+{
+    return g_reconnects.Reconnects();
+}
+
+const char* UpdateReconnectNotice()
+{
+    return g_reconnects.Notice().c_str();
 }
 
 int UpdateProgressPercent(uint32_t received, uint32_t total)
@@ -43,6 +70,7 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
 
 void UpdateCancel()
 {
+    g_reconnects.Stop();
     g_downloader.Disconnect();
     g_downloader.Close();
     g_cancelled = true;
@@ -52,6 +80,7 @@ void UpdateAbandon(const char* what)
 {
     RX_ERROR("RunUpdateDialog: %s; the update is abandoned", what);
     try {
+        g_reconnects.Stop();
         g_downloader.Close();
     } catch (...) {
         // Reported by the common handler; the notice shows all the same.

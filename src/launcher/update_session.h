@@ -3,8 +3,11 @@
 // these globals.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "launcher/server_list.h"
 #include "pack/pack_unpacker.h"
 
 // The file being downloaded: 0 the patch package, 1 the new updater.
@@ -26,9 +29,20 @@ void RunUpdateDialog();
 // Each front end provides it; the trace log has the reason already.
 void ShowReleaseRefused(const char* reason);
 
-// One tick: pumps the downloader once. True when the transfer has ended: complete,
-// failed or lost; the caller then stops its tick and calls UpdateFinish.
+// What a broken transfer may reconnect to: the run's servers (current: the one that
+// answered) and the kind and release being downloaded. Without it a broken transfer ends.
+void UpdatePrepareReconnects(const std::vector<SERVER_ENDPOINT>& servers, size_t current, int kind,
+                             uint32_t gameVersion, uint32_t updaterVersion);
+
+// One tick: pumps the downloader once, or a reconnect after a broken transfer. True when
+// the transfer has ended: complete, or failed with no reconnect left to mend it; the
+// caller then stops its tick and calls UpdateFinish.
 bool UpdateTickPump();
+
+// Reconnects begun so far this run, and the line that tells of the last (for a front end
+// that reports each one).
+int UpdateReconnects();
+const char* UpdateReconnectNotice();
 
 // The bar's position for received of total bytes, in 64-bit arithmetic; -1 while the
 // size is not known (total 0), which leaves the bar where it is.

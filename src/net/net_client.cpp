@@ -81,6 +81,45 @@ bool NET_CLIENT::Connect(const char* host, unsigned short port)
     RX_GUARD_END("NET_CLIENT::Connect")
 }
 
+bool NET_CLIENT::ConnectBegin(const in_addr& address, unsigned short port)
+{
+    RX_GUARD_BEGIN
+    // A released connection still counts as connected: it is closed for good here.
+    if (m_pConnect != nullptr) {
+        Release();
+        m_pConnect->m_bClosed = true;
+    }
+    if (!Init())
+        return false;
+    sockaddr_in to;
+    std::memset(&to, 0, sizeof(to));
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr = address;
+    const int started = SocketConnectStart(m_Socket, &to);
+    if (started == 0)
+        m_pConnect->m_bClosed = false;
+    return started != SOCKET_ERROR;
+    RX_GUARD_END("NET_CLIENT::ConnectBegin")
+}
+
+int NET_CLIENT::ConnectFinish(int waitMs)
+{
+    RX_GUARD_BEGIN
+    if (IsConnected())
+        return 1;
+    if (m_pConnect == nullptr || m_Socket == INVALID_SOCKET)
+        return -1;
+    const int finished = SocketConnectFinish(m_Socket, waitMs);
+    if (finished == 1)
+        return 0;
+    if (finished != 0)
+        return -1;
+    m_pConnect->m_bClosed = false;
+    return 1;
+    RX_GUARD_END("NET_CLIENT::ConnectFinish")
+}
+
 void NET_CLIENT::Process()
 {
     RX_GUARD_BEGIN

@@ -33,6 +33,12 @@ public:
     bool Init();
     // Resolves host (a name or a dotted IPv4 address) and connects. No log on failure.
     bool Connect(const char* host, unsigned short port);
+    // The same connect in steps, to an address already looked up: ConnectBegin drops any
+    // earlier connection and starts a new one (false when it failed at once);
+    // ConnectFinish waits up to waitMs and returns 1 once connected, 0 while under way,
+    // -1 when it failed.
+    bool ConnectBegin(const in_addr& address, unsigned short port);
+    int ConnectFinish(int waitMs);
     // One polling step of the connection; nothing without one.
     void Process();
     // Release(), then true.

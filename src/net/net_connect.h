@@ -64,6 +64,14 @@ public:
     uint32_t IncomingId() const { return m_iRecvId; }
     uint32_t IncomingLength() const { return m_iRecvLen; }
     bool ReceivingBody() const { return m_iRecvState == kRecvBody; }
+    // The bytes of the body being received that have come so far (*got of them; null and
+    // 0 outside a body), still there after the peer closed and until Realese.
+    const char* IncomingBodyPart(int* got) const
+    {
+        const bool some = m_iRecvState == kRecvBody && m_pRecvBuf != nullptr;
+        *got = some ? m_iRecvGot : 0;
+        return some ? m_pRecvBuf : nullptr;
+    }
 
     SOCKET m_Socket;
     std::string m_strName;

@@ -10,8 +10,6 @@
 #include <system_error>
 #include <thread>
 
-namespace {
-
 // One lookup, shared between the caller and the helper thread that runs it. The caller
 // may stop waiting; whichever side lets go last frees it.
 struct LOOKUP_JOB {
@@ -23,6 +21,8 @@ struct LOOKUP_JOB {
     std::string host;
     HOST_RESOLVER resolve = nullptr;
 };
+
+namespace {
 
 bool SystemResolve(const char* host, in_addr* address)
 {
@@ -61,30 +61,47 @@ void RunLookup(const std::shared_ptr<LOOKUP_JOB>& job)
 
 bool LookupHostIPv4(const char* host, int timeoutMs, in_addr* address)
 {
+    HOST_LOOKUP lookup;
+    lookup.Start(host);
+    return lookup.Wait(timeoutMs, address) == HOST_LOOKUP::FOUND;
+}
+
+void HOST_LOOKUP::Start(const char* host)
+{
+    m_pJob.reset();
+    m_Result = NONE;
     if (host == nullptr || host[0] == '\0')
-        return false;
-    in_addr dotted{};
-    if (inet_pton(AF_INET, host, &dotted) == 1) {
-        *address = dotted;
-        return true;
+        return;
+    if (inet_pton(AF_INET, host, &m_Address) == 1) {
+        m_Result = FOUND;
+        return;
     }
     // The system resolver has no time limit of its own: it runs on a helper thread, and
-    // the caller stops waiting for it at the deadline. A late answer is dropped.
+    // the caller stops waiting for it when it will. A late answer is dropped.
     auto job = std::make_shared<LOOKUP_JOB>();
     job->host = host;
     job->resolve = g_resolver.load();
     try {
         std::thread(RunLookup, job).detach();
     } catch (const std::system_error&) {
-        return false;
+        return;
     }
-    std::unique_lock<std::mutex> guard(job->lock);
-    if (!job->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return job->done; }))
-        return false;
-    if (!job->found)
-        return false;
-    *address = job->address;
-    return true;
+    m_pJob = job;
+    m_Result = LOOKING;
+}
+
+HOST_LOOKUP::RESULT HOST_LOOKUP::Wait(int waitMs, in_addr* address)
+{
+    if (m_Result == LOOKING) {
+        std::unique_lock<std::mutex> guard(m_pJob->lock);
+        if (m_pJob->finished.wait_for(guard, std::chrono::milliseconds(waitMs), [&] { return m_pJob->done; })) {
+            m_Result = m_pJob->found ? FOUND : NONE;
+            m_Address = m_pJob->address;
+        }
+    }
+    if (m_Result == FOUND)
+        *address = m_Address;
+    return m_Result;
 }
 
 HOST_RESOLVER SetHostResolver(HOST_RESOLVER resolver)

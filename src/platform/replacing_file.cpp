@@ -33,6 +33,30 @@ bool REPLACING_FILE::Create()
     }
     m_File.Reset(h);
     m_bCreated = true;
+    m_uLength = 0;
+    return true;
+}
+
+bool REPLACING_FILE::Reopen(uint64_t length)
+{
+    m_File.Close();
+    m_uError = 0;
+    HANDLE h = OpenOwnFile(m_strTemp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE) {
+        m_uError = GetLastError();
+        return false;
+    }
+    m_File.Reset(h);
+    LARGE_INTEGER size;
+    // Bytes past what the caller trusts (a write the record did not see) go.
+    if (!GetFileSizeEx(h, &size) || static_cast<uint64_t>(size.QuadPart) < length || !SeekFile(h, length) ||
+        !SetEndOfFile(h)) {
+        m_uError = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_PARAMETER;
+        m_File.Close();
+        return false;
+    }
+    m_bCreated = true;
+    m_uLength = length;
     return true;
 }
 
@@ -40,7 +64,23 @@ bool REPLACING_FILE::Write(const void* data, size_t size)
 {
     if (!m_File.Valid())
         return false;
-    return WriteWhole(m_File.Get(), data, size) || Failed();
+    if (!WriteWhole(m_File.Get(), data, size))
+        return Failed();
+    m_uLength += size;
+    return true;
+}
+
+bool REPLACING_FILE::ReadAt(uint64_t offset, void* out, uint32_t size)
+{
+    if (!m_File.Valid() || offset + size > m_uLength)
+        return false;
+    return ReadFileAt(m_File.Get(), offset, out, size) && SeekFile(m_File.Get(), m_uLength);
+}
+
+void REPLACING_FILE::Keep()
+{
+    m_File.Close();
+    m_bCreated = false;
 }
 
 bool REPLACING_FILE::Commit()

@@ -4,9 +4,13 @@
 //
 //     REPLACING_FILE out(path);
 //     if (!out.Create() || !out.Write(bytes, n) || !out.Commit()) ... nothing replaced ...
+//
+// A writer that can go on later keeps the temporary file instead (Keep) and a later one
+// reopens it at the length it trusts (Reopen) and appends.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/file_handle.h"
@@ -25,8 +29,20 @@ public:
     // Creates the temporary file, exclusively, replacing a leftover of an earlier run (a
     // link there is removed, not followed).
     bool Create();
+    // Opens the temporary file an earlier writer kept, cut to `length` bytes, for reading
+    // and appending (a link there is removed, not followed). False, with nothing
+    // deleted, when there is none or it is shorter.
+    bool Reopen(uint64_t length);
     // Appends every byte, or fails (and then nothing more is written).
     bool Write(const void* data, size_t size);
+    // Reads size bytes at offset of what was written (a reopened file only), leaving the
+    // position at the end for the next Write.
+    bool ReadAt(uint64_t offset, void* out, uint32_t size);
+    // Closes the temporary file and leaves it for a later Reopen. No flush: what a later
+    // writer goes on with is checked whole, so a part a power cut spoiled is found out, and
+    // Cancel does not wait for the disk.
+    void Keep();
+    uint64_t Length() const { return m_uLength; }
     // The temporary file, for a writer that seeks back to fill in a header.
     HANDLE Handle() const { return m_File.Get(); }
     // Flushes and closes the temporary file and moves it over the target durably. False,
@@ -45,7 +61,8 @@ private:
     std::string m_strTarget;
     std::string m_strTemp;
     FILE_HANDLE m_File;
-    // A temporary file of ours exists (created, not yet moved over the target).
+    // A temporary file of ours exists (created or reopened, not yet moved or kept).
     bool m_bCreated = false;
+    uint64_t m_uLength = 0;
     DWORD m_uError = 0;
 };

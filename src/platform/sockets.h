@@ -65,6 +65,14 @@ int SocketWaitWritable(SOCKET s, int timeoutMs);
 // Returns 0 on success, SOCKET_ERROR on failure or time-out.
 int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs);
 
+// connect() in steps, for a caller that must stay responsive meanwhile. Start returns 0
+// when connected at once, 1 while the connect is under way, SOCKET_ERROR on failure.
+// Finish waits up to timeoutMs (0: a poll) and returns 0 once connected, 1 while still
+// under way, SOCKET_ERROR on failure. The socket is blocking again once it returns 0 or
+// SOCKET_ERROR.
+int SocketConnectStart(SOCKET s, const sockaddr_in* address);
+int SocketConnectFinish(SOCKET s, int timeoutMs);
+
 // Switches blocking mode; returns false on failure.
 bool SocketSetNonBlocking(SOCKET s, bool nonBlocking);
 

@@ -7,11 +7,21 @@
 
 namespace {
 
-// Files at the top of the game directory, the temporary names they are written under
-// included.
+// Files at the top of the game directory, the temporary names they are written under and
+// the records kept beside a download to go on with it included.
 const char* const kOwnFiles[] = {
-    UPDATER_EXE_NAME,           "Updater.exe.new",         UPDATER_FILE_NAME, "UpdaterNew.exe.part",
-    PATCH_FILE_NAME,            "Velgrim_patch.rxpack.part", VERSION_FILE_NAME, "version.txt.new",
+    UPDATER_EXE_NAME,
+    "Updater.exe.new",
+    UPDATER_FILE_NAME,
+    "UpdaterNew.exe.part",
+    "UpdaterNew.exe.resume",
+    "UpdaterNew.exe.resume.new",
+    PATCH_FILE_NAME,
+    "Velgrim_patch.rxpack.part",
+    "Velgrim_patch.rxpack.resume",
+    "Velgrim_patch.rxpack.resume.new",
+    VERSION_FILE_NAME,
+    "version.txt.new",
     LOCK_FILE_NAME,
 };
 

@@ -21,17 +21,21 @@ std::string ReadText(NET_MESSAGE_HELPER& reader)
 
 } // namespace
 
-void WriteFileRequest(NET_MESSAGE_HELPER& body, uint32_t kind)
+void WriteFileRequest(NET_MESSAGE_HELPER& body, uint32_t kind, uint32_t offset, uint32_t tag)
 {
     body.PushDword(kind);
-    body.PushDword(0);
-    body.PushDword(0);
+    body.PushDword(offset);
+    body.PushDword(tag);
 }
 
 void WriteFileAnnouncement(NET_MESSAGE_HELPER& body, const FILE_ANNOUNCEMENT& file)
 {
     PushText(body, file.name);
     body.PushDword(file.size);
+    if (file.resumable) {
+        body.PushDword(file.tag);
+        body.PushDword(file.start);
+    }
 }
 
 void WriteVersionInfo(NET_MESSAGE_HELPER& body, const VERSION_INFO& info)
@@ -50,13 +54,13 @@ std::string FileDataPrefix(uint32_t chunkBytes)
     return std::string(prefix, sizeof(prefix));
 }
 
-bool ReadFileRequest(const char* body, int length, uint32_t* kind)
+bool ReadFileRequest(const char* body, int length, FILE_REQUEST* request)
 {
     NET_MESSAGE_HELPER reader;
     reader.InitRead(body, length);
-    *kind = reader.GetDword();
-    reader.GetDword();
-    reader.GetDword();
+    request->kind = reader.GetDword();
+    request->offset = reader.GetDword();
+    request->tag = reader.GetDword();
     return !reader.m_bReadFailed;
 }
 
@@ -66,6 +70,11 @@ bool ReadFileAnnouncement(const char* body, int length, FILE_ANNOUNCEMENT* file)
     reader.InitRead(body, length);
     file->name = ReadText(reader);
     file->size = reader.GetDword();
+    if (reader.m_bReadFailed)
+        return false;
+    file->resumable = reader.m_pReadEnd - reader.m_pRead >= 8;
+    file->tag = file->resumable ? reader.GetDword() : 0;
+    file->start = file->resumable ? reader.GetDword() : 0;
     return !reader.m_bReadFailed;
 }
 

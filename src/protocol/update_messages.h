@@ -16,9 +16,20 @@
 
 #include "net/net_message_helper.h"
 
+struct FILE_REQUEST {
+    uint32_t kind = 0;
+    uint32_t offset = 0; // where the client's kept part ends
+    uint32_t tag = 0;    // the tag of that part; 0 from a plain client
+};
+
 struct FILE_ANNOUNCEMENT {
     std::string name; // without its zero byte
     uint32_t size = 0;
+    // The resuming fields after the size: present only in an answer to a request with a
+    // tag, from a server that knows resuming.
+    bool resumable = false;
+    uint32_t tag = 0;   // the server's tag for the file
+    uint32_t start = 0; // the offset its data starts from
 };
 
 struct VERSION_INFO {
@@ -28,9 +39,9 @@ struct VERSION_INFO {
     uint32_t updaterVersion = 0;
 };
 
-// MSG_GET_FILE: kind, 0, 0.
-void WriteFileRequest(NET_MESSAGE_HELPER& body, uint32_t kind);
-// MSG_FILE_BEGIN: the name with its zero byte, then the size.
+// MSG_GET_FILE: kind, offset, tag (a plain client's request is kind, 0, 0).
+void WriteFileRequest(NET_MESSAGE_HELPER& body, uint32_t kind, uint32_t offset = 0, uint32_t tag = 0);
+// MSG_FILE_BEGIN: the name with its zero byte, the size, then tag and start if resumable.
 void WriteFileAnnouncement(NET_MESSAGE_HELPER& body, const FILE_ANNOUNCEMENT& file);
 // MSG_GET_INFO answer.
 void WriteVersionInfo(NET_MESSAGE_HELPER& body, const VERSION_INFO& info);
@@ -38,8 +49,9 @@ void WriteVersionInfo(NET_MESSAGE_HELPER& body, const VERSION_INFO& info);
 // that the chunk itself follows on the wire.
 std::string FileDataPrefix(uint32_t chunkBytes);
 
-// MSG_GET_FILE: the kind asked for.
-bool ReadFileRequest(const char* body, int length, uint32_t* kind);
+bool ReadFileRequest(const char* body, int length, FILE_REQUEST* request);
+// A body with no more than the name and the size (a plain server's) is not resumable;
+// one with at least two more dwords is.
 bool ReadFileAnnouncement(const char* body, int length, FILE_ANNOUNCEMENT* file);
 // MSG_FILE_DATA: the chunk, in place inside the body.
 bool ReadFileData(const char* body, int length, const char** chunk, int* chunkBytes);

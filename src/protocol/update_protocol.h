@@ -1,8 +1,9 @@
 // The update conversation between the launcher and an update server: message ids, the
 // kinds of file a client may ask for, and the local name each kind is stored under.
 //
-//   256 MSG_GET_FILE       client -> server  dword kind, dword 0, dword 0
+//   256 MSG_GET_FILE       client -> server  dword kind, dword offset, dword tag
 //   257 MSG_FILE_BEGIN     server -> client  counted name (with its zero byte), dword size
+//                                            [, dword tag, dword start: see below]
 //   258 MSG_FILE_DATA      server -> client  counted bytes: one chunk of the file
 //   259 MSG_FILE_END       server -> client  empty
 //   260 MSG_FILE_FAILED    server -> client  empty
@@ -10,7 +11,17 @@
 //   262 MSG_GET_INFO       both              request empty; answer: dword (unused),
 //                                            dword game version, counted info text (with
 //                                            its zero byte), dword updater version
+//
+// Resuming, compatible both ways: a plain client asks with offset 0 and tag 0 and gets
+// exactly the plain answer. Our client sends the offset it holds and the tag of that part
+// (RESUME_TAG_NONE when it holds none); a server that knows resuming answers any request
+// whose tag is not 0 with two more dwords in MSG_FILE_BEGIN: its tag for the file and the
+// offset it sends from (the asked one when the tags match and it lies inside the file,
+// else 0). MSG_FILE_DATA then carries the file from that offset on. A plain server
+// ignores both fields and appends nothing: the client starts from 0.
 #pragma once
+
+#include <cstdint>
 
 constexpr short MSG_GET_FILE = 256;
 constexpr short MSG_FILE_BEGIN = 257;
@@ -34,6 +45,18 @@ constexpr const char UPDATER_FILE_NAME[] = "UpdaterNew.exe";
 constexpr const char* FileKindName(int kind)
 {
     return kind == FILE_KIND_PATCH ? PATCH_FILE_NAME : kind == FILE_KIND_UPDATER ? UPDATER_FILE_NAME : nullptr;
+}
+
+// The tag field of a request from a client that knows resuming but holds nothing.
+constexpr uint32_t RESUME_TAG_NONE = 1;
+
+// A served file's tag: the first four bytes of its SHA-256 as a little-endian dword, 0 and
+// 1 taken as 2 (those two say something else in a request).
+constexpr uint32_t ResumeTagOfDigest(const uint8_t* sha256)
+{
+    const uint32_t tag = static_cast<uint32_t>(sha256[0]) | static_cast<uint32_t>(sha256[1]) << 8 |
+                         static_cast<uint32_t>(sha256[2]) << 16 | static_cast<uint32_t>(sha256[3]) << 24;
+    return tag < 2 ? 2 : tag;
 }
 
 // An updater version at or above this one is an offer of a new updater.

@@ -33,17 +33,6 @@ endif()
 velgrim_add_launcher(updater_signed 0 RELEASE_KEY ${e2e_key_dir}/release.pub)
 
 find_program(VELGRIM_E2E_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
-set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/launcher/launcher_e2e.py)
-execute_process(COMMAND ${VELGRIM_E2E_PYTHON} ${e2e_script} --list
-  WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/launcher
-  OUTPUT_VARIABLE e2e_scenarios OUTPUT_STRIP_TRAILING_WHITESPACE
-  RESULT_VARIABLE e2e_list_result)
-
-if(NOT e2e_list_result EQUAL 0)
-  message(FATAL_ERROR "cannot list the launcher's end-to-end scenarios")
-endif()
-string(REPLACE "\n" ";" e2e_scenarios "${e2e_scenarios}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
 
 set(e2e_env
   VELGRIM_BUILD_DIR=${CMAKE_BINARY_DIR}
@@ -76,10 +65,23 @@ else()
   set(e2e_locks velgrim-web-port)
 endif()
 
-foreach(name ${e2e_scenarios})
-  add_test(NAME e2e.launcher.${name}
-    COMMAND ${VELGRIM_E2E_PYTHON} ${e2e_script} ${name}
-    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/launcher)
-  set_tests_properties(e2e.launcher.${name} PROPERTIES
-    ENVIRONMENT "${e2e_env}" LABELS e2e TIMEOUT 240 RESOURCE_LOCK "${e2e_locks}")
+# launcher_e2e.py: e2e.launcher.*; resume_e2e.py (broken connections, kept parts): e2e.resume.*
+foreach(group launcher resume)
+  set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/launcher/${group}_e2e.py)
+  execute_process(COMMAND ${VELGRIM_E2E_PYTHON} ${e2e_script} --list
+    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/launcher
+    OUTPUT_VARIABLE e2e_scenarios OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE e2e_list_result)
+  if(NOT e2e_list_result EQUAL 0)
+    message(FATAL_ERROR "cannot list the end-to-end scenarios of ${group}_e2e.py")
+  endif()
+  string(REPLACE "\n" ";" e2e_scenarios "${e2e_scenarios}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
+  foreach(name ${e2e_scenarios})
+    add_test(NAME e2e.${group}.${name}
+      COMMAND ${VELGRIM_E2E_PYTHON} ${e2e_script} ${name}
+      WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/launcher)
+    set_tests_properties(e2e.${group}.${name} PROPERTIES
+      ENVIRONMENT "${e2e_env}" LABELS e2e TIMEOUT 240 RESOURCE_LOCK "${e2e_locks}")
+  endforeach()
 endforeach()

@@ -101,6 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     }
     if (!path.empty())
         std::remove(path.c_str());
+    // A part kept for going on would make the next input's request depend on this one.
+    const std::string kept = std::string(kTarget) + "/" + PATCH_FILE_NAME;
+    std::remove((kept + ".part").c_str());
+    std::remove((kept + ".resume").c_str());
     close(fds[1]);
     return 0;
 }

@@ -113,21 +113,39 @@ void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
         Violation("a second MSG_GET_FILE during a transfer");
         return;
     }
-    uint32_t requested = 0;
-    ReadFileRequest(body, length, &requested);
-    const int kind = static_cast<int>(requested);
+    FILE_REQUEST request;
+    ReadFileRequest(body, length, &request);
+    const int kind = static_cast<int>(request.kind);
     std::shared_ptr<const RELEASE_FILE> file = m_Release->FileOfKind(kind);
     if (file == nullptr) {
         QueueFrame(MSG_FILE_FAILED, NET_MESSAGE_HELPER());
         g_trace->Log("%s asked for kind %d, which is not offered: sent MSG_FILE_FAILED\n", m_strPeer.c_str(), kind);
         return;
     }
+    // A plain client (tag 0) gets the plain announcement; a part of another file, or one
+    // that is not shorter than this one, starts again from the beginning.
+    FILE_ANNOUNCEMENT announced;
+    announced.name = file->name;
+    announced.size = file->size;
+    announced.resumable = request.tag != 0;
+    announced.tag = file->tag;
+    announced.start = request.tag == file->tag && request.offset < file->size ? request.offset : 0;
     m_pTransfer.reset(new TRANSFER);
     m_pTransfer->file = file;
     m_pTransfer->kind = kind;
+    m_pTransfer->from = announced.start;
+    m_pTransfer->queued = announced.start;
     m_pTransfer->startMs = nowMs;
+    if (announced.start > 0) {
+        g_trace->Log("%s goes on with %s (kind %d) from byte %u of %u\n", m_strPeer.c_str(), file->name.c_str(), kind,
+                     announced.start, file->size);
+        if (m_pCounters != nullptr) {
+            ++m_pCounters->resumedTransfers;
+            m_pCounters->resumedBytesSkipped += announced.start;
+        }
+    }
     NET_MESSAGE_HELPER announcement;
-    WriteFileAnnouncement(announcement, {file->name, file->size});
+    WriteFileAnnouncement(announcement, announced);
     QueueFrame(MSG_FILE_BEGIN, announcement);
 }
 
@@ -250,7 +268,7 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
     TRANSFER* t = m_pTransfer.get();
     if (t != nullptr) {
         const uint32_t left = t->file->size - t->queued;
-        const bool rateAllows = m_Limits.rateBytesPerSecond == 0 || t->queued < RateAllowance(nowMs);
+        const bool rateAllows = m_Limits.rateBytesPerSecond == 0 || t->queued - t->from < RateAllowance(nowMs);
         if (left > 0 && t->unacked.size() < m_Limits.window && rateAllows) {
             uint32_t bytes = std::min({t->pacer.ChunkSize(), maxChunk, left});
             if (Stalled(nowMs, m_Limits.stallMs))
@@ -299,7 +317,8 @@ uint64_t CLIENT_SESSION::RateDeadline() const
     if (rate == 0 || t == nullptr || t->queued >= t->file->size || t->unacked.size() >= m_Limits.window)
         return UINT64_MAX;
     const uint64_t burst = rate / 10;
-    const uint64_t due = t->queued > burst ? (t->queued - burst) * 1000 / rate : 0;
+    const uint64_t sent = t->queued - t->from;
+    const uint64_t due = sent > burst ? (sent - burst) * 1000 / rate : 0;
     return t->startMs + due + 1;
 }
 
@@ -321,9 +340,10 @@ void CLIENT_SESSION::EndTransfer(uint64_t nowMs, const char* outcome)
     const uint64_t ms = nowMs - t->startMs;
     const double seconds = Seconds(ms);
     if (outcome == nullptr) {
-        const double mbps = ms > 0 ? static_cast<double>(t->file->size) / 1e6 / seconds : 0.0;
+        const uint32_t sent = t->file->size - t->from;
+        const double mbps = ms > 0 ? static_cast<double>(sent) / 1e6 / seconds : 0.0;
         g_trace->Log("%s sent %s (kind %d): %u bytes in %.2f s, %u chunks, %.1f MB/s\n", m_strPeer.c_str(),
-                     t->file->name.c_str(), t->kind, t->file->size, seconds, t->chunks, mbps);
+                     t->file->name.c_str(), t->kind, sent, seconds, t->chunks, mbps);
         ++m_iFilesSent;
         if (m_pCounters != nullptr)
             ++(t->kind == FILE_KIND_UPDATER ? m_pCounters->updatersSent : m_pCounters->patchesSent);

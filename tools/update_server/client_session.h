@@ -3,7 +3,8 @@
 // It answers MSG_GET_INFO from the current release, and for MSG_GET_FILE sends
 // MSG_FILE_BEGIN, the file in chunks paced by the client's acknowledgements, and
 // MSG_FILE_END right after the last chunk (MSG_FILE_FAILED for a kind that is not
-// offered). Nothing is appended to the connection's send queue while it still holds
+// offered). A request with a tag is answered with the resuming fields, and the file goes
+// from the asked offset when the client's tag is the file's. Nothing is appended to the connection's send queue while it still holds
 // unsent bytes, so the queue never holds more than one chunk and an append never copies
 // a large one; frames that must wait sit in a small outbox meanwhile.
 //
@@ -101,7 +102,8 @@ private:
     struct TRANSFER {
         std::shared_ptr<const RELEASE_FILE> file;
         int kind = 0;
-        uint32_t queued = 0; // file bytes queued so far
+        uint32_t from = 0;   // the offset the client goes on from
+        uint32_t queued = 0; // the file's bytes queued so far, from included
         uint32_t chunks = 0;
         std::deque<CHUNK> unacked;
         uint64_t startMs = 0;

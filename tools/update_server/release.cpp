@@ -2,6 +2,7 @@
 
 #include "pack/pack_checker.h"
 #include "pack/package_source.h"
+#include "platform/crypto.h"
 #include "protocol/update_protocol.h"
 #include "update_server/release_conf.h"
 
@@ -60,6 +61,12 @@ bool LoadOffered(const std::string& dir, const char* name, std::shared_ptr<const
         *error = dir + "/" + name + ": missing";
     if (r != READ_RESULT::kOk)
         return false;
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    if (!Sha256(file->bytes.get(), file->size, digest)) {
+        *error = dir + "/" + name + ": its SHA-256 cannot be computed";
+        return false;
+    }
+    file->tag = ResumeTagOfDigest(digest);
     *out = file;
     return true;
 }

@@ -18,6 +18,8 @@ struct RELEASE_FILE {
     std::string name;
     std::unique_ptr<char[]> bytes;
     uint32_t size = 0;
+    // What a client that goes on with a part of it must hold (ResumeTagOfDigest).
+    uint32_t tag = 0;
 };
 
 struct RELEASE {

@@ -67,6 +67,10 @@ std::string RenderMetrics(const SERVER_COUNTERS& c, const SERVER_GAUGES& g)
     page.Family("files_sent_total", "counter", "Files sent whole and acknowledged, by kind.");
     page.Sample(c.patchesSent, "kind", "patch");
     page.Sample(c.updatersSent, "kind", "updater");
+    page.One("resumed_transfers_total", "counter", "Transfers that went on from the part a client kept.",
+             c.resumedTransfers);
+    page.One("resumed_bytes_skipped_total", "counter", "File bytes not sent again because a client kept them.",
+             c.resumedBytesSkipped);
     page.One("accept_pauses_total", "counter", "Times accepting paused for want of descriptors or buffers.",
              c.acceptPauses);
     page.One("loop_wakeups_total", "counter", "Times the serving loop woke up.", c.loopWakeups);

@@ -25,6 +25,9 @@ struct SERVER_COUNTERS {
     uint64_t dropped[DROP_REASON_COUNT] = {};
     uint64_t patchesSent = 0;
     uint64_t updatersSent = 0;
+    // Transfers that went on from a client's part, and the bytes that spared sending.
+    uint64_t resumedTransfers = 0;
+    uint64_t resumedBytesSkipped = 0;
     // Every byte put in a connection's send queue, and those a closed connection never
     // sent: the difference, less what still waits, is what went out.
     uint64_t queuedBytes = 0;

@@ -88,27 +88,46 @@ bool SocketSetNonBlocking(SOCKET s, bool nonBlocking)
     return fcntl(s, F_SETFL, wanted) == 0;
 }
 
-int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs)
+int SocketConnectStart(SOCKET s, const sockaddr_in* address)
 {
     if (!SocketSetNonBlocking(s, true))
         return SOCKET_ERROR;
-    int result = connect(s, reinterpret_cast<const sockaddr*>(address), sizeof(*address));
-    if (result != 0 && errno == EINPROGRESS) {
-        result = SOCKET_ERROR;
-        if (SocketWaitWritable(s, timeoutMs) == 1) {
-            int error = 0;
-            socklen_t len = sizeof(error);
-            if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
-                result = 0;
-            else
-                errno = error ? error : ETIMEDOUT;
-        } else {
-            errno = ETIMEDOUT;
-        }
+    if (connect(s, reinterpret_cast<const sockaddr*>(address), sizeof(*address)) == 0) {
+        SocketSetNonBlocking(s, false);
+        return 0;
     }
+    if (errno == EINPROGRESS)
+        return 1;
     const int saved = errno;
     SocketSetNonBlocking(s, false);
     errno = saved;
+    return SOCKET_ERROR;
+}
+
+int SocketConnectFinish(SOCKET s, int timeoutMs)
+{
+    const int ready = SocketWaitWritable(s, timeoutMs);
+    if (ready == 0)
+        return 1;
+    int error = 0;
+    socklen_t len = sizeof(error);
+    if (ready != 1 || getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+        error = error != 0 ? error : EBADF;
+    SocketSetNonBlocking(s, false);
+    errno = error;
+    return error == 0 ? 0 : SOCKET_ERROR;
+}
+
+int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs)
+{
+    int result = SocketConnectStart(s, address);
+    if (result == 1) {
+        result = SocketConnectFinish(s, timeoutMs);
+        if (result == 1) {
+            SocketSetNonBlocking(s, false);
+            errno = ETIMEDOUT;
+        }
+    }
     return result == 0 ? 0 : SOCKET_ERROR;
 }
 

@@ -43,27 +43,47 @@ bool SocketSetNonBlocking(SOCKET s, bool nonBlocking)
     return ioctlsocket(s, FIONBIO, &mode) == 0;
 }
 
-int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs)
+int SocketConnectStart(SOCKET s, const sockaddr_in* address)
 {
     if (!SocketSetNonBlocking(s, true))
         return SOCKET_ERROR;
-    int result = connect(s, reinterpret_cast<const sockaddr*>(address), sizeof(*address));
-    if (result != 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        result = SOCKET_ERROR;
-        if (SocketWaitWritable(s, timeoutMs) == 1) {
-            int error = 0;
-            int len = sizeof(error);
-            if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) == 0 && error == 0)
-                result = 0;
-            else
-                WSASetLastError(error ? error : WSAETIMEDOUT);
-        } else {
-            WSASetLastError(WSAETIMEDOUT);
-        }
+    if (connect(s, reinterpret_cast<const sockaddr*>(address), sizeof(*address)) == 0) {
+        SocketSetNonBlocking(s, false);
+        return 0;
     }
+    if (WSAGetLastError() == WSAEWOULDBLOCK)
+        return 1;
     const int saved = WSAGetLastError();
     SocketSetNonBlocking(s, false);
     WSASetLastError(saved);
+    return SOCKET_ERROR;
+}
+
+int SocketConnectFinish(SOCKET s, int timeoutMs)
+{
+    // A failed connect shows in the exception set, which the wait includes.
+    const int ready = SocketWaitWritable(s, timeoutMs);
+    if (ready == 0)
+        return 1;
+    int error = 0;
+    int len = sizeof(error);
+    if (ready != 1 || getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0)
+        error = error != 0 ? error : WSAENOTSOCK;
+    SocketSetNonBlocking(s, false);
+    WSASetLastError(error);
+    return error == 0 ? 0 : SOCKET_ERROR;
+}
+
+int SocketConnectTimeout(SOCKET s, const sockaddr_in* address, int timeoutMs)
+{
+    int result = SocketConnectStart(s, address);
+    if (result == 1) {
+        result = SocketConnectFinish(s, timeoutMs);
+        if (result == 1) {
+            SocketSetNonBlocking(s, false);
+            WSASetLastError(WSAETIMEDOUT);
+        }
+    }
     return result == 0 ? 0 : SOCKET_ERROR;
 }
 

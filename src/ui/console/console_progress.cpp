@@ -39,3 +39,11 @@ void CONSOLE_PROGRESS::End()
         std::printf("\n");
     std::fflush(stdout);
 }
+
+void CONSOLE_PROGRESS::Interrupt()
+{
+    if (m_bTerminal && m_iShown >= 0)
+        std::printf("\n");
+    m_iShown = -1;
+    std::fflush(stdout);
+}

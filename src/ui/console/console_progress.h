@@ -8,6 +8,8 @@ public:
     void Show(int percent);
     // Ends the bar's line.
     void End();
+    // Ends the bar's line for a message; the next Show draws the bar afresh.
+    void Interrupt();
 
 private:
     const char* m_pLabel;

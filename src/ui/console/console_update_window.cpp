@@ -54,6 +54,7 @@ void ShowErrorNotice()
 // The window's ticks on the console, until the transfer (and unpacking) ends or Ctrl-C.
 void RunTicks(CONSOLE_PROGRESS& bar, bool terminal)
 {
+    int reconnects = UpdateReconnects();
     for (;;) {
         if (g_interrupted) {
             bar.End();
@@ -76,6 +77,13 @@ void RunTicks(CONSOLE_PROGRESS& bar, bool terminal)
             if (!ok)
                 ShowErrorNotice();
             return;
+        }
+        if (UpdateReconnects() != reconnects) {
+            // One line per reconnect; the bar goes on below it from where it was.
+            reconnects = UpdateReconnects();
+            bar.Interrupt();
+            std::printf("%s\n", UpdateReconnectNotice());
+            std::fflush(stdout);
         }
         const int percent = UpdateTransferPercent();
         if (percent >= 0)

@@ -71,14 +71,19 @@ def publish_one(scene, port, address="127.0.0.1"):
 
 @scenario
 def up_to_date():
+    """Nothing is downloaded, and the parts earlier runs kept are of no more use."""
     with Scene() as s:
         server = s.serve(UpdateServer(make_release(s.root, 7)))
         publish_one(s, server.port)
         game = Game(s.root, "7\n")
+        kept = [name + suffix for name in (PATCH, "UpdaterNew.exe") for suffix in (".part", ".resume")]
+        for name in kept:
+            write(game.path(name), b"kept by an earlier run")
         check(s.launcher.run(game) == 0, "the launcher failed")
         started_once(game)
         check(game.version() == "7", f"version.txt is {game.version()!r}")
         check(not game.exists(PATCH), "a patch was downloaded")
+        check(not any(game.exists(name) for name in kept), "kept parts were left")
 
 
 @scenario

@@ -357,6 +357,7 @@ class ScriptedServer:
         self.listener.settimeout(0.2)
         self.port = self.listener.getsockname()[1]
         self.requests = []
+        self.bodies = []  # (id, body) of each message the launcher sent
         self.stopping = False
         self.thread = threading.Thread(target=self._serve, daemon=True)
         self.thread.start()
@@ -387,6 +388,7 @@ class ScriptedServer:
                 msg_id, length = struct.unpack("<iI", self._read_exact(conn, 8))
                 body = self._read_exact(conn, length)
                 self.requests.append(msg_id)
+                self.bodies.append((msg_id, body))
                 if msg_id == 262:
                     if self.answer == "close":
                         return

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "downloader/downloader.h"
+#include "net/net_byte_order.h"
 #include "platform/clock.h"
+#include "platform/crypto.h"
+#include "support/downloader_peer.h"
 #include "support/net_loopback.h"
 #include "support/temp_dir.h"
 #include "support/test_update_servers.h"
@@ -202,4 +205,82 @@ TEST_F(RealServer, PeerLostMidTransferIsAnError)
     EXPECT_FALSE(downloader->complete);
     EXPECT_LT(downloader->GetReceivedSize(), 16u << 20);
     EXPECT_FALSE(FileExists(dir / "Velgrim_patch.rxpack"));
+}
+
+namespace {
+
+uint32_t TagOf(const std::string& bytes)
+{
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    EXPECT_TRUE(Sha256(bytes.data(), bytes.size(), digest));
+    return ResumeTagOfDigest(digest);
+}
+
+// One frame read whole from a raw socket: its id and body.
+bool ReadFrame(SOCKET s, uint32_t* id, std::string* body)
+{
+    std::string header;
+    if (!RecvExactly(s, 8, &header, 10000))
+        return false;
+    *id = LoadLe32(header.data());
+    return RecvExactly(s, LoadLe32(header.data() + 4), body, 10000);
+}
+
+} // namespace
+
+// A client speaking the wire by hand: each request's MSG_FILE_BEGIN byte for byte, then the
+// file from where the server said it starts. A request with tag 0 (a plain client, whatever
+// its offset field holds) gets exactly the plain announcement and the whole file.
+TEST_F(RealServer, FileRequestsAreAnsweredByteForByteFromTheirStart)
+{
+    const std::string patch = ReleaseFile("main/Velgrim_patch.rxpack");
+    const std::string updater = ReleaseFile("main/UpdaterNew.exe");
+    const uint32_t size = static_cast<uint32_t>(patch.size());
+    const uint32_t tag = TagOf(patch);
+    const uint32_t otherTag = tag == 2 ? 3 : 2;
+    struct CASE {
+        const char* what;
+        uint32_t kind, offset, tag;
+        bool resumable;
+        uint32_t start;
+    };
+    const CASE cases[] = {
+        {"a plain client", 1002, 0, 0, false, 0},
+        {"an offset with tag 0 is a plain request", 1002, 1000, 0, false, 0},
+        {"nothing held", 1002, 0, RESUME_TAG_NONE, true, 0},
+        {"a part of this file", 1002, 1000001, tag, true, 1000001},
+        {"the last byte missing", 1002, size - 1, tag, true, size - 1},
+        {"a part of another file", 1002, 1000001, otherTag, true, 0},
+        {"a part as long as the file", 1002, size, tag, true, 0},
+        {"a part of the updater", 1003, 999999, TagOf(updater), true, 999999},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string& file = c.kind == 1002 ? patch : updater;
+        const std::string name = c.kind == 1002 ? "Velgrim_patch.rxpack" : "UpdaterNew.exe";
+        SOCKET_HOLDER s(ConnectLoopback(servers->Port("main")));
+        ASSERT_NE(s.Get(), INVALID_SOCKET);
+        std::string greeting;
+        ASSERT_TRUE(RecvExactly(s.Get(), 8, &greeting, 10000));
+        EXPECT_EQ(Hex(greeting), "02 00 00 00 00 00 00 00");
+        ASSERT_TRUE(SendAll(s.Get(), Frame(MSG_GET_FILE, Dword(c.kind) + Dword(c.offset) + Dword(c.tag))));
+        uint32_t id = 0;
+        std::string body;
+        ASSERT_TRUE(ReadFrame(s.Get(), &id, &body));
+        std::string expected = Counted(name + '\0') + Dword(static_cast<uint32_t>(file.size()));
+        if (c.resumable)
+            expected += Dword(TagOf(file)) + Dword(c.start);
+        EXPECT_EQ(id, static_cast<uint32_t>(MSG_FILE_BEGIN));
+        EXPECT_EQ(Hex(body), Hex(expected));
+        std::string data;
+        while (ReadFrame(s.Get(), &id, &body) && id == static_cast<uint32_t>(MSG_FILE_DATA)) {
+            ASSERT_EQ(LoadLe32(body.data()), body.size() - 4);
+            data += body.substr(4);
+            ASSERT_TRUE(SendAll(s.Get(), Frame(MSG_FILE_DATA_ACK, "")));
+        }
+        EXPECT_EQ(id, static_cast<uint32_t>(MSG_FILE_END));
+        EXPECT_EQ(body, "");
+        EXPECT_EQ(data.size(), file.size() - c.start);
+        EXPECT_TRUE(data == file.substr(c.start)) << "the data differs";
+    }
 }

@@ -28,6 +28,18 @@ void ExpectFallback()
 {
     EXPECT_STREQ(g_serverAddress.Get(), VELGRIM_FALLBACK_SERVER);
     EXPECT_EQ(g_serverPort, 6527);
+    // The fallback is then the only server to try.
+    ASSERT_EQ(g_serverCandidates.size(), 1u);
+    EXPECT_EQ(g_serverCandidates[0].address, VELGRIM_FALLBACK_SERVER);
+    EXPECT_EQ(g_serverCandidates[0].port, 6527);
+}
+
+std::string Names(const std::vector<SERVER_ENDPOINT>& servers)
+{
+    std::string names;
+    for (const SERVER_ENDPOINT& s : servers)
+        names += s.address + ":" + std::to_string(s.port) + " ";
+    return names;
 }
 
 } // namespace
@@ -152,6 +164,40 @@ TEST(ServerList, SelectsTheLeastLoadedEligibleServer)
     }
 }
 
+// The servers tried after the selected one: the other eligible ones by the same rule,
+// lowest load first, ties in list order.
+TEST(ServerList, TheOtherEligibleServersFollowInTheOrderOfChoice)
+{
+    struct CASE {
+        const char* name;
+        const char* body;
+        const char* selected;
+        std::string others;
+    };
+    const CASE cases[] = {
+        {"by load, ties in list order, the ineligible left out",
+         "1;a;1;30;0;x;y;b;2;10;0;x;y;c;3;30;0;x;y;d;4;5;15;x;y;e;5;1000000;0;x;y;f;6;10;0;x;y;", "b",
+         "f:6 a:1 c:3 "},
+        {"one server", "1;a;1;30;0;x;y;", "a", ""},
+        {"none eligible", "1;a;1;30;15;x;y;", kFallbackMark, ""},
+        {"a header with a letter", "1a;a;1;30;0;x;y;b;2;10;0;x;y;", kFallbackMark, ""},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.name);
+        PTR_ARRAY<HEAP_STR> fields;
+        fields.Init();
+        ParseArgServer(&fields, c.body);
+        PTR_ARRAY<SERVER_INFO> list;
+        list.Init();
+        HEAP_STR address(kFallbackMark);
+        int32_t port = 6527;
+        std::vector<SERVER_ENDPOINT> others;
+        SelectServer(fields, &list, &address, &port, &others);
+        EXPECT_STREQ(address.Get(), c.selected);
+        EXPECT_EQ(Names(others), c.others);
+    }
+}
+
 TEST(ServerList, QueryAsksForTheListWithExactBytes)
 {
     const std::string list = "3;127.0.0.7;7100;10;0;x;y;";
@@ -164,6 +210,7 @@ TEST(ServerList, QueryAsksForTheListWithExactBytes)
                                     std::string(1, '\0'));
     EXPECT_STREQ(g_serverAddress.Get(), "127.0.0.7");
     EXPECT_EQ(g_serverPort, 7100);
+    EXPECT_EQ(Names(g_serverCandidates), "127.0.0.7:7100 ");
     ASSERT_EQ(g_serverList.Count(), 1u);
     EXPECT_STREQ(g_serverList[0].address.Get(), "127.0.0.7");
 }

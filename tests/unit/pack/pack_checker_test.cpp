@@ -139,6 +139,7 @@ TEST(PackChecker, TheLaunchersOwnNamesAreNeverPacked)
         {"UpdaterNew.exe", true},       {"velgrim_update.lock", true},
         {"version.txt", true},          {"./Version.TXT", true},
         {"Velgrim_patch.rxpack", true}, {"version.txt.new", true},
+        {"UpdaterNew.exe.Resume", true}, {"Velgrim_patch.rxpack.resume.new", true},
         {".velgrim-update/files/a", true}, {".Velgrim-Update\\journal", true},
         {"..cfg", false},               {"data/version.txt", false},
         {"version.txt.bak", false},     {".velgrim-updates", false},

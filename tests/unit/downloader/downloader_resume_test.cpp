@@ -1,0 +1,170 @@
+// The downloader going on from a kept part, against a scripted server.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "downloader/downloader.h"
+#include "downloader/resume_record.h"
+#include "platform/crypto.h"
+#include "support/downloader_peer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const std::string kPatch = "Velgrim_patch.rxpack";
+const std::string kPatchZ = kPatch + '\0';
+
+uint32_t TagOf(const std::string& bytes)
+{
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    EXPECT_TRUE(Sha256(bytes.data(), bytes.size(), digest));
+    return ResumeTagOfDigest(digest);
+}
+
+std::string Record(uint32_t kind, uint32_t size, uint32_t tag)
+{
+    RESUME_RECORD record;
+    record.kind = kind;
+    record.size = size;
+    record.tag = tag;
+    return record.Encode();
+}
+
+std::string ResumableBegin(uint32_t size, uint32_t tag, uint32_t start)
+{
+    return Frame(MSG_FILE_BEGIN, Counted(kPatchZ) + Dword(size) + Dword(tag) + Dword(start));
+}
+
+struct HELD {
+    TEMP_DIR dir;
+    std::string target = dir / "target";
+    std::string part = target + "/" + kPatch + ".part";
+    std::string record = target + "/" + kPatch + ".resume";
+    std::string file = target + "/" + kPatch;
+
+    HELD() { CreateDirectoryA(target.c_str(), nullptr); }
+};
+
+} // namespace
+
+// A tag is never 0 or 1, which say "plain client" and "nothing held" in a request.
+TEST(ResumeTag, TheDigestsFirstFourBytesLittleEndianAbove1)
+{
+    const uint8_t zero[SHA256_DIGEST_SIZE] = {0};
+    const uint8_t one[SHA256_DIGEST_SIZE] = {1};
+    const uint8_t some[SHA256_DIGEST_SIZE] = {0x78, 0x56, 0x34, 0x12, 0xFF};
+    EXPECT_EQ(ResumeTagOfDigest(zero), 2u);
+    EXPECT_EQ(ResumeTagOfDigest(one), 2u);
+    EXPECT_EQ(ResumeTagOfDigest(some), 0x12345678u);
+}
+
+// A part and record are asked to be gone on with only when they fit together; any other
+// leftover is deleted and the request asks for nothing (offset 0, tag 1).
+TEST(DownloaderResume, OnlyAPartThatFitsItsRecordIsAskedFor)
+{
+    struct CASE {
+        const char* what;
+        const char* part;   // null: none
+        std::string record; // "": none
+        uint32_t offset, tag;
+    };
+    const CASE cases[] = {
+        {"a part of the recorded file", "abcd", Record(1002, 10, 0x55), 4, 0x55},
+        {"nothing", nullptr, "", 0, 1},
+        {"a record without its part", nullptr, Record(1002, 10, 0x55), 0, 1},
+        {"a part without a record", "abcd", "", 0, 1},
+        {"a record of the other kind", "abcd", Record(1003, 10, 0x55), 0, 1},
+        {"an empty part", "", Record(1002, 10, 0x55), 0, 1},
+        {"a part as long as the file", "abcdefghij", Record(1002, 10, 0x55), 0, 1},
+        {"a record cut short", "abcd", Record(1002, 10, 0x55).substr(0, 12), 0, 1},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        HELD held;
+        if (c.part != nullptr) {
+            ASSERT_TRUE(WriteWholeFile(held.part, c.part));
+        }
+        if (!c.record.empty()) {
+            ASSERT_TRUE(WriteWholeFile(held.record, c.record));
+        }
+        DOWNLOADER downloader;
+        DOWNLOADER_PEER peer;
+        ASSERT_TRUE(peer.Connect(downloader));
+        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, held.target.c_str()));
+        std::string request;
+        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        EXPECT_EQ(Hex(request), Hex(Frame(MSG_GET_FILE, Dword(1002) + Dword(c.offset) + Dword(c.tag))));
+        const bool kept = c.offset != 0;
+        EXPECT_EQ(FileExists(held.part), kept);
+        EXPECT_EQ(FileExists(held.record), kept);
+    }
+}
+
+// What the server answers decides what becomes of a held part of 1000 bytes: gone on
+// with (progress counting the kept bytes), started again, or the transfer failed. A
+// transfer cut short keeps every byte that came, and its record.
+TEST(DownloaderResume, TheAnswerDecidesWhatBecomesOfThePart)
+{
+    const std::string file = std::string(1000, 'k') + std::string(2000, 'n');
+    const uint32_t tag = TagOf(file);
+    struct CASE {
+        const char* what;
+        std::string part;  // held before the request
+        std::string begin; // the server's announcement
+        std::string after; // what it sends next
+        bool closeAfter;   // the server then closes
+        bool error, canGoOn;
+        uint32_t receivedAfterBegin;
+        const char* final; // the file afterwards (null: none)
+        std::string partAfter;
+        bool recordAfter;
+    };
+    const std::string held = file.substr(0, 1000);
+    const std::string rest = DataFrame(file.substr(1000, 1200)) + DataFrame(file.substr(2200)) + EndFrame();
+    const std::string goOn = ResumableBegin(3000, tag, 1000);
+    const std::string cutChunk = FrameHeader(MSG_FILE_DATA, 1504) + Dword(1500) + file.substr(1000, 700);
+    const CASE cases[] = {
+        {"goes on from the part", held, goOn, rest, false, false, false, 1000, file.c_str(), "", false},
+        {"starts again under another tag", held, ResumableBegin(3000, tag == 2 ? 3 : 2, 0), DataFrame(file) + EndFrame(),
+         false, false, false, 0, file.c_str(), "", false},
+        {"goes on from an offset not asked for", held, ResumableBegin(3000, tag, 500), "", false, true, false, 0,
+         nullptr, held, true},
+        {"cut in the middle of a chunk", held, goOn, cutChunk, true, true, true, 1000, nullptr, file.substr(0, 1700),
+         true},
+        {"the server fails the file", held, goOn, Frame(MSG_FILE_FAILED, ""), false, true, true, 1000, nullptr, held,
+         true},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        HELD h;
+        ASSERT_TRUE(WriteWholeFile(h.part, c.part));
+        ASSERT_TRUE(WriteWholeFile(h.record, Record(1002, 3000, tag)));
+        DOWNLOADER downloader;
+        DOWNLOADER_PEER peer;
+        ASSERT_TRUE(peer.Connect(downloader));
+        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, h.target.c_str()));
+        std::string request;
+        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        EXPECT_EQ(Hex(request), Hex(Frame(MSG_GET_FILE, Dword(1002) + Dword(1000) + Dword(tag))));
+        ASSERT_TRUE(peer.Send(c.begin));
+        ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.GetTotalSize() != 0 || downloader.IsError(); }));
+        if (!downloader.IsError()) {
+            EXPECT_EQ(downloader.GetReceivedSize(), c.receivedAfterBegin) << "progress counts the kept bytes";
+        }
+        ASSERT_TRUE(peer.Send(c.after));
+        if (c.closeAfter)
+            peer.Close();
+        ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.IsCompleteOrError(); }));
+        EXPECT_EQ(downloader.IsError(), c.error);
+        EXPECT_EQ(downloader.CanGoOn(), c.canGoOn);
+        std::string bytes;
+        EXPECT_EQ(ReadWholeFile(h.file, &bytes), c.final != nullptr);
+        if (c.final != nullptr) {
+            EXPECT_TRUE(bytes == c.final) << "the file differs";
+        }
+        std::string part;
+        EXPECT_EQ(ReadWholeFile(h.part, &part), !c.partAfter.empty());
+        EXPECT_TRUE(part == c.partAfter) << part.size() << " bytes in the part";
+        EXPECT_EQ(FileExists(h.record), c.recordAfter);
+    }
+}
