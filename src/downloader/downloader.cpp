@@ -51,7 +51,6 @@ void DOWNLOADER::Disconnect()
 void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
 {
     RX_GUARD_BEGIN
-    m_uLastHeardMs = MonotonicMs();
     switch (id) {
     case MSG_FILE_BEGIN:
         OnFileBegin(body, length);
@@ -134,7 +133,9 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         RX_ERROR("DOWNLOADER: cannot create %s, error %u", m_pOutput->TempPath().c_str(),
                  static_cast<unsigned>(m_pOutput->Error()));
         FailTransfer("the file cannot be created");
+        return;
     }
+    NoteProgress();
 }
 
 void DOWNLOADER::OnFileData(const char* body, int length)
@@ -167,6 +168,9 @@ void DOWNLOADER::OnFileData(const char* body, int length)
     }
     received += static_cast<uint32_t>(n);
     client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
+    m_uBytesSinceProgress += static_cast<uint32_t>(n);
+    if (m_uBytesSinceProgress >= kProgressBytes)
+        NoteProgress();
 }
 
 void DOWNLOADER::OnFileEnd()
@@ -178,6 +182,7 @@ void DOWNLOADER::OnFileEnd()
     in_progress = false;
     complete = true;
     error = false;
+    NoteProgress();
     std::string problem;
     if (received != total_size) {
         RX_ERROR("DOWNLOADER: the transfer ended after %u of %u bytes", received, total_size);
@@ -222,6 +227,12 @@ void DOWNLOADER::DropFile()
     // A file not received whole never gets its final name.
     m_pOutput.reset();
     m_pCheck.reset();
+}
+
+void DOWNLOADER::NoteProgress()
+{
+    m_uLastHeardMs = MonotonicMs();
+    m_uBytesSinceProgress = 0;
 }
 
 void DOWNLOADER::FailTransfer(const char* reason)
@@ -285,7 +296,7 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     total_size = 0;
     file_name.Assign("");
     in_progress = true;
-    m_uLastHeardMs = MonotonicMs();
+    NoteProgress();
     return true;
     RX_GUARD_END("DOWNLOADER::GetFile")
 }
@@ -297,10 +308,10 @@ void DOWNLOADER::Process()
     // far below a fast link: the step goes on while bytes wait, for a part of the tick.
     if (client.m_pConnect != nullptr)
         client.m_pConnect->ProcessFor(kReceiveBudgetMs);
-    // A server that announces a file and then falls silent, or trickles bytes that never
-    // make a message, does not keep the player waiting for ever.
+    // A server that announces a file and then falls silent, trickles bytes, or sends
+    // frames that carry no file does not keep the player waiting for ever.
     if (in_progress && !error && client.IsConnected() && MonotonicMs() - m_uLastHeardMs >= m_uStallTimeoutMs) {
-        RX_ERROR("DOWNLOADER: no message from the server for %u ms", m_uStallTimeoutMs);
+        RX_ERROR("DOWNLOADER: no progress from the server for %u ms", m_uStallTimeoutMs);
         FailTransfer("the transfer stalled");
     }
     RX_GUARD_END("DOWNLOADER::Process")

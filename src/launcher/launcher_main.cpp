@@ -7,6 +7,7 @@
 #include "common/trace_log.h"
 #include "apply/patch_applier.h"
 #include "launcher/directory_lock.h"
+#include "launcher/game_version_offer.h"
 #include "launcher/program_globals.h"
 #include "launcher/release_manifest_fetch.h"
 #include "launcher/server_list.h"
@@ -172,8 +173,9 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     ReadLocalVersion();
 
     // Built with the studio's key, the launcher takes only the release its signed manifest
-    // names, and only files of exactly its sizes and hashes. A manifest that cannot be
-    // trusted, or a server that answers otherwise, counts as no version answer.
+    // names, never one below the installed version, and only files of exactly its sizes
+    // and hashes. A manifest that cannot be trusted, or a server that answers otherwise,
+    // counts as no version answer.
     RELEASE_MANIFEST manifest;
     const bool signedOnly = HasReleaseKey();
     const bool trusted = !signedOnly || TakeReleaseManifest(&manifest);
@@ -199,7 +201,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
                 StartInstead(kGame);
                 return 0;
             }
-        } else if (g_downloader.game_version != g_localVersion) {
+        } else if (IsGameUpdate(g_downloader.game_version, g_localVersion, signedOnly)) {
             g_downloader.GetFile(FILE_KIND_PATCH, "");
             RunUpdateDialog();
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {

@@ -73,6 +73,7 @@ NET_CONNECT::NET_CONNECT()
       m_pRecvBuf(nullptr),
       m_iRecvGot(0),
       m_iRecvWant(0),
+      m_iRecvRoom(0),
       m_bMessageArrived(false),
       m_bReleased(false),
       m_pReceiver(nullptr)
@@ -179,18 +180,27 @@ void NET_CONNECT::ProcessRecv()
         return;
     if (SocketWaitReadable(m_Socket, 0) != 1)
         return;
-    if (m_iRecvState == kRecvIdle || m_pRecvBuf == nullptr) {
+    if (m_iRecvState == kRecvIdle || (m_iRecvState == kRecvHeader && m_pRecvBuf == nullptr)) {
         // Freeing the old buffer ends the validity of the body delivered last.
         m_iRecvState = kRecvHeader;
         m_iRecvGot = 0;
         m_iRecvWant = kHeaderSize;
         delete[] m_pRecvBuf;
         m_pRecvBuf = nullptr;
+        m_iRecvRoom = 0;
         m_pRecvBuf = new char[kHeaderSize + 1];
+        m_iRecvRoom = kHeaderSize;
+    }
+    if (m_iRecvState == kRecvBody && m_iRecvGot == m_iRecvRoom && m_iRecvGot < m_iRecvWant && !GrowRecvBody()) {
+        m_iRecvState = kRecvIdle;
+        m_bClosed = true;
+        return;
     }
     if (m_iRecvWant != 0) {
-        // One recv, never past the current header or body: the next frame stays queued.
-        const int got = static_cast<int>(recv(m_Socket, m_pRecvBuf + m_iRecvGot, m_iRecvWant - m_iRecvGot, 0));
+        // One recv, never past the current header or body (the next frame stays queued),
+        // nor past the room the buffer has so far.
+        const int room = std::min(m_iRecvWant, m_iRecvRoom) - m_iRecvGot;
+        const int got = static_cast<int>(recv(m_Socket, m_pRecvBuf + m_iRecvGot, room, 0));
         if (got == 0)
             m_bClosed = true;
         else if (got > 0)
@@ -210,12 +220,10 @@ void NET_CONNECT::ProcessRecv()
         m_iRecvGot = 0;
         m_iRecvWant = static_cast<int>(m_iRecvLen);
         if (m_iRecvLen != 0) {
+            // The body's buffer comes with its first bytes (GrowRecvBody).
             delete[] m_pRecvBuf;
-            m_pRecvBuf = new (std::nothrow) char[m_iRecvLen + 1];
-            if (m_pRecvBuf == nullptr) {
-                m_iRecvState = kRecvIdle;
-                m_bClosed = true;
-            }
+            m_pRecvBuf = nullptr;
+            m_iRecvRoom = 0;
             return;
         }
     }
@@ -225,6 +233,21 @@ void NET_CONNECT::ProcessRecv()
     m_iRecvState = kRecvIdle;
     ProcessMessage(static_cast<short>(m_iRecvId & 0xFFFF), m_pRecvBuf, static_cast<int>(m_iRecvLen));
     RX_GUARD_END("NET_CONNECT::ProcessRecv")
+}
+
+bool NET_CONNECT::GrowRecvBody()
+{
+    const int room = m_iRecvRoom == 0 ? std::min(m_iRecvWant, kFirstBodyBlock)
+                                      : static_cast<int>(std::min<int64_t>(m_iRecvWant, int64_t{2} * m_iRecvRoom));
+    char* block = new (std::nothrow) char[static_cast<size_t>(room) + 1];
+    if (block == nullptr)
+        return false;
+    if (m_iRecvGot > 0)
+        std::memcpy(block, m_pRecvBuf, static_cast<size_t>(m_iRecvGot));
+    delete[] m_pRecvBuf;
+    m_pRecvBuf = block;
+    m_iRecvRoom = room;
+    return true;
 }
 
 void NET_CONNECT::ProcessMessage(short id, const char* data, int length)
@@ -289,6 +312,7 @@ void NET_CONNECT::Realese()
     m_iSendPos = 0;
     delete[] m_pRecvBuf;
     m_pRecvBuf = nullptr;
+    m_iRecvRoom = 0;
     if (m_Socket != INVALID_SOCKET) {
         shutdown(m_Socket, SD_RECEIVE);
         closesocket(m_Socket);

@@ -248,8 +248,7 @@ def make_release(root, game_version, files=None, updater_version=0, updater_byte
 def sign_release(release, key=None, expires_days=None):
     """The manifest of a release directory as rxpack sign-release prints it."""
     args = [RXPACK, "sign-release", "--key", key or SIGNING_KEY]
-    if expires_days is not None:
-        args += ["--expires-days", str(expires_days)]
+    args += ["--expires-days", str(expires_days)] if expires_days is not None else ["--no-expiry"]
     done = subprocess.run(args + [release], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     if done.returncode != 0:
         raise E2EError(f"rxpack sign-release failed: {done.stderr.decode('utf-8', 'replace')}")

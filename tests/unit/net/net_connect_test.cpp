@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -296,6 +297,43 @@ TEST(NetConnectRecv, TwoFramesInOneSegmentArriveInTwoSteps)
     EXPECT_EQ(pair.receiver.m_Messages[1].body, "second!");
     EXPECT_EQ(pair.receiver.m_Messages[2].id, 302);
     EXPECT_EQ(pair.receiver.m_Messages[2].body, "");
+}
+
+// A header may announce up to 100,000,000 bytes: the buffer is had only as the body
+// arrives, doubling from 64 KiB, and the body comes out whole across every growth.
+TEST(NetConnectRecv, TheBodysBufferFollowsTheBytesThatArrived)
+{
+    CONNECTED_PAIR pair;
+    ASSERT_TRUE(pair.Open());
+    NET_CONNECT& c = pair.connection;
+    ASSERT_TRUE(SendAll(pair.peer.Get(), FrameHeader(300u, NET_CONNECT::kMaxRecvBody)));
+    pair.StepWhenReadable();
+    EXPECT_TRUE(c.ReceivingBody());
+    EXPECT_EQ(c.m_pRecvBuf, nullptr) << "a header alone commits nothing";
+    pair.connection.Process();
+    EXPECT_EQ(c.m_pRecvBuf, nullptr);
+    c.Realese();
+
+    CONNECTED_PAIR growing;
+    ASSERT_TRUE(growing.Open());
+    NET_CONNECT& g = growing.connection;
+    const std::string body = Pattern(300000);
+    ASSERT_TRUE(SendAll(growing.peer.Get(), FrameHeader(300u, static_cast<uint32_t>(body.size()))));
+    growing.StepWhenReadable();
+    std::vector<int> rooms;
+    for (size_t sent = 0; sent < body.size(); sent += 1000) {
+        ASSERT_TRUE(SendAll(growing.peer.Get(), body.substr(sent, 1000)));
+        while (g.ReceivingBody() && g.m_iRecvGot < static_cast<int>(std::min(sent + 1000, body.size())))
+            growing.StepWhenReadable();
+        if (!g.ReceivingBody())
+            break;
+        EXPECT_LE(g.m_iRecvRoom, std::max(2 * g.m_iRecvGot, NET_CONNECT::kFirstBodyBlock)) << "at " << sent;
+        if (rooms.empty() || rooms.back() != g.m_iRecvRoom)
+            rooms.push_back(g.m_iRecvRoom);
+    }
+    EXPECT_EQ(rooms, (std::vector<int>{65536, 131072, 262144, 300000}));
+    ASSERT_EQ(growing.receiver.m_Messages.size(), 1u);
+    EXPECT_TRUE(growing.receiver.m_Messages[0].body == body);
 }
 
 TEST(NetConnectRecv, PeerCloseClosesTheConnection)

@@ -1,0 +1,23 @@
+// The release every host taking players must serve, so that no single host decides it.
+// With the studio's signed manifest it is the manifest's: game and updater version both.
+// Without one it is the game version served by the largest share of the fleet's capacity
+// (hosts taking players only); a tie goes to the version of the host listed first. A host
+// above it is as wrong as one below: one host misconfigured, or lying, with a higher
+// version cannot close every other host and draw all players to itself.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "release/release_manifest.h"
+#include "serverlist/load_poller.h"
+
+struct FLEET_RELEASE {
+    bool known = false; // false: no host takes players, nothing to compare
+    bool fromManifest = false;
+    uint32_t gameVersion = 0;
+    uint32_t updaterVersion = 0; // compared only with a manifest
+};
+
+FLEET_RELEASE ManifestRelease(const RELEASE_MANIFEST& manifest);
+FLEET_RELEASE MajorityRelease(const std::vector<HOST_POLL>& polls);
