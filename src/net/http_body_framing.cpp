@@ -70,7 +70,8 @@ HTTP_BODY_FRAMING ReadBodyFraming(const char* head, int size)
     while (at != std::string_view::npos) {
         const size_t start = at + 2;
         at = text.find("\r\n", start);
-        const std::string_view line = text.substr(start, at == std::string_view::npos ? text.npos : at - start);
+        const size_t end = at == std::string_view::npos ? text.size() : at;
+        const std::string_view line = text.substr(start, end - start);
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             continue;

@@ -191,7 +191,8 @@ void NET_CONNECT::ProcessRecv()
         m_pRecvBuf = new char[kHeaderSize + 1];
         m_iRecvRoom = kHeaderSize;
     }
-    if (m_iRecvState == kRecvBody && m_iRecvGot == m_iRecvRoom && m_iRecvGot < m_iRecvWant && !GrowRecvBody()) {
+    const bool full = m_iRecvGot == m_iRecvRoom && m_iRecvGot < m_iRecvWant;
+    if (m_iRecvState == kRecvBody && full && !GrowRecvBody()) {
         m_iRecvState = kRecvIdle;
         m_bClosed = true;
         return;
@@ -237,8 +238,8 @@ void NET_CONNECT::ProcessRecv()
 
 bool NET_CONNECT::GrowRecvBody()
 {
-    const int room = m_iRecvRoom == 0 ? std::min(m_iRecvWant, kFirstBodyBlock)
-                                      : static_cast<int>(std::min<int64_t>(m_iRecvWant, int64_t{2} * m_iRecvRoom));
+    const int64_t grown = m_iRecvRoom == 0 ? kFirstBodyBlock : int64_t{2} * m_iRecvRoom;
+    const int room = static_cast<int>(std::min<int64_t>(m_iRecvWant, grown));
     char* block = new (std::nothrow) char[static_cast<size_t>(room) + 1];
     if (block == nullptr)
         return false;

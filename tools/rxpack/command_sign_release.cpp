@@ -34,9 +34,9 @@ int CommandSignRelease(const ARGS& args)
     const bool expires = options.count("--expires-days") != 0;
     if (expires == (options.count("--no-expiry") != 0))
         return UsageError(expires ? "sign-release takes --expires-days N or --no-expiry, not both"
-                                  : "sign-release needs --expires-days N (re-sign before then) or --no-expiry: a "
-                                    "manifest that never expires can be replayed to hold players on this release "
-                                    "for ever");
+                                  : "sign-release needs --expires-days N (re-sign before then) or "
+                                    "--no-expiry: a manifest that never expires can be replayed to hold "
+                                    "players on this release for ever");
     uint64_t days = 0;
     if (expires) {
         const std::string& text = options["--expires-days"];

@@ -16,19 +16,17 @@ FLEET_RELEASE MajorityRelease(const std::vector<HOST_POLL>& polls)
 {
     // Capacities are bounded when read (kMaxReportedCapacity): the sums cannot overflow.
     std::map<uint32_t, uint64_t> capacityOf;
-    std::vector<uint32_t> firstSeen;
-    for (const HOST_POLL& p : polls) {
-        if (!p.answered || p.load.draining)
-            continue;
-        if (capacityOf.count(p.load.gameVersion) == 0)
-            firstSeen.push_back(p.load.gameVersion);
-        capacityOf[p.load.gameVersion] += p.load.capacity;
-    }
+    for (const HOST_POLL& p : polls)
+        if (p.answered && !p.load.draining)
+            capacityOf[p.load.gameVersion] += p.load.capacity;
+    // Versions in rising order: a tie goes to the later one, as a roll-out half done does.
     FLEET_RELEASE release;
-    for (uint32_t version : firstSeen) {
-        if (!release.known || capacityOf[version] > capacityOf[release.gameVersion]) {
+    uint64_t most = 0;
+    for (const auto& [version, capacity] : capacityOf) {
+        if (!release.known || capacity >= most) {
             release.known = true;
             release.gameVersion = version;
+            most = capacity;
         }
     }
     return release;

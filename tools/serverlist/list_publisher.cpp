@@ -53,9 +53,10 @@ const RELEASE_MANIFEST* LIST_PUBLISHER::RoundManifest()
         return nullptr;
     std::string problem;
     const RELEASE_MANIFEST* manifest = m_pManifest->Read(static_cast<int64_t>(std::time(nullptr)), &problem);
-    const std::string state = manifest != nullptr ? "game version " + std::to_string(manifest->gameVersion) +
-                                                        ", updater version " + std::to_string(manifest->updaterVersion)
-                                                  : problem;
+    std::string state = problem;
+    if (manifest != nullptr)
+        state = "game version " + std::to_string(manifest->gameVersion) + ", updater version " +
+                std::to_string(manifest->updaterVersion);
     if (state != m_strManifestState) {
         if (manifest != nullptr)
             LogLine("manifest %s: hosts must serve %s", m_pManifest->Path().c_str(), state.c_str());

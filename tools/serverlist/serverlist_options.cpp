@@ -4,7 +4,8 @@
 
 const char* ServerlistUsage()
 {
-    return "Usage: serverlist [--interval SECONDS] [--once] [--manifest FILE --pub KEY] FLEET_FILE LIST_FILE\n"
+    return "Usage: serverlist [--interval SECONDS] [--once] [--manifest FILE --pub KEY]\n"
+           "                  FLEET_FILE LIST_FILE\n"
            "\n"
            "Publishes the list of update servers the Velgrim launcher chooses from. Every\n"
            "few seconds it asks each host of FLEET_FILE for its load (GET /load on the\n"
@@ -29,7 +30,7 @@ const char* ServerlistUsage()
            "a load line of sane numbers, or does not serve the fleet's release: with\n"
            "--manifest exactly the manifest's game and updater versions (while it is\n"
            "signed and not expired), otherwise the game version that hosts with the\n"
-           "largest share of capacity serve (a tie goes to the host listed first). When no\n"
+           "largest share of capacity serve (a tie goes to the higher one). When no\n"
            "host answers, the last list is kept. SIGHUP reads FLEET_FILE again; SIGTERM or\n"
            "SIGINT stops; a signal during a round discards that round. One line per change\n"
            "goes to standard error.\n"
@@ -98,7 +99,8 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
     if (!result.help) {
         // A manifest is worth nothing without the key that says it is the studio's.
         if (result.manifestFile.empty() != result.publicKeyFile.empty()) {
-            *error = result.manifestFile.empty() ? "--pub needs --manifest" : "--manifest needs --pub KEY to check it";
+            *error = result.manifestFile.empty() ? "--pub needs --manifest"
+                                                 : "--manifest needs --pub KEY to check it";
             return false;
         }
         if (files.size() != 2) {

@@ -25,8 +25,8 @@ std::optional<int64_t> WarnIfManifestDiffers(const std::string& path, const RELE
         g_trace->Log("update-server: warning: manifest %s expired on %s (launchers will refuse it)\n", path.c_str(),
                      FormatUtcTime(manifest.expires).c_str());
     else if (manifest.hasExpiry && manifest.expires - now <= kManifestExpiryWarningSeconds)
-        g_trace->Log("update-server: warning: manifest %s expires on %s, within 7 days: sign and publish a new one "
-                     "before then, or players get no updates\n",
+        g_trace->Log("update-server: warning: manifest %s expires on %s, within 7 days: sign and publish a "
+                     "new one before then, or players get no updates\n",
                      path.c_str(), FormatUtcTime(manifest.expires).c_str());
     const std::vector<std::string> differences = CompareReleaseWithManifest(release, manifest);
     for (const std::string& difference : differences)

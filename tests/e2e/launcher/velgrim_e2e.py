@@ -306,13 +306,13 @@ class UpdateServer:
 class ServerList:
     """serverlist publishing the fleet file's hosts into the web host's list."""
 
-    def __init__(self, root, fleet_lines, list_path, interval=1):
+    def __init__(self, root, fleet_lines, list_path, interval=1, extra=()):
         self.fleet = os.path.join(root, "fleet.txt")
         self.list_path = list_path
         self.interval = interval
         write(self.fleet, "".join(line + "\n" for line in fleet_lines))
         self.log_path = os.path.join(root, "serverlist.log")
-        self.proc = subprocess.Popen([SERVERLIST, "--interval", str(interval), self.fleet, list_path],
+        self.proc = subprocess.Popen([SERVERLIST, "--interval", str(interval), *extra, self.fleet, list_path],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=open(self.log_path, "wb"))
 

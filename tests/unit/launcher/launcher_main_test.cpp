@@ -220,6 +220,6 @@ TEST(GameVersionOffer, ASignedLauncherNeverGoesBack)
     }
     TRACE_CAPTURE trace;
     IsGameUpdate(6, 7, true);
-    EXPECT_EQ(trace.LogLines(),
-              std::vector<std::string>{"launcher: the signed release is game version 6, below the installed 7: no update\n"});
+    const std::string line = "launcher: the signed release is game version 6, below the installed 7: no update\n";
+    EXPECT_EQ(trace.LogLines(), std::vector<std::string>{line});
 }

@@ -134,7 +134,9 @@ TEST(WebHostAnswers, ListAndManifestAsWebHostsSendThem)
          [](const std::string& b) { return STEPS{{0, kChunkedHead + std::string("zz\r\n") + b + "\r\n0\r\n\r\n"}}; },
          "a chunk size that is not hexadecimal"},
         {"chunked: a chunk longer than its size",
-         [](const std::string& b) { return STEPS{{0, kChunkedHead + Hex(b.size() - 1) + "\r\n" + b + "\r\n0\r\n\r\n"}}; },
+         [](const std::string& b) {
+             return STEPS{{0, kChunkedHead + Hex(b.size() - 1) + "\r\n" + b + "\r\n0\r\n\r\n"}};
+         },
          "a chunk longer than its size"},
         {"chunked: a coding we cannot read",
          [](const std::string& b) {
@@ -225,8 +227,8 @@ TEST(WebHostAnswers, NginxChunkedListAndManifest)
         SCOPED_TRACE(dir);
         auto browser = std::make_unique<RX_HTTP_BROWSER>();
         int size = 0;
-        const char* body = HttpGetBody(*browser, "127.0.0.1", port, (std::string(dir) + "velgrim_load_servers.php").c_str(),
-                                       &size);
+        const std::string list = std::string(dir) + "velgrim_load_servers.php";
+        const char* body = HttpGetBody(*browser, "127.0.0.1", port, list.c_str(), &size);
         ASSERT_NE(body, nullptr);
         EXPECT_EQ(browser->m_bChunked, dir[0] != '\0');
         EXPECT_TRUE(browser->BodyComplete());
@@ -235,8 +237,9 @@ TEST(WebHostAnswers, NginxChunkedListAndManifest)
 
         RELEASE_MANIFEST manifest;
         std::string reason;
-        EXPECT_TRUE(FetchReleaseManifest("127.0.0.1", port, ("/" + std::string(dir) + "velgrim_release.txt").c_str(),
-                                         key, signing_vectors::kManifestExpires - 1, &manifest, &reason))
+        const std::string path = "/" + std::string(dir) + "velgrim_release.txt";
+        EXPECT_TRUE(FetchReleaseManifest("127.0.0.1", port, path.c_str(), key, signing_vectors::kManifestExpires - 1,
+                                         &manifest, &reason))
             << reason;
         EXPECT_EQ(manifest.gameVersion, 7u);
     }

@@ -88,8 +88,9 @@ public:
         at.sin_family = AF_INET;
         at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof(at);
-        if (bind(m_Listener.Get(), reinterpret_cast<sockaddr*>(&at), sizeof(at)) != 0 ||
-            listen(m_Listener.Get(), 1) != 0 || getsockname(m_Listener.Get(), reinterpret_cast<sockaddr*>(&at), &len) != 0)
+        sockaddr* where = reinterpret_cast<sockaddr*>(&at);
+        if (bind(m_Listener.Get(), where, sizeof(at)) != 0 || listen(m_Listener.Get(), 1) != 0 ||
+            getsockname(m_Listener.Get(), where, &len) != 0)
             return;
         m_iPort = ntohs(at.sin_port);
         m_Thread = std::thread([this, line, delayMs, during] {
@@ -231,10 +232,11 @@ TEST(ServerListBuilder, TheFleetsReleaseIsNotTheHighestAnyHostClaims)
          nullptr,
          {"lagging (game version 6 below 7): state 15", "lagging (game version 6 below 7): state 15",
           "healthy, load 0 (0 of 1000 clients, game version 7)", "draining: state 15"}},
-        {"a tie goes to the host listed first",
-         {Answer(0, 10, false, 8), Answer(0, 10, false, 7)},
+        {"a tie goes to the higher version",
+         {Answer(0, 10, false, 7), Answer(0, 10, false, 8), Answer(0, 5, false, 6)},
          nullptr,
-         {"healthy, load 0 (0 of 10 clients, game version 8)", "lagging (game version 7 below 8): state 15"}},
+         {"lagging (game version 7 below 8): state 15", "healthy, load 0 (0 of 10 clients, game version 8)",
+          "lagging (game version 6 below 8): state 15"}},
         {"with a manifest: exactly its versions, whatever most capacity serves",
          {WithUpdater(Answer(0, 10, false, 7), 1100), WithUpdater(Answer(0, 1000, false, 8), 1100),
           WithUpdater(Answer(0, 10, false, 6), 1100), WithUpdater(Answer(0, 10, false, 7), 1200)},
