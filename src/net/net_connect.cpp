@@ -187,7 +187,6 @@ void NET_CONNECT::ProcessRecv()
         m_iRecvWant = kHeaderSize;
         delete[] m_pRecvBuf;
         m_pRecvBuf = nullptr;
-        m_iRecvRoom = 0;
         m_pRecvBuf = new char[kHeaderSize + 1];
         m_iRecvRoom = kHeaderSize;
     }
