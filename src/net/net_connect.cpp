@@ -181,30 +181,36 @@ void NET_CONNECT::ProcessRecv()
     if (SocketWaitReadable(m_Socket, 0) != 1)
         return;
     if (m_iRecvState == kRecvIdle || (m_iRecvState == kRecvHeader && m_pRecvBuf == nullptr)) {
-        // Freeing the old buffer ends the validity of the body delivered last.
+        // Starting the next header ends the validity of the body delivered last: the
+        // buffer is used again (frames of one size then cost no allocation or copy).
         m_iRecvState = kRecvHeader;
         m_iRecvGot = 0;
         m_iRecvWant = kHeaderSize;
-        delete[] m_pRecvBuf;
-        m_pRecvBuf = nullptr;
-        m_pRecvBuf = new char[kHeaderSize + 1];
-        m_iRecvRoom = kHeaderSize;
+        if (m_pRecvBuf == nullptr) {
+            m_pRecvBuf = new char[kHeaderSize + 1];
+            m_iRecvRoom = kHeaderSize;
+        }
     }
-    const bool full = m_iRecvGot == m_iRecvRoom && m_iRecvGot < m_iRecvWant;
-    if (m_iRecvState == kRecvBody && full && !GrowRecvBody()) {
-        m_iRecvState = kRecvIdle;
-        m_bClosed = true;
-        return;
-    }
-    if (m_iRecvWant != 0) {
-        // One recv, never past the current header or body (the next frame stays queued),
-        // nor past the room the buffer has so far.
+    // One recv, never past the current header or body: the next frame stays queued. A
+    // body's buffer grows with what arrives, so a recv that fills it is followed in the
+    // same step by a larger buffer and another recv, while more is waiting.
+    while (m_iRecvWant != 0) {
+        const bool full = m_iRecvGot == m_iRecvRoom && m_iRecvGot < m_iRecvWant;
+        if (m_iRecvState == kRecvBody && full && !GrowRecvBody()) {
+            m_iRecvState = kRecvIdle;
+            m_bClosed = true;
+            return;
+        }
         const int room = std::min(m_iRecvWant, m_iRecvRoom) - m_iRecvGot;
         const int got = static_cast<int>(recv(m_Socket, m_pRecvBuf + m_iRecvGot, room, 0));
         if (got == 0)
             m_bClosed = true;
-        else if (got > 0)
-            m_iRecvGot += got;
+        if (got <= 0)
+            break;
+        m_iRecvGot += got;
+        if (m_iRecvState != kRecvBody || m_iRecvGot != m_iRecvRoom || m_iRecvGot == m_iRecvWant ||
+            SocketWaitReadable(m_Socket, 0) != 1)
+            break;
     }
     if (m_iRecvGot != m_iRecvWant)
         return;
@@ -220,10 +226,7 @@ void NET_CONNECT::ProcessRecv()
         m_iRecvGot = 0;
         m_iRecvWant = static_cast<int>(m_iRecvLen);
         if (m_iRecvLen != 0) {
-            // The body's buffer comes with its first bytes (GrowRecvBody).
-            delete[] m_pRecvBuf;
-            m_pRecvBuf = nullptr;
-            m_iRecvRoom = 0;
+            // The body's room beyond what the buffer has comes with its bytes (GrowRecvBody).
             return;
         }
     }
@@ -237,7 +240,7 @@ void NET_CONNECT::ProcessRecv()
 
 bool NET_CONNECT::GrowRecvBody()
 {
-    const int64_t grown = m_iRecvRoom == 0 ? kFirstBodyBlock : int64_t{2} * m_iRecvRoom;
+    const int64_t grown = std::max<int64_t>(kFirstBodyBlock, int64_t{2} * m_iRecvRoom);
     const int room = static_cast<int>(std::min<int64_t>(m_iRecvWant, grown));
     char* block = new (std::nothrow) char[static_cast<size_t>(room) + 1];
     if (block == nullptr)

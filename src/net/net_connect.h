@@ -21,9 +21,9 @@ public:
     static constexpr uint32_t kMaxRecvId = 4096;
     static constexpr uint32_t kMaxRecvBody = 100000000;
     static constexpr int kMaxSendStep = 65536;
-    // A body's receive buffer starts at this size (or the body's, when smaller) and
+    // A body's receive buffer grows to this size (or the body's, when smaller) and then
     // doubles while the body arrives, so memory follows the bytes that came, never a
-    // header's word alone.
+    // header's word alone. The buffer serves the connection's next frames too.
     static constexpr int kFirstBodyBlock = 65536;
     // Ids up to this one belong to the transport and are never delivered.
     static constexpr short kLastTransportId = 255;

@@ -309,9 +309,9 @@ TEST(NetConnectRecv, TheBodysBufferFollowsTheBytesThatArrived)
     ASSERT_TRUE(SendAll(pair.peer.Get(), FrameHeader(300u, NET_CONNECT::kMaxRecvBody)));
     pair.StepWhenReadable();
     EXPECT_TRUE(c.ReceivingBody());
-    EXPECT_EQ(c.m_pRecvBuf, nullptr) << "a header alone commits nothing";
+    EXPECT_EQ(c.m_iRecvRoom, NET_CONNECT::kHeaderSize) << "a header alone commits nothing";
     pair.connection.Process();
-    EXPECT_EQ(c.m_pRecvBuf, nullptr);
+    EXPECT_EQ(c.m_iRecvRoom, NET_CONNECT::kHeaderSize);
     c.Realese();
 
     CONNECTED_PAIR growing;
@@ -334,6 +334,22 @@ TEST(NetConnectRecv, TheBodysBufferFollowsTheBytesThatArrived)
     EXPECT_EQ(rooms, (std::vector<int>{65536, 131072, 262144, 300000}));
     ASSERT_EQ(growing.receiver.m_Messages.size(), 1u);
     EXPECT_TRUE(growing.receiver.m_Messages[0].body == body);
+
+    // The buffer serves the next frames: a smaller body needs no more room, a larger one
+    // grows it from there.
+    const std::string next = Pattern(250000);
+    ASSERT_TRUE(SendAll(growing.peer.Get(), Frame(301u, next)));
+    for (int step = 0; step < 100 && growing.receiver.m_Messages.size() < 2; ++step)
+        growing.StepWhenReadable();
+    ASSERT_EQ(growing.receiver.m_Messages.size(), 2u);
+    EXPECT_TRUE(growing.receiver.m_Messages[1].body == next);
+    EXPECT_EQ(g.m_iRecvRoom, 300000);
+    ASSERT_TRUE(SendAll(growing.peer.Get(), Frame(302u, std::string(400000, 'n'))));
+    for (int step = 0; step < 100 && growing.receiver.m_Messages.size() < 3; ++step)
+        growing.StepWhenReadable();
+    ASSERT_EQ(growing.receiver.m_Messages.size(), 3u);
+    EXPECT_EQ(growing.receiver.m_Messages[2].body, std::string(400000, 'n'));
+    EXPECT_EQ(g.m_iRecvRoom, 400000);
 }
 
 TEST(NetConnectRecv, PeerCloseClosesTheConnection)
