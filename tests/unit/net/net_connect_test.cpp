@@ -352,6 +352,32 @@ TEST(NetConnectRecv, TheBodysBufferFollowsTheBytesThatArrived)
     EXPECT_EQ(g.m_iRecvRoom, 400000);
 }
 
+// Frames of every size around the buffer's steps, back to back and cut into pieces of
+// every kind, arrive intact whatever room the buffer kept from the frame before.
+TEST(NetConnectRecv, FramesOfMixedSizesArriveIntactInAnyPieces)
+{
+    const size_t sizes[] = {0, 9, 8, 70000, 1, 65536, 65537, 3, 200000, 7, 131073};
+    std::string stream;
+    std::vector<std::string> bodies;
+    for (size_t n : sizes) {
+        bodies.push_back(Pattern(n + bodies.size()).substr(bodies.size()));
+        stream += Frame(300u + static_cast<uint32_t>(bodies.size()), bodies.back());
+    }
+    for (size_t piece : {stream.size(), size_t{1000}, size_t{65535}, size_t{7}}) {
+        SCOPED_TRACE(piece);
+        CONNECTED_PAIR pair;
+        ASSERT_TRUE(pair.Open());
+        for (size_t at = 0; at < stream.size(); at += piece) {
+            ASSERT_TRUE(SendAll(pair.peer.Get(), stream.substr(at, piece)));
+            while (SocketWaitReadable(pair.connection.m_Socket, 0) == 1 && !pair.connection.m_bClosed)
+                pair.connection.Process();
+        }
+        ASSERT_EQ(pair.receiver.m_Messages.size(), bodies.size());
+        for (size_t i = 0; i < bodies.size(); ++i)
+            EXPECT_TRUE(pair.receiver.m_Messages[i].body == bodies[i]) << "frame " << i;
+    }
+}
+
 TEST(NetConnectRecv, PeerCloseClosesTheConnection)
 {
     CONNECTED_PAIR pair;

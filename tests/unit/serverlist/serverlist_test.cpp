@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -67,12 +67,8 @@ std::vector<FLEET_HOST> Fleet(size_t hosts)
 std::set<std::string> FilesIn(const std::string& dir)
 {
     std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.insert(e->d_name);
-        closedir(d);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
     return names;
 }
 
