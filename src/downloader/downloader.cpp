@@ -83,7 +83,6 @@ void DOWNLOADER::Disconnect()
 void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
 {
     RX_GUARD_BEGIN
-    m_uLastHeardMs = MonotonicMs();
     // The body being handled is the connection's current one: no cut chunk to salvage.
     struct IN_MESSAGE {
         bool& flag;
@@ -207,6 +206,7 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
     m_bKeepPart = announced.resumable && WriteResumeRecord(file_path.Get(), record);
     if (announced.resumable && !m_bKeepPart)
         RX_ERROR("DOWNLOADER: cannot record %s for later; an interruption starts it again", file_path.Get());
+    NoteProgress();
 }
 
 void DOWNLOADER::OnFileData(const char* body, int length)
@@ -243,6 +243,9 @@ void DOWNLOADER::OnFileData(const char* body, int length)
     if (checkNow)
         m_uChecked = received;
     client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
+    m_uBytesSinceProgress += static_cast<uint32_t>(n);
+    if (m_uBytesSinceProgress >= kProgressBytes)
+        NoteProgress();
 }
 
 void DOWNLOADER::OnFileEnd()
@@ -264,6 +267,7 @@ void DOWNLOADER::FinishFile()
     m_bEnding = false;
     complete = true;
     error = false;
+    NoteProgress();
     std::string problem;
     bool checked = true;
     if (received != total_size) {
@@ -394,6 +398,12 @@ void DOWNLOADER::SalvageCutChunk()
         received += n;
 }
 
+void DOWNLOADER::NoteProgress()
+{
+    m_uLastHeardMs = MonotonicMs();
+    m_uBytesSinceProgress = 0;
+}
+
 void DOWNLOADER::FailTransfer(const char* reason)
 {
     RX_ERROR("DOWNLOADER: transfer failed: %s", reason);
@@ -499,7 +509,7 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     total_size = 0;
     file_name.Assign("");
     in_progress = true;
-    m_uLastHeardMs = MonotonicMs();
+    NoteProgress();
     return true;
     RX_GUARD_END("DOWNLOADER::GetFile")
 }
@@ -518,10 +528,10 @@ void DOWNLOADER::Process()
             FinishFile();
         }
     }
-    // A server that announces a file and then falls silent, or trickles bytes that never
-    // make a message, does not keep the player waiting for ever.
+    // A server that announces a file and then falls silent, trickles bytes, or sends
+    // frames that carry no file does not keep the player waiting for ever.
     if (in_progress && !error && client.IsConnected() && MonotonicMs() - m_uLastHeardMs >= m_uStallTimeoutMs) {
-        RX_ERROR("DOWNLOADER: no message from the server for %u ms", m_uStallTimeoutMs);
+        RX_ERROR("DOWNLOADER: no progress from the server for %u ms", m_uStallTimeoutMs);
         InterruptTransfer("the transfer stalled");
     }
     RX_GUARD_END("DOWNLOADER::Process")

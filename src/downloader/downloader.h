@@ -14,8 +14,10 @@
 // Such breaches are an announcement nobody asked for or under another name than the
 // kind's own (compared without regard to case), a chunk outside the announced size or
 // before the announcement, a second announcement, an end before every byte came, a write
-// that the disk does not take whole, and silence: no message for m_uStallTimeoutMs while
-// a transfer is under way. A version answer counts only while GetVelgrimInfo waits for it.
+// that the disk does not take whole, and a stall: no progress for m_uStallTimeoutMs while
+// a transfer is under way. Progress is the file's announcement, kProgressBytes of its data
+// or its end; other frames, however many, are none. A version answer counts only while
+// GetVelgrimInfo waits for it.
 //
 // With a release manifest (ExpectRelease), a file must also have exactly the size and the
 // SHA-256 the manifest gives for its kind: the bytes are hashed as they arrive, and a file
@@ -47,8 +49,10 @@ class DOWNLOADER : public NET_MESSAGE_RECEIVER {
 public:
     // How long GetVelgrimInfo waits for the answer by default.
     static constexpr unsigned int kInfoTimeoutMs = 10000;
-    // A transfer with no message for this long has stalled and fails.
+    // A transfer with no progress for this long has stalled and fails.
     static constexpr unsigned int kStallTimeoutMs = 60000;
+    // File data that counts as progress: a server cannot hold the window with a trickle.
+    static constexpr uint32_t kProgressBytes = 16 * 1024;
     // Part of the window's 15 ms tick that one Process may spend receiving.
     static constexpr unsigned int kReceiveBudgetMs = 8;
     // Part of it that may go to hashing the bytes a resumed file kept, and the block read.
@@ -120,7 +124,7 @@ public:
     uint32_t game_version;
     std::string info_text;
 
-    // Silence that fails a transfer; tests shorten it.
+    // A stall that fails a transfer; tests shorten it.
     unsigned int m_uStallTimeoutMs = kStallTimeoutMs;
 
 private:
@@ -146,6 +150,8 @@ private:
     void FailTransfer(const char* reason);
     // Ends a transfer that another connection may go on with: error, file kept.
     void InterruptTransfer(const char* reason);
+    // Restarts the stall bound.
+    void NoteProgress();
 
     // The kind asked for by the last GetFile (0: none).
     int m_iRequestedKind = 0;
@@ -175,8 +181,10 @@ private:
     bool m_bCanGoOn = false;
     // A message is being handled: the connection's body is the one being handled.
     bool m_bInMessage = false;
-    // When a message last arrived (or the request went out).
+    // When the transfer last made progress (or the request went out), and the file data
+    // received since, short of kProgressBytes.
     uint64_t m_uLastHeardMs = 0;
+    uint32_t m_uBytesSinceProgress = 0;
     // GetVelgrimInfo is waiting for the answer.
     bool m_bAwaitingInfo = false;
     // Answers to MSG_GET_INFO taken, and whether the last one was well-formed; the count

@@ -8,6 +8,7 @@
 #include "apply/patch_applier.h"
 #include "downloader/resume_record.h"
 #include "launcher/directory_lock.h"
+#include "launcher/game_version_offer.h"
 #include "launcher/program_globals.h"
 #include "launcher/release_manifest_fetch.h"
 #include "launcher/server_dial.h"
@@ -227,8 +228,9 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     ReadLocalVersion();
 
     // Built with the studio's key, the launcher takes only the release its signed manifest
-    // names, and only files of exactly its sizes and hashes. A manifest that cannot be
-    // trusted, or a server that answers otherwise, counts as no version answer.
+    // names, never one below the installed version, and only files of exactly its sizes
+    // and hashes. A manifest that cannot be trusted, or a server that answers otherwise,
+    // counts as no version answer.
     RELEASE_MANIFEST manifest;
     const bool signedOnly = HasReleaseKey();
     const bool trusted = !signedOnly || TakeReleaseManifest(&manifest);
@@ -254,7 +256,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
                 StartInstead(kGame);
                 return 0;
             }
-        } else if (g_downloader.game_version != g_localVersion) {
+        } else if (IsGameUpdate(g_downloader.game_version, g_localVersion, signedOnly)) {
             // A part of an updater no longer offered is of no use any more.
             RemoveKeptPart(UPDATER_FILE_NAME);
             DownloadInWindow(FILE_KIND_PATCH, server);

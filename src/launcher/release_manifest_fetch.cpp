@@ -27,7 +27,9 @@ bool FetchReleaseManifest(const char* host, int port, const char* path, const ui
         return false;
     }
     if (!browser->BodyComplete()) {
-        *reason = "cut short (" + std::to_string(size) + " of " + std::to_string(browser->m_iContentLength) + " bytes)";
+        *reason = "cut short (" + std::to_string(size) +
+                  (browser->m_bChunked ? " bytes, no last chunk)"
+                                       : " of " + std::to_string(browser->m_iContentLength) + " bytes)");
         return false;
     }
     if (static_cast<size_t>(size) > RELEASE_MANIFEST::kMaxSize) {

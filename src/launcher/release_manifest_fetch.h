@@ -11,7 +11,7 @@
 // Fetches path (starting with "/") from host:port and accepts it under publicKey at now
 // (seconds since 1970-01-01T00:00:00Z). On failure false with the reason: "no answer from
 // host:port", "not an HTTP answer", "missing (HTTP 404)", "not served (HTTP status 500)",
-// "cut short (40 of 400 bytes)", "larger than 1024 bytes", or those of
+// "cut short (40 of 400 bytes)", "cut short (40 bytes, no last chunk)", "larger than 1024 bytes", or those of
 // AcceptReleaseManifest ("malformed: ...", "bad signature", "expired on ...").
 bool FetchReleaseManifest(const char* host, int port, const char* path, const uint8_t publicKey[P256_PUBLIC_KEY_SIZE],
                           int64_t now, RELEASE_MANIFEST* manifest, std::string* reason);

@@ -73,6 +73,7 @@ NET_CONNECT::NET_CONNECT()
       m_pRecvBuf(nullptr),
       m_iRecvGot(0),
       m_iRecvWant(0),
+      m_iRecvRoom(0),
       m_bMessageArrived(false),
       m_bReleased(false),
       m_pReceiver(nullptr)
@@ -179,22 +180,37 @@ void NET_CONNECT::ProcessRecv()
         return;
     if (SocketWaitReadable(m_Socket, 0) != 1)
         return;
-    if (m_iRecvState == kRecvIdle || m_pRecvBuf == nullptr) {
-        // Freeing the old buffer ends the validity of the body delivered last.
+    if (m_iRecvState == kRecvIdle || (m_iRecvState == kRecvHeader && m_pRecvBuf == nullptr)) {
+        // Starting the next header ends the validity of the body delivered last: the
+        // buffer is used again (frames of one size then cost no allocation or copy).
         m_iRecvState = kRecvHeader;
         m_iRecvGot = 0;
         m_iRecvWant = kHeaderSize;
-        delete[] m_pRecvBuf;
-        m_pRecvBuf = nullptr;
-        m_pRecvBuf = new char[kHeaderSize + 1];
+        if (m_pRecvBuf == nullptr) {
+            m_pRecvBuf = new char[kHeaderSize + 1];
+            m_iRecvRoom = kHeaderSize;
+        }
     }
-    if (m_iRecvWant != 0) {
-        // One recv, never past the current header or body: the next frame stays queued.
-        const int got = static_cast<int>(recv(m_Socket, m_pRecvBuf + m_iRecvGot, m_iRecvWant - m_iRecvGot, 0));
+    // One recv, never past the current header or body: the next frame stays queued. A
+    // body's buffer grows with what arrives, so a recv that fills it is followed in the
+    // same step by a larger buffer and another recv, while more is waiting.
+    while (m_iRecvWant != 0) {
+        const bool full = m_iRecvGot == m_iRecvRoom && m_iRecvGot < m_iRecvWant;
+        if (m_iRecvState == kRecvBody && full && !GrowRecvBody()) {
+            m_iRecvState = kRecvIdle;
+            m_bClosed = true;
+            return;
+        }
+        const int room = std::min(m_iRecvWant, m_iRecvRoom) - m_iRecvGot;
+        const int got = static_cast<int>(recv(m_Socket, m_pRecvBuf + m_iRecvGot, room, 0));
         if (got == 0)
             m_bClosed = true;
-        else if (got > 0)
-            m_iRecvGot += got;
+        if (got <= 0)
+            break;
+        m_iRecvGot += got;
+        if (m_iRecvState != kRecvBody || m_iRecvGot != m_iRecvRoom || m_iRecvGot == m_iRecvWant ||
+            SocketWaitReadable(m_Socket, 0) != 1)
+            break;
     }
     if (m_iRecvGot != m_iRecvWant)
         return;
@@ -210,12 +226,7 @@ void NET_CONNECT::ProcessRecv()
         m_iRecvGot = 0;
         m_iRecvWant = static_cast<int>(m_iRecvLen);
         if (m_iRecvLen != 0) {
-            delete[] m_pRecvBuf;
-            m_pRecvBuf = new (std::nothrow) char[m_iRecvLen + 1];
-            if (m_pRecvBuf == nullptr) {
-                m_iRecvState = kRecvIdle;
-                m_bClosed = true;
-            }
+            // The body's room beyond what the buffer has comes with its bytes (GrowRecvBody).
             return;
         }
     }
@@ -225,6 +236,21 @@ void NET_CONNECT::ProcessRecv()
     m_iRecvState = kRecvIdle;
     ProcessMessage(static_cast<short>(m_iRecvId & 0xFFFF), m_pRecvBuf, static_cast<int>(m_iRecvLen));
     RX_GUARD_END("NET_CONNECT::ProcessRecv")
+}
+
+bool NET_CONNECT::GrowRecvBody()
+{
+    const int64_t grown = std::max<int64_t>(kFirstBodyBlock, int64_t{2} * m_iRecvRoom);
+    const int room = static_cast<int>(std::min<int64_t>(m_iRecvWant, grown));
+    char* block = new (std::nothrow) char[static_cast<size_t>(room) + 1];
+    if (block == nullptr)
+        return false;
+    if (m_iRecvGot > 0)
+        std::memcpy(block, m_pRecvBuf, static_cast<size_t>(m_iRecvGot));
+    delete[] m_pRecvBuf;
+    m_pRecvBuf = block;
+    m_iRecvRoom = room;
+    return true;
 }
 
 void NET_CONNECT::ProcessMessage(short id, const char* data, int length)
@@ -289,6 +315,7 @@ void NET_CONNECT::Realese()
     m_iSendPos = 0;
     delete[] m_pRecvBuf;
     m_pRecvBuf = nullptr;
+    m_iRecvRoom = 0;
     if (m_Socket != INVALID_SOCKET) {
         shutdown(m_Socket, SD_RECEIVE);
         closesocket(m_Socket);

@@ -21,6 +21,10 @@ public:
     static constexpr uint32_t kMaxRecvId = 4096;
     static constexpr uint32_t kMaxRecvBody = 100000000;
     static constexpr int kMaxSendStep = 65536;
+    // A body's receive buffer grows to this size (or the body's, when smaller) and then
+    // doubles while the body arrives, so memory follows the bytes that came, never a
+    // header's word alone. The buffer serves the connection's next frames too.
+    static constexpr int kFirstBodyBlock = 65536;
     // Ids up to this one belong to the transport and are never delivered.
     static constexpr short kLastTransportId = 255;
     // m_iRecvState values.
@@ -87,6 +91,8 @@ public:
     char* m_pRecvBuf;
     int m_iRecvGot;
     int m_iRecvWant;
+    // Bytes m_pRecvBuf holds room for (it has one more, never written).
+    int m_iRecvRoom;
 
     bool m_bMessageArrived;
     bool m_bReleased;
@@ -96,4 +102,7 @@ private:
     // Appends first then second to the queue in one block; a block that cannot be had
     // closes the connection rather than losing part of a frame.
     void Append(const char* first, int firstLength, const char* second, int secondLength);
+    // Gives the body being received more room, keeping what arrived; false when the
+    // memory cannot be had.
+    bool GrowRecvBody();
 };

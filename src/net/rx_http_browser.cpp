@@ -7,15 +7,13 @@
 #include "common/counted_text.h"
 #include "common/guard.h"
 #include "common/trace_log.h"
-#include "common/decimal_text.h"
+#include "net/http_body_framing.h"
+#include "net/http_chunked_decoder.h"
 #include "platform/clock.h"
 #include "platform/name_lookup.h"
 #include "velgrim_config.h"
 
 namespace {
-
-const char kContentLength[] = "Content-Length:";
-const int kContentLengthSize = 15;
 
 const char* TextOrNull(const HEAP_STR& text)
 {
@@ -32,7 +30,8 @@ bool WouldBlock()
 
 RX_HTTP_BROWSER::RX_HTTP_BROWSER()
     : m_Socket(INVALID_SOCKET), m_bInit(false), m_bConnected(false), m_iRecvSize(0), m_iBodySize(0),
-      m_iPort(VELGRIM_WEB_PORT), m_iContentLength(-1), m_uExchangeDeadline(0)
+      m_iPort(VELGRIM_WEB_PORT), m_iContentLength(-1), m_bChunked(false), m_bChunksEnded(false),
+      m_uExchangeDeadline(0)
 {
     m_RecvBuf[0] = '\0';
 }
@@ -133,51 +132,43 @@ int RX_HTTP_BROWSER::NetRecv(char* buf, int size)
         RX_ERROR("error recv: not connection:%s", TextOrNull(m_ConnectedHost));
         return -1;
     }
-    // One receive within the exchange's deadline: a count, 0 when the peer closed, -1
-    // on failure or when the time is up.
-    auto recvOnce = [this](char* to, int room) -> int {
-        for (;;) {
-            const int left = ExchangeMsLeft();
-            if (left <= 0 || SocketWaitReadable(m_Socket, left) != 1)
-                return -1;
-            const int n = recv(m_Socket, to, room, 0);
-            if (n >= 0)
-                return n;
-            if (!WouldBlock())
-                return -1;
-        }
-    };
-
-    int total = recvOnce(buf, size);
+    int total = RecvOnce(buf, size);
     if (total == 0 || total == -1)
         return total;
     m_iRecvSize = total;
     // A head that arrives in pieces is received whole first (within the same deadline and
     // buffer), so that the body is counted from its real start.
     while (GetRecvData() == nullptr && m_iRecvSize < size) {
-        const int n = recvOnce(buf + m_iRecvSize, size - m_iRecvSize);
+        const int n = RecvOnce(buf + m_iRecvSize, size - m_iRecvSize);
         if (n <= 0)
             break;
         total += n;
         m_iRecvSize += n;
     }
-
-    // Content-Length is looked for in the head only, and only where 16 bytes remain.
-    const char* body = GetRecvData();
-    const int searched = body != nullptr ? static_cast<int>(body - m_RecvBuf) : total;
-    int announced = 0;
     m_iContentLength = -1;
-    for (int p = 0; p <= searched - (kContentLengthSize + 1); ++p) {
-        if (std::memcmp(buf + p, kContentLength, kContentLengthSize) == 0) {
-            announced = ReadWrappingDecimal(buf + p + kContentLengthSize, buf + total);
-            m_iContentLength = announced >= 0 ? announced : -1;
-            break;
-        }
+    m_bChunked = false;
+    m_bChunksEnded = false;
+    const char* body = GetRecvData();
+    if (body == nullptr)
+        return total;
+
+    const int headSize = static_cast<int>(body - m_RecvBuf);
+    const HTTP_BODY_FRAMING framing = ReadBodyFraming(buf, headSize);
+    if (framing.kind == HTTP_BODY_FRAMING::MALFORMED) {
+        RX_ERROR("error recv from:%s: %s", TextOrNull(m_ConnectedHost), framing.problem);
+        return -1;
     }
+    if (framing.kind == HTTP_BODY_FRAMING::CHUNKED)
+        return RecvChunkedBody(buf, size, headSize);
+    if (framing.kind == HTTP_BODY_FRAMING::UNTIL_FIRST_BLOCK)
+        return total;
+
+    const int announced = framing.length;
+    m_iContentLength = announced;
     // Bytes past the announced body are the start of another response, not part of this
     // one: a keep-alive host answers the request's trailing zero byte with an error page.
     // They are never kept, so they cannot end up in a stored file or in the server list.
-    if (body != nullptr && m_iContentLength >= 0 && m_iBodySize > announced) {
+    if (m_iBodySize > announced) {
         total -= m_iBodySize - announced;
         m_iRecvSize = total;
         m_iBodySize = announced;
@@ -190,7 +181,7 @@ int RX_HTTP_BROWSER::NetRecv(char* buf, int size)
                 room = missing;
             if (room <= 0)
                 break;
-            const int n = recvOnce(buf + m_iRecvSize, room);
+            const int n = RecvOnce(buf + m_iRecvSize, room);
             if (n <= 0)
                 break;
             total += n;
@@ -265,6 +256,48 @@ char* RX_HTTP_BROWSER::GetRecvData()
     }
     return nullptr;
     RX_GUARD_END("RX_HTTP_BROWSER::GetRecvData")
+}
+
+int RX_HTTP_BROWSER::RecvOnce(char* to, int room)
+{
+    for (;;) {
+        const int left = ExchangeMsLeft();
+        if (left <= 0 || SocketWaitReadable(m_Socket, left) != 1)
+            return -1;
+        const int n = recv(m_Socket, to, room, 0);
+        if (n >= 0)
+            return n;
+        if (!WouldBlock())
+            return -1;
+    }
+}
+
+int RX_HTTP_BROWSER::RecvChunkedBody(char* buf, int size, int headSize)
+{
+    // Decoded in place: the body bytes move to the front of what arrived, the chunk lines
+    // drop out, and each receive goes right behind the body decoded so far. A web host that
+    // keeps the connection open is done with once the last chunk is in.
+    HTTP_CHUNKED_DECODER decoder;
+    m_bChunked = true;
+    int end = headSize;
+    int n = decoder.Decode(buf + headSize, m_iRecvSize - headSize, buf + headSize);
+    while (n >= 0) {
+        end += n;
+        m_iRecvSize = end;
+        if (decoder.Ended() || end >= size)
+            break;
+        const int got = RecvOnce(buf + end, size - end);
+        if (got <= 0)
+            break;
+        n = decoder.Decode(buf + end, got, buf + end);
+    }
+    if (n < 0) {
+        RX_ERROR("error recv from:%s: %s", TextOrNull(m_ConnectedHost), decoder.Problem());
+        return -1;
+    }
+    m_bChunksEnded = decoder.Ended();
+    GetRecvData();
+    return m_iRecvSize;
 }
 
 int RX_HTTP_BROWSER::ExchangeMsLeft() const

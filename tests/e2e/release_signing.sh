@@ -49,15 +49,23 @@ head -c 123904 /dev/urandom >rel/UpdaterNew.exe
 printf 'game_version = 7\nupdater_version = 1100\n' >rel/release.conf
 
 # --- help and usage
-run 0 --help;                          expect_in "$out" "sign-release --key KEY [--expires-days N] RELEASE_DIR"
+run 0 --help;                          expect_in "$out" "sign-release --key KEY (--expires-days N | --no-expiry) RELEASE_DIR"
 expect_in "$out" "verify-release --pub PUB MANIFEST [RELEASE_DIR]"
-run 2 sign-release rel;                expect_in "$err" "sign-release takes --key KEY [--expires-days N] RELEASE_DIR"
+run 2 sign-release rel;                expect_in "$err" "sign-release takes --key KEY (--expires-days N | --no-expiry) RELEASE_DIR"
 run 2 sign-release --key release.key;  expect_in "$err" "sign-release takes --key KEY"
 run 2 sign-release --key release.key a b; expect_in "$err" "sign-release takes --key KEY"
 run 2 sign-release --key;              expect_in "$err" "--key needs a value"
 run 2 sign-release --key= rel;         expect_in "$err" "--key needs a value"
 run 2 sign-release --key a --key b rel; expect_in "$err" "--key is given twice"
 run 2 sign-release --pub release.pub rel; expect_in "$err" "unknown option '--pub'"
+# The expiry is a choice: one of the two, said out loud, and never both.
+run 2 sign-release --key release.key rel
+expect_in "$err" "sign-release needs --expires-days N (re-sign before then) or --no-expiry: a manifest that never expires can be replayed"
+[ -s "$out" ] && fail "sign-release printed a manifest without an expiry choice"
+run 2 sign-release --key release.key --no-expiry --expires-days 30 rel
+expect_in "$err" "sign-release takes --expires-days N or --no-expiry, not both"
+run 2 sign-release --key release.key --no-expiry=yes rel; expect_in "$err" "--no-expiry takes no value"
+run 2 sign-release --key release.key --no-expiry --no-expiry rel; expect_in "$err" "--no-expiry is given twice"
 for days in 0 abc -1 36501 999999999999; do
   run 2 sign-release --key release.key --expires-days "$days" rel
   expect_in "$err" "--expires-days needs a whole number of days from 1 to 36500, not '$days'"
@@ -86,8 +94,8 @@ if [ -z "${VELGRIM_EXE:-}" ]; then
     && fail "openssl accepts the signature under another key"
   run 0 verify-release --pub release.pub m.txt rel
   expect_in "$out" "m.txt: OK, signed; game_version 7, updater_version 1100, expires $expires; rel matches it"
-  run 0 sign-release --key=release.key rel
-  grep -q '^expires' "$out" && fail "a manifest without --expires-days has an expiry"
+  run 0 sign-release --key=release.key --no-expiry rel
+  grep -q '^expires' "$out" && fail "a manifest signed with --no-expiry has an expiry"
   cp "$out" noexpiry.txt
   run 0 verify-release --pub=release.pub noexpiry.txt
   expect_in "$out" "noexpiry.txt: OK, signed; game_version 7, updater_version 1100, no expiry"
@@ -101,7 +109,7 @@ if [ -z "${VELGRIM_EXE:-}" ]; then
   cp rel/Velgrim_patch.rxpack bad/noupdater/
   printf 'game_version = 7\n' >bad/notpkg/release.conf; printf 'not a package' >bad/notpkg/Velgrim_patch.rxpack
   while IFS='|' read -r key dir message; do
-    run 1 sign-release --key "$key" "$dir"
+    run 1 sign-release --key "$key" --expires-days 30 "$dir"
     expect_in "$err" "$message"
     [ -s "$out" ] && fail "sign-release --key $key $dir printed a manifest after refusing"
   done <<'CASES'
@@ -117,7 +125,7 @@ p384.key|rel|p384.key: not a P-256 (prime256v1) key
 CASES
 else
   # The Windows rxpack verifies but does not sign.
-  run 1 sign-release --key release.key rel
+  run 1 sign-release --key release.key --expires-days 30 rel
   expect_in "$err" "sign-release is not available in the Windows build of rxpack (it signs with OpenSSL)"
   body 7 1100 rel/Velgrim_patch.rxpack rel/UpdaterNew.exe "2999-01-01T00:00:00Z" >signed.txt
   sign_with_openssl release.key signed.txt >m.txt
@@ -145,7 +153,10 @@ CASES
 # --- and a release directory that is not the signed one
 cp -r rel moved
 printf 'game_version = 8\nupdater_version = 1100\n' >moved/release.conf
-printf 'x' | dd of=moved/UpdaterNew.exe bs=1 seek=100 conv=notrunc status=none
+# Flipped, never overwritten: a fixed byte would match what is there once in 256 runs.
+python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(100); b = f.read(1)[0]; f.seek(100); f.write(bytes([b ^ 0xFF]))' \
+  moved/UpdaterNew.exe
+cmp -s rel/UpdaterNew.exe moved/UpdaterNew.exe && fail "UpdaterNew.exe was not changed"
 head -c 10 /dev/urandom >>moved/Velgrim_patch.rxpack
 run 1 verify-release --pub release.pub m.txt moved
 expect_in "$err" "moved does not match m.txt: game_version 8 here, 7 in the manifest"

@@ -4,8 +4,9 @@
 # writes inside DIR. "start" leaves it running in the background and writes DIR/port;
 # without nginx it writes no port (the tests that need it skip). "stop" ends it.
 #
-# Two sites on the one port: any Host gets the files of WWW (plus fetch.txt, made here);
-# the Host "localhost" gets an empty site, so every path is a 404 error page.
+# Two sites on the one port: any Host gets the files of WWW (plus fetch.txt, made here),
+# and below /chunked/ the same files as a script's output comes, with a chunked body (SSI
+# drops the length); the Host "localhost" gets an empty site, so every path is a 404 page.
 set -u
 action=$1
 dir=$2
@@ -69,7 +70,10 @@ http {
   uwsgi_temp_path $dir/tmp/uwsgi;
   scgi_temp_path $dir/tmp/scgi;
   default_type text/plain;
-  server { listen 127.0.0.1:$port default_server; server_name _; root $dir/www; }
+  server {
+    listen 127.0.0.1:$port default_server; server_name _; root $dir/www;
+    location /chunked/ { alias $dir/www/; ssi on; ssi_types *; }
+  }
   server { listen 127.0.0.1:$port; server_name localhost; root $dir/empty; }
 }
 CONF

@@ -25,12 +25,20 @@ int CommandSignRelease(const ARGS& args)
     std::map<std::string, std::string> options;
     ARGS positional;
     std::string error;
-    if (!SplitOptions(args, {"--key", "--expires-days"}, &options, &positional, &error))
+    if (!SplitOptions(args, {"--key", "--expires-days"}, &options, &positional, &error, {"--no-expiry"}))
         return UsageError("sign-release: " + error);
     if (options.count("--key") == 0 || positional.size() != 1)
-        return UsageError("sign-release takes --key KEY [--expires-days N] RELEASE_DIR");
+        return UsageError("sign-release takes --key KEY (--expires-days N | --no-expiry) RELEASE_DIR");
+    // A manifest without an expiry can be replayed for ever to hold players on its release,
+    // so going without one is a choice made on the command line, never a default.
+    const bool expires = options.count("--expires-days") != 0;
+    if (expires == (options.count("--no-expiry") != 0))
+        return UsageError(expires ? "sign-release takes --expires-days N or --no-expiry, not both"
+                                  : "sign-release needs --expires-days N (re-sign before then) or "
+                                    "--no-expiry: a manifest that never expires can be replayed to hold "
+                                    "players on this release for ever");
     uint64_t days = 0;
-    if (options.count("--expires-days") != 0) {
+    if (expires) {
         const std::string& text = options["--expires-days"];
         if (!ParseUnsignedDecimal(text, kMaxExpiresDays, &days) || days < 1)
             return UsageError("--expires-days needs a whole number of days from 1 to " +

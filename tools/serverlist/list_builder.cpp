@@ -2,21 +2,47 @@
 
 #include <algorithm>
 
-SERVER_LIST BuildServerList(const std::vector<FLEET_HOST>& fleet, const std::vector<HOST_POLL>& polls)
+#include "serverlist/fleet_release.h"
+
+namespace {
+
+// Whether a host taking players serves the fleet's release; otherwise the condition and why.
+bool ServesRelease(const SERVER_LOAD& load, const FLEET_RELEASE& release, LISTED_HOST* host)
+{
+    if (!release.known)
+        return true;
+    const std::string theirs = std::to_string(release.gameVersion);
+    const std::string fleet = release.fromManifest ? "the manifest's " + theirs : theirs;
+    if (load.gameVersion < release.gameVersion) {
+        host->condition = HOST_LAGGING;
+        host->why = "game version " + std::to_string(load.gameVersion) + " below " + fleet;
+    } else if (load.gameVersion > release.gameVersion) {
+        host->condition = HOST_OFF_RELEASE;
+        host->why = "game version " + std::to_string(load.gameVersion) + " above " + fleet;
+    } else if (release.fromManifest && load.updaterVersion != release.updaterVersion) {
+        host->condition = HOST_OFF_RELEASE;
+        host->why = "updater version " + std::to_string(load.updaterVersion) + ", the manifest's " +
+                    std::to_string(release.updaterVersion);
+    } else {
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+SERVER_LIST BuildServerList(const std::vector<FLEET_HOST>& fleet, const std::vector<HOST_POLL>& polls,
+                            const RELEASE_MANIFEST* manifest)
 {
     SERVER_LIST list;
-    // The release players should get: the newest that a host taking players serves.
-    uint32_t newest = 0;
-    for (const HOST_POLL& p : polls)
-        if (p.answered && !p.load.draining)
-            newest = std::max(newest, p.load.gameVersion);
+    const FLEET_RELEASE release = manifest != nullptr ? ManifestRelease(*manifest) : MajorityRelease(polls);
 
     list.text = std::to_string(fleet.size()) + ";";
     for (size_t i = 0; i < fleet.size(); ++i) {
         const HOST_POLL& p = polls[i];
         LISTED_HOST host;
         if (!p.answered) {
-            host.condition = HOST_UNREACHABLE;
+            host.condition = p.garbled ? HOST_GARBLED : HOST_UNREACHABLE;
             host.why = p.problem;
         } else {
             ++list.answered;
@@ -25,10 +51,7 @@ SERVER_LIST BuildServerList(const std::vector<FLEET_HOST>& fleet, const std::vec
             if (p.load.draining) {
                 host.condition = HOST_DRAINING;
                 host.why = "draining";
-            } else if (p.load.gameVersion < newest) {
-                host.condition = HOST_LAGGING;
-                host.why = "game version " + std::to_string(p.load.gameVersion) + " below " + std::to_string(newest);
-            } else {
+            } else if (ServesRelease(p.load, release, &host)) {
                 host.condition = HOST_HEALTHY;
                 host.why = std::to_string(p.load.connections) + " of " + std::to_string(p.load.capacity) +
                            " clients, game version " + std::to_string(p.load.gameVersion);
@@ -54,6 +77,10 @@ std::string DescribeCondition(const LISTED_HOST& host)
         return "draining: state 15";
     case HOST_LAGGING:
         return "lagging (" + host.why + "): state 15";
+    case HOST_OFF_RELEASE:
+        return "not on the fleet's release (" + host.why + "): state 15";
+    case HOST_GARBLED:
+        return "bad load answer (" + host.why + "): state 15";
     case HOST_UNREACHABLE:
         break;
     }

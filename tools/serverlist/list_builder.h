@@ -4,19 +4,27 @@
 //
 // every field ended by ';' (a line end after the last one, which the launcher ignores).
 // load = connections * 1000 / capacity, rounded down; state 0 for a healthy host and 15
-// (never chosen) for a host that is draining, did not answer, or lags: serves a game
-// version below the highest that a host taking players serves, so that no player gets
-// an old release.
+// (never chosen) for a host that is draining, did not answer, answered garbage, or does
+// not serve the fleet's release (fleet_release.h): below it (lagging) or off it (a higher
+// game version, or another updater than the manifest's).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "release/release_manifest.h"
 #include "serverlist/fleet_file.h"
 #include "serverlist/load_poller.h"
 
-enum HOST_CONDITION { HOST_HEALTHY, HOST_DRAINING, HOST_LAGGING, HOST_UNREACHABLE };
+enum HOST_CONDITION {
+    HOST_HEALTHY,
+    HOST_DRAINING,
+    HOST_LAGGING,
+    HOST_UNREACHABLE,
+    HOST_OFF_RELEASE,
+    HOST_GARBLED,
+};
 
 struct LISTED_HOST {
     HOST_CONDITION condition = HOST_UNREACHABLE;
@@ -37,7 +45,10 @@ struct SERVER_LIST {
     size_t eligible = 0;
 };
 
-SERVER_LIST BuildServerList(const std::vector<FLEET_HOST>& fleet, const std::vector<HOST_POLL>& polls);
+// With manifest (the studio's, verified) a healthy host serves exactly its versions;
+// without, the game version most capacity serves.
+SERVER_LIST BuildServerList(const std::vector<FLEET_HOST>& fleet, const std::vector<HOST_POLL>& polls,
+                            const RELEASE_MANIFEST* manifest = nullptr);
 
 // "healthy, load 300 (3 of 10 clients)", "unreachable (connect: Connection refused)".
 std::string DescribeCondition(const LISTED_HOST& host);

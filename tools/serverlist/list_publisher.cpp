@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/clock.h"
 #include "serverlist/list_file.h"
@@ -18,8 +19,9 @@ void LogLine(const char* format, ...)
     std::fflush(stderr);
 }
 
-LIST_PUBLISHER::LIST_PUBLISHER(const std::vector<FLEET_HOST>& fleet, const std::string& listPath)
-    : m_strListPath(listPath)
+LIST_PUBLISHER::LIST_PUBLISHER(const std::vector<FLEET_HOST>& fleet, const std::string& listPath,
+                               std::unique_ptr<MANIFEST_SOURCE> manifest)
+    : m_strListPath(listPath), m_pManifest(std::move(manifest))
 {
     SetFleet(fleet);
     if (!ReadTextFile(listPath, &m_strPublished))
@@ -45,31 +47,56 @@ void LIST_PUBLISHER::LogHosts(const SERVER_LIST& list)
     }
 }
 
-bool LIST_PUBLISHER::Round(int timeoutMs, SOCKET stopFd)
+const RELEASE_MANIFEST* LIST_PUBLISHER::RoundManifest()
 {
-    const SERVER_LIST list = BuildServerList(m_Fleet, PollFleet(m_Fleet, timeoutMs, stopFd));
+    if (m_pManifest == nullptr)
+        return nullptr;
+    std::string problem;
+    const RELEASE_MANIFEST* manifest = m_pManifest->Read(static_cast<int64_t>(std::time(nullptr)), &problem);
+    std::string state = problem;
+    if (manifest != nullptr)
+        state = "game version " + std::to_string(manifest->gameVersion) + ", updater version " +
+                std::to_string(manifest->updaterVersion);
+    if (state != m_strManifestState) {
+        if (manifest != nullptr)
+            LogLine("manifest %s: hosts must serve %s", m_pManifest->Path().c_str(), state.c_str());
+        else
+            LogLine("manifest %s is not used (%s): hosts must serve the game version most capacity serves",
+                    m_pManifest->Path().c_str(), state.c_str());
+        m_strManifestState = state;
+    }
+    return manifest;
+}
+
+ROUND_OUTCOME LIST_PUBLISHER::Round(int timeoutMs, SOCKET stopFd)
+{
+    bool interrupted = false;
+    const std::vector<HOST_POLL> polls = PollFleet(m_Fleet, timeoutMs, stopFd, &interrupted);
+    if (interrupted)
+        return ROUND_DISCARDED;
+    const SERVER_LIST list = BuildServerList(m_Fleet, polls, RoundManifest());
     LogHosts(list);
     if (list.answered == 0) {
         if (!m_bAllDown)
             LogLine("no host answered: %s keeps the last list", m_strListPath.c_str());
         m_bAllDown = true;
-        return false;
+        return ROUND_NOT_PUBLISHED;
     }
     if (m_bAllDown)
         LogLine("hosts answer again: %zu of %zu taking players", list.eligible, m_Fleet.size());
     m_bAllDown = false;
     if (list.text == m_strPublished)
-        return true;
+        return ROUND_PUBLISHED;
     std::string error;
     if (!ReplaceFileAtomically(m_strListPath, list.text, &error)) {
         if (error != m_strWriteError)
             LogLine("%s", error.c_str());
         m_strWriteError = error;
-        return false;
+        return ROUND_NOT_PUBLISHED;
     }
     if (!m_strWriteError.empty())
         LogLine("%s written again", m_strListPath.c_str());
     m_strWriteError.clear();
     m_strPublished = list.text;
-    return true;
+    return ROUND_PUBLISHED;
 }

@@ -1,5 +1,6 @@
 #include "serverlist/load_poller.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -19,6 +20,23 @@ struct QUERY {
     std::string response;
 };
 
+// What a host sent, for the log: printable ASCII as it is, every other byte as \xNN.
+std::string Quoted(const std::string& bytes, size_t most)
+{
+    std::string out;
+    for (size_t i = 0; i < bytes.size() && i < most; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 std::string ErrorText(const char* what, int error)
 {
     return std::string(what) + ": " + std::strerror(error);
@@ -30,10 +48,12 @@ void Finish(QUERY& q, HOST_POLL& poll, const std::string& problem)
         closesocket(q.s);
     q.s = INVALID_SOCKET;
     q.stage = STAGE_DONE;
-    if (!problem.empty())
+    if (!problem.empty()) {
         poll.problem = problem;
-    else
-        poll.answered = ReadLoadResponse(q.response, &poll.load, &poll.problem);
+        return;
+    }
+    poll.answered = ReadLoadResponse(q.response, &poll.load, &poll.problem);
+    poll.garbled = !poll.answered;
 }
 
 void Start(const FLEET_HOST& host, QUERY& q, HOST_POLL& poll)
@@ -100,7 +120,7 @@ bool ReadLoadResponse(const std::string& response, SERVER_LOAD* load, std::strin
         return false;
     }
     if (statusLine.compare(9, 3, "200") != 0) {
-        *problem = "answered '" + statusLine.substr(9) + "'";
+        *problem = "answered '" + Quoted(statusLine.substr(9), 80) + "'";
         return false;
     }
     const size_t bodyAt = response.find("\r\n\r\n");
@@ -108,15 +128,25 @@ bool ReadLoadResponse(const std::string& response, SERVER_LOAD* load, std::strin
         *problem = "an answer without a body";
         return false;
     }
-    if (!ParseServerLoad(response.substr(bodyAt + 4), load)) {
-        *problem = "not a load line: '" + response.substr(bodyAt + 4, 80) + "'";
+    const std::string body = response.substr(bodyAt + 4);
+    SERVER_LOAD read;
+    if (!ParseServerLoad(body, &read)) {
+        *problem = "not a load line: '" + Quoted(body, 80) + "'";
         return false;
     }
+    if (read.capacity > kMaxReportedCapacity || read.connections > kMaxReportedConnections) {
+        *problem = "numbers out of range: '" + Quoted(body, 80) + "' (capacity and connections at most " +
+                   std::to_string(kMaxReportedCapacity) + ")";
+        return false;
+    }
+    *load = read;
     return true;
 }
 
-std::vector<HOST_POLL> PollFleet(const std::vector<FLEET_HOST>& hosts, int timeoutMs, SOCKET stopFd)
+std::vector<HOST_POLL> PollFleet(const std::vector<FLEET_HOST>& hosts, int timeoutMs, SOCKET stopFd,
+                                 bool* interrupted)
 {
+    *interrupted = false;
     std::vector<HOST_POLL> polls(hosts.size());
     std::vector<QUERY> queries(hosts.size());
     for (size_t i = 0; i < hosts.size(); ++i)
@@ -137,8 +167,10 @@ std::vector<HOST_POLL> PollFleet(const std::vector<FLEET_HOST>& hosts, int timeo
         if (stopFd != INVALID_SOCKET)
             entries.push_back({stopFd, true, false});
         SocketPollMany(entries.data(), entries.size(), static_cast<int>(deadline - now));
-        if (stopFd != INVALID_SOCKET && SocketWaitReadable(stopFd, 0) == 1)
+        if (stopFd != INVALID_SOCKET && SocketWaitReadable(stopFd, 0) == 1) {
+            *interrupted = true;
             break;
+        }
         for (size_t k = 0; k < owners.size(); ++k) {
             QUERY& q = queries[owners[k]];
             const int ready = q.stage == STAGE_READING ? SocketWaitReadable(q.s, 0) : SocketWaitWritable(q.s, 0);

@@ -1,15 +1,18 @@
 // serverlist: publishes the update-server list from the fleet's status ports.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/control_signals.h"
 #include "platform/socket_poll.h"
 #include "platform/sockets.h"
+#include "rxpack/release_keys.h"
 #include "serverlist/fleet_file.h"
 #include "serverlist/list_file.h"
 #include "serverlist/list_publisher.h"
+#include "serverlist/manifest_source.h"
 #include "serverlist/serverlist_options.h"
 
 namespace {
@@ -47,6 +50,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "serverlist: %s\n", error.c_str());
         return 2;
     }
+    std::unique_ptr<MANIFEST_SOURCE> manifest;
+    if (!options.manifestFile.empty()) {
+        uint8_t key[P256_PUBLIC_KEY_SIZE];
+        if (!LoadPublicKeyPem(options.publicKeyFile, key, &error)) {
+            std::fprintf(stderr, "serverlist: %s\n", error.c_str());
+            return 2;
+        }
+        manifest = std::make_unique<MANIFEST_SOURCE>(options.manifestFile, key);
+    }
     WSADATA data;
     WSAStartup(0x0101, &data);
     if (!InstallControlHandlers()) {
@@ -54,38 +66,44 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    LIST_PUBLISHER publisher(fleet, options.listFile);
+    LIST_PUBLISHER publisher(fleet, options.listFile, std::move(manifest));
     const uint64_t intervalMs = options.intervalSeconds * 1000;
     const int pollMs = static_cast<int>(std::min<uint64_t>(LIST_PUBLISHER::kMaxPollMs, intervalMs));
     if (!options.once)
         LogLine("publishing %s for %zu host(s) every %llu s", options.listFile.c_str(), fleet.size(),
                 static_cast<unsigned long long>(options.intervalSeconds));
+    uint64_t nextRound = MonotonicMs();
     for (;;) {
-        const uint64_t started = MonotonicMs();
-        const bool published = publisher.Round(pollMs, ControlWakeFd());
-        if (options.once)
-            return published ? 0 : 1;
-        // Sleep out the interval, woken by signals.
-        for (;;) {
-            if (StopRequested()) {
-                LogLine("stopped");
-                return 0;
-            }
-            if (TakeControlRequest(CONTROL_RELOAD)) {
-                std::vector<FLEET_HOST> fresh;
-                if (LoadFleet(options.fleetFile, &fresh, &error)) {
-                    publisher.SetFleet(fresh);
-                    LogLine("read %s again: %zu host(s)", options.fleetFile.c_str(), fresh.size());
-                } else {
-                    LogLine("reading the fleet again failed, keeping the previous one: %s", error.c_str());
-                }
-            }
-            const uint64_t now = MonotonicMs();
-            if (now >= started + intervalMs)
-                break;
-            SOCKET_POLL_ENTRY wake = {ControlWakeFd(), true, false};
-            SocketPollMany(&wake, 1, static_cast<int>(started + intervalMs - now));
-            DrainControlWake();
+        // Signals are taken between rounds. A wake that came before this point is drained
+        // here, so it cannot cut the coming round short; one that comes during the round
+        // cuts it, and the round is then discarded and run again.
+        DrainControlWake();
+        if (StopRequested()) {
+            LogLine("stopped");
+            return 0;
         }
+        if (TakeControlRequest(CONTROL_RELOAD)) {
+            std::vector<FLEET_HOST> fresh;
+            if (LoadFleet(options.fleetFile, &fresh, &error)) {
+                publisher.SetFleet(fresh);
+                LogLine("read %s again: %zu host(s)", options.fleetFile.c_str(), fresh.size());
+            } else {
+                LogLine("reading the fleet again failed, keeping the previous one: %s", error.c_str());
+            }
+        }
+        // SIGUSR1 means nothing here; it only wakes.
+        TakeControlRequest(CONTROL_TOGGLE);
+        const uint64_t now = MonotonicMs();
+        if (now < nextRound) {
+            SOCKET_POLL_ENTRY wake = {ControlWakeFd(), true, false};
+            SocketPollMany(&wake, 1, static_cast<int>(nextRound - now));
+            continue;
+        }
+        const ROUND_OUTCOME outcome = publisher.Round(pollMs, ControlWakeFd());
+        if (outcome == ROUND_DISCARDED)
+            continue;
+        if (options.once)
+            return outcome == ROUND_PUBLISHED ? 0 : 1;
+        nextRound = now + intervalMs;
     }
 }

@@ -4,7 +4,8 @@
 
 const char* ServerlistUsage()
 {
-    return "Usage: serverlist [--interval SECONDS] [--once] FLEET_FILE LIST_FILE\n"
+    return "Usage: serverlist [--interval SECONDS] [--once] [--manifest FILE --pub KEY]\n"
+           "                  FLEET_FILE LIST_FILE\n"
            "\n"
            "Publishes the list of update servers the Velgrim launcher chooses from. Every\n"
            "few seconds it asks each host of FLEET_FILE for its load (GET /load on the\n"
@@ -14,6 +15,9 @@ const char* ServerlistUsage()
            "\n"
            "  --interval S   seconds from one round to the next (default 5, 1 to 3600)\n"
            "  --once         one round, then exit (for cron)\n"
+           "  --manifest F   the signed release manifest the web host publishes\n"
+           "                 (velgrim_release.txt), read each round\n"
+           "  --pub KEY      the studio's public key (PEM) it must be signed with\n"
            "  --help         show this text\n"
            "\n"
            "FLEET_FILE has one line per host ('#' starts a comment line):\n"
@@ -22,10 +26,14 @@ const char* ServerlistUsage()
            "the launcher connects to; x and y are published as they are.\n"
            "\n"
            "A host's load is its connections * 1000 / its capacity. Its state is 0, or 15\n"
-           "(never chosen) when it is draining, does not answer, or serves an older game\n"
-           "version than a host taking players. When no host answers, the last list is\n"
-           "kept. SIGHUP reads FLEET_FILE again; SIGTERM or SIGINT stops. One line per\n"
-           "change goes to standard error.\n"
+           "(never chosen) when it is draining, does not answer, answers with anything but\n"
+           "a load line of sane numbers, or does not serve the fleet's release: with\n"
+           "--manifest exactly the manifest's game and updater versions (while it is\n"
+           "signed and not expired), otherwise the game version that hosts with the\n"
+           "largest share of capacity serve (a tie goes to the higher one). When no\n"
+           "host answers, the last list is kept. SIGHUP reads FLEET_FILE again; SIGTERM or\n"
+           "SIGINT stops; a signal during a round discards that round. One line per change\n"
+           "goes to standard error.\n"
            "\n"
            "Exit status: 0 after a stop, or after --once wrote the list; 1 when --once\n"
            "found no host answering or could not write the list; 2 for a bad command line\n"
@@ -42,6 +50,20 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
             result.help = true;
         } else if (arg == "--once") {
             result.once = true;
+        } else if (arg == "--manifest" || arg.compare(0, 11, "--manifest=") == 0 || arg == "--pub" ||
+                   arg.compare(0, 6, "--pub=") == 0) {
+            const size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            std::string value;
+            if (equals != std::string::npos)
+                value = arg.substr(equals + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            if (value.empty()) {
+                *error = name + " needs a file name";
+                return false;
+            }
+            (name == "--manifest" ? result.manifestFile : result.publicKeyFile) = value;
         } else if (arg == "--interval" || arg.compare(0, 11, "--interval=") == 0) {
             std::string value;
             if (arg == "--interval") {
@@ -75,6 +97,12 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
         }
     }
     if (!result.help) {
+        // A manifest is worth nothing without the key that says it is the studio's.
+        if (result.manifestFile.empty() != result.publicKeyFile.empty()) {
+            *error = result.manifestFile.empty() ? "--pub needs --manifest"
+                                                 : "--manifest needs --pub KEY to check it";
+            return false;
+        }
         if (files.size() != 2) {
             *error = files.size() < 2 ? "needs FLEET_FILE and LIST_FILE" : "too many arguments: '" + files[2] + "'";
             return false;

@@ -10,6 +10,8 @@ struct SERVERLIST_OPTIONS {
     bool help = false;
     std::string fleetFile;
     std::string listFile;
+    std::string manifestFile; // --manifest: the signed release manifest, checked with
+    std::string publicKeyFile; // --pub (both or neither)
 };
 
 // Parses argv[1..] ("--interval 5" or "--interval=5"). On failure returns false with a

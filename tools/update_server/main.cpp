@@ -46,7 +46,8 @@ int main(int argc, char** argv)
         g_trace->SetSink(nullptr);
         return 2;
     }
-    WarnIfManifestDiffers(options.manifestPath, *release, std::time(nullptr));
+    const std::optional<int64_t> manifestExpires =
+        WarnIfManifestDiffers(options.manifestPath, *release, std::time(nullptr));
     const uint64_t descriptors = RaiseDescriptorLimit();
     if (!InstallControlHandlers()) {
         std::fprintf(stderr, "update-server: cannot install the signal handlers\n");
@@ -70,6 +71,7 @@ int main(int argc, char** argv)
         UPDATE_SERVER server(settings);
         DRAIN_STATE drain(false);
         SERVER_STATUS_PAGES pages(server, drain, options.capacity);
+        pages.SetManifestExpiry(manifestExpires);
         std::unique_ptr<STATUS_HTTP_SERVER> statusPort;
         if (!options.statusListen.empty())
             statusPort.reset(new STATUS_HTTP_SERVER(&pages, server.Counters()));
@@ -93,7 +95,8 @@ int main(int argc, char** argv)
                 if (TakeControlRequest(CONTROL_RELOAD)) {
                     std::shared_ptr<const RELEASE> fresh = LoadRelease(options.releaseDir, &error);
                     if (fresh != nullptr) {
-                        WarnIfManifestDiffers(options.manifestPath, *fresh, std::time(nullptr));
+                        pages.SetManifestExpiry(
+                            WarnIfManifestDiffers(options.manifestPath, *fresh, std::time(nullptr)));
                         server.SetRelease(fresh);
                         g_trace->Log("update-server: reloaded %s: %s\n", fresh->dir.c_str(), fresh->Describe().c_str());
                     } else {

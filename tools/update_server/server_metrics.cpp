@@ -58,6 +58,10 @@ std::string RenderMetrics(const SERVER_COUNTERS& c, const SERVER_GAUGES& g)
     page.One("budget_bytes", "gauge", "Most file data held for sending at once (--budget-mib).", g.budgetBytes);
     page.One("game_version", "gauge", "Game version of the release served.", g.gameVersion);
     page.One("updater_version", "gauge", "Updater version of the release served.", g.updaterVersion);
+    if (g.manifestExpires.has_value() && *g.manifestExpires >= 0)
+        page.One("manifest_expiry_timestamp_seconds", "gauge",
+                 "When the release manifest (--manifest) expires, in seconds since 1970-01-01T00:00:00Z.",
+                 static_cast<uint64_t>(*g.manifestExpires));
 
     page.One("connections_total", "counter", "Connections accepted.", c.connectionsAccepted);
     page.Family("connections_dropped_total", "counter", "Connections the server ended, by reason.");

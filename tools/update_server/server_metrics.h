@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Why the server ended a connection itself.
@@ -50,6 +51,9 @@ struct SERVER_GAUGES {
     uint64_t sentBytes = 0;
     uint32_t gameVersion = 0;
     uint32_t updaterVersion = 0;
+    // The release manifest's expiry (--manifest), so that an alert fires before players
+    // see it; none without a manifest or one that never expires.
+    std::optional<int64_t> manifestExpires;
 };
 
 // The /metrics page.

@@ -7,6 +7,7 @@ bool SERVER_STATUS_PAGES::Page(const std::string& path, std::string* contentType
     SERVER_GAUGES gauges = m_Server.Gauges();
     gauges.capacity = m_iCapacity;
     gauges.draining = m_Drain.IsDraining();
+    gauges.manifestExpires = m_ManifestExpires;
     if (path == "/metrics") {
         *contentType = "text/plain; version=0.0.4; charset=utf-8";
         *body = RenderMetrics(m_Server.Counters(), gauges);

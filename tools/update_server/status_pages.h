@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "update_server/drain_state.h"
@@ -20,8 +21,12 @@ public:
 
     bool Page(const std::string& path, std::string* contentType, std::string* body) override;
 
+    // The expiry of the manifest the release was last compared with (none: no expiry).
+    void SetManifestExpiry(std::optional<int64_t> expires) { m_ManifestExpires = expires; }
+
 private:
     const UPDATE_SERVER& m_Server;
     const DRAIN_STATE& m_Drain;
     uint64_t m_iCapacity;
+    std::optional<int64_t> m_ManifestExpires;
 };

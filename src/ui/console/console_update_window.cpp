@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "ui/console/console_progress.h"
 #include "ui/error_notice_text.h"
+#include "ui/info_text.h"
 
 namespace {
 
@@ -105,8 +106,9 @@ void RunUpdateDialog()
 
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     const char* what = g_updateMode == UPDATE_MODE_UPDATER ? "Downloading the new updater" : "Downloading the update";
-    if (!g_downloader.info_text.empty())
-        std::printf("%s\n", g_downloader.info_text.c_str());
+    const std::string info = InfoTextForConsole(g_downloader.info_text);
+    if (!info.empty())
+        std::printf("%s\n", info.c_str());
     CONSOLE_PROGRESS bar(what, terminal);
     std::string failure;
     try {

@@ -10,6 +10,7 @@
 #include "launcher/update_session.h"
 #include "platform/module_instance.h"
 #include "resource.h"
+#include "ui/info_text.h"
 #include "ui/win32/button_skin.h"
 #include "ui/win32/error_notice.h"
 #include "ui/win32/skin_button.h"
@@ -47,7 +48,7 @@ void InitDialog(HWND dialog)
     ShowWindow(GetDlgItem(dialog, IDCLOSE), SW_HIDE);
 
     g_infoBox = GetDlgItem(dialog, IDC_INFO);
-    SetWindowTextA(g_infoBox, g_downloader.info_text.c_str());
+    SetWindowTextA(g_infoBox, InfoTextShown(g_downloader.info_text).c_str());
     SubclassSkinControl(g_infoBox, SkinEditProc);
 
     // 12 points at a fixed 96 pixels per inch.

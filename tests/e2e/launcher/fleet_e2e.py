@@ -5,15 +5,18 @@ launcher choosing among them.
     fleet_e2e.py SCENARIO     runs one scenario (each is one ctest test)
     fleet_e2e.py --list       names them
 """
+import http.server
 import os
 import signal
 import socket
+import subprocess
 import sys
+import threading
 import time
 import urllib.request
 
-from velgrim_e2e import (SOURCE, WEB_HOST, WEB_PORT, Game, Scenarios, Scene, ServerList, UpdateServer,
-                         check, make_release, read, wait_until, write)
+from velgrim_e2e import (SERVERLIST, SOURCE, WEB_HOST, WEB_PORT, Game, Scenarios, Scene, ServerList, UpdateServer,
+                         check, make_key, make_release, read, sign_release, wait_until, write)
 
 scenario = Scenarios()
 INTERVAL = 1  # seconds between serverlist's rounds
@@ -115,6 +118,122 @@ def fleet_choice():
             sock.close()
 
 
+class StatusHost:
+    """A status port that answers GET /load with a fixed load line, after a delay."""
+
+    def __init__(self, line, delay=0.0):
+        line_bytes = line.encode()
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                time.sleep(delay)
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(line_bytes)))
+                self.end_headers()
+                self.wfile.write(line_bytes)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def fleet_line(self, name):
+        return f"{name} 7000 127.0.0.1:{self.server.server_address[1]} 0 0"
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def public_key(key, path):
+    subprocess.run(["openssl", "ec", "-in", key, "-pubout", "-out", path], stdin=subprocess.DEVNULL,
+                   capture_output=True, check=True, timeout=60)
+    return path
+
+
+def serverlist_once(root, hosts, extra=()):
+    """One round of serverlist (--once): exit status, the list as {name: state}, the log."""
+    fleet = os.path.join(root, "fleet.txt")
+    listed = os.path.join(root, "list.txt")
+    write(fleet, "".join(h.fleet_line(name) + "\n" for name, h in hosts.items()))
+    done = subprocess.run([SERVERLIST, "--once", *extra, fleet, listed], stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=60)
+    fields = read(listed).decode().split(";")[1:-1] if os.path.exists(listed) else []
+    states = {fields[i]: int(fields[i + 3]) for i in range(0, len(fields) - 5, 6)}
+    return done.returncode, states, done.stderr.decode("utf-8", "replace")
+
+
+@scenario
+def fleet_release():
+    """One host above the others cannot take the fleet: without a manifest the release most
+    capacity serves wins, with the studio's signed manifest exactly its versions do; a
+    manifest that does not check is not used; a garbled /load answer closes its host."""
+    with Scene() as s:
+        hosts = {"a": StatusHost("0 10 0 7 0\n"), "b": StatusHost("0 10 0 7 0\n"), "c": StatusHost("0 10 0 80 0\n"),
+                 "d": StatusHost("<html>\x1b[2J</html>")}
+        try:
+            status, states, log = serverlist_once(s.root, hosts)
+            check(status == 0, f"serverlist --once exited {status}: {log}")
+            check(states == {"a": 0, "b": 0, "c": 15, "d": 15}, f"without a manifest: {states}\n{log}")
+            check("not on the fleet's release (game version 80 above 7): state 15" in log, log)
+            check("bad load answer (not a load line: '<html>\\x1B[2J</html>'): state 15" in log, log)
+
+            key = make_key(os.path.join(s.root, "release.key"))
+            pub = public_key(key, os.path.join(s.root, "release.pub"))
+            manifest = os.path.join(s.root, "velgrim_release.txt")
+            signed = sign_release(make_release(os.path.join(s.root, "r80"), 80), key=key, expires_days=30)
+            write(manifest, signed)
+            status, states, log = serverlist_once(s.root, hosts, ["--manifest", manifest, "--pub", pub])
+            check(status == 0 and states == {"a": 15, "b": 15, "c": 0, "d": 15}, f"with the manifest: {states}\n{log}")
+            check(f"manifest {manifest}: hosts must serve game version 80, updater version 0" in log, log)
+            check("lagging (game version 7 below the manifest's 80): state 15" in log, log)
+
+            write(manifest, signed.replace(b"game_version 80", b"game_version 81"))
+            status, states, log = serverlist_once(s.root, hosts, ["--manifest", manifest, "--pub", pub])
+            check(states == {"a": 0, "b": 0, "c": 15, "d": 15}, f"with a forged manifest: {states}\n{log}")
+            check(f"manifest {manifest} is not used (bad signature)" in log, log)
+        finally:
+            for h in hosts.values():
+                h.stop()
+
+
+@scenario
+def fleet_signals():
+    """Signals during rounds (one host answers slowly) never publish half a list: every list
+    the web host ever serves has both hosts open; SIGTERM then stops serverlist."""
+    with Scene() as s:
+        quick, slow = StatusHost("1 10 0 7 0\n"), StatusHost("2 10 0 7 0\n", delay=0.6)
+        try:
+            path = os.path.join(s.root, "list.txt")
+            lister = s.serve(ServerList(s.root, [quick.fleet_line("quick"), slow.fleet_line("slow")], path, INTERVAL))
+            whole = {("quick", 7000): (100, 0), ("slow", 7000): (200, 0)}
+            wait_until(lambda: lister.servers() == whole, 15, f"the first list: {lister.servers()}")
+            seen = set()
+            started = time.monotonic()
+            for i in range(12):
+                lister.proc.send_signal(signal.SIGHUP if i % 2 else signal.SIGUSR1)
+                until = time.monotonic() + 0.37
+                while time.monotonic() < until:
+                    seen.add(read(path))
+                    time.sleep(0.01)
+            took = time.monotonic() - started
+            for text in seen:
+                listed = text.decode()
+                check(listed == "2;quick;7000;100;0;0;0;slow;7000;200;0;0;0;\n", f"a list of half a round: {listed!r}")
+            check("read " in lister.log(), "no SIGHUP was taken")
+            check("no answer within" not in lister.log(), "a round cut short was logged:\n" + lister.log())
+            lister.proc.send_signal(signal.SIGTERM)
+            check(lister.proc.wait(10) == 0, "serverlist did not stop with status 0")
+            check("stopped" in lister.log(), "no stop logged")
+            print(f"  {len(seen)} distinct list(s) over {took:.1f} s of signals")
+        finally:
+            quick.stop()
+            slow.stop()
+
+
 def metric_samples(port):
     """Read with Prometheus' own text parser (Debian: python3-prometheus-client)."""
     from prometheus_client.parser import text_string_to_metric_families
@@ -132,7 +251,14 @@ def metrics():
     """The status port's page parses as Prometheus text; its counters move with a transfer."""
     with Scene() as s:
         patch_data = os.urandom(2 * 1024 * 1024)
-        server = s.serve(UpdateServer(make_release(s.root, 8, {"data.bin": patch_data}), status=True))
+        release = make_release(s.root, 8, {"data.bin": patch_data})
+        # A manifest that expires in 3 days: a warning in the log, and its time on the page.
+        manifest = os.path.join(s.root, "velgrim_release.txt")
+        write(manifest, sign_release(release, key=make_key(os.path.join(s.root, "release.key")), expires_days=3))
+        expires = time.time() + 3 * 86400
+        server = s.serve(UpdateServer(release, status=True, extra=["--manifest", manifest]))
+        check("expires on " in server.log() and "within 7 days" in server.log(),
+              "no warning of the near expiry:\n" + server.log())
         s.web.publish_servers([("127.0.0.1", server.port, 10, 0)])
         s.web.start()
         port = server.status_port()
@@ -149,11 +275,14 @@ def metrics():
             "velgrim_update_server_files_sent": "counter",
             "velgrim_update_server_connections": "counter",
             "velgrim_update_server_connections_dropped": "counter",
+            "velgrim_update_server_manifest_expiry_timestamp_seconds": "gauge",
         }
         for name, kind in kinds.items():
             check(name in families and families[name].type == kind, f"{name} is not a {kind}: {families.get(name)}")
         check(before[("velgrim_update_server_game_version", ())] == 8, "wrong game version")
         check(before[("velgrim_update_server_budget_bytes", ())] == 256 * 2**20, "wrong budget")
+        signed_expiry = before[("velgrim_update_server_manifest_expiry_timestamp_seconds", ())]
+        check(abs(signed_expiry - expires) < 120, f"the manifest expires at {signed_expiry}, not about {expires:.0f}")
 
         game = Game(s.root, "3")
         check(s.launcher.run(game) == 0, "the launcher failed")

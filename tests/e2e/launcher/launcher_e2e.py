@@ -90,7 +90,10 @@ def up_to_date():
 def patch():
     with Scene() as s:
         files = patch_files()
-        server = s.serve(UpdateServer(make_release(s.root, 7, files)))
+        # The server's text, with terminal control sequences and more than the 4 KiB shown.
+        head = "Velgrim 7\x1b[2J\x1b]0;owned\x07 is out\r\n"
+        info = head + "x" * 5000
+        server = s.serve(UpdateServer(make_release(s.root, 7, files, info=info)))
         publish_one(s, server.port)
         game = Game(s.root, "3")
         check(s.launcher.run(game) == 0, "the launcher failed")
@@ -98,6 +101,12 @@ def patch():
         expect_files(game, files)
         check(game.version() == "7", f"version.txt is {game.version()!r}")
         check("sent Velgrim_patch.rxpack" in server.log(), "the server sent no patch")
+        if not WINDOWS:
+            out = s.launcher.output()
+            check(not any(c in out for c in "\x1b\x07\r"), f"control characters reached the console: {out!r}")
+            shown = 4096 - len(head)
+            check("Velgrim 7[2J]0;owned is out\n" + "x" * shown + "\n" in out and "x" * (shown + 1) not in out,
+                  f"the console did not show the first 4 KiB of the text: {out[:200]!r}")
 
 
 @scenario
@@ -643,12 +652,13 @@ def version_write_fails():
 @scenario
 def signed_release():
     """A launcher built with the studio's key applies a release whose signed manifest nginx
-    publishes beside the list; then a signed downgrade, with a manifest fetched afresh."""
+    publishes beside the list (installed 5, release 7); then a valid manifest and a server
+    for 6, fetched afresh, change nothing: no rollback, no notice, the game starts."""
     with Scene() as s:
-        game = Game(s.root, "3", updater=UPDATER_SIGNED)
-        steps = [(7, {"readme.txt": b"Velgrim 7\n", "data/map.bin": os.urandom(300_000)}),
-                 (5, {"readme.txt": b"Velgrim 5, rolled back\n"})]
-        for version, files in steps:
+        game = Game(s.root, "5", updater=UPDATER_SIGNED)
+        newer = {"readme.txt": b"Velgrim 7\n", "data/map.bin": os.urandom(300_000)}
+        steps = [(7, newer, True), (6, {"readme.txt": b"Velgrim 6, replayed\n"}, False)]
+        for version, files, applies in steps:
             release = make_release(os.path.join(s.root, f"v{version}"), version, files)
             s.web.publish_manifest(sign_release(release, expires_days=30))
             server = s.serve(UpdateServer(release))
@@ -659,9 +669,11 @@ def signed_release():
                 os.remove(game.path("game-started.txt"))
             check(s.launcher.run(game) == 0, "the launcher failed")
             started_once(game)
-            expect_files(game, files)
-            check(game.version() == str(version), f"version.txt is {game.version()!r}, not {version}")
-            check("sent Velgrim_patch.rxpack" in server.log(), "the server sent no patch")
+            expect_files(game, newer)
+            check(game.version() == "7", f"version.txt is {game.version()!r}, not 7")
+            check(("sent Velgrim_patch.rxpack" in server.log()) == applies,
+                  "the server sent a patch" if not applies else "the server sent no patch")
+            check(not game.exists(PATCH) and not game.exists(PATCH + ".part"), "a package was left")
             check("could not be verified" not in s.launcher.output(), "the manifest was refused")
             server.stop()
         check(s.web.requests().count(f"GET /{MANIFEST} ") == 2, "the manifest was not fetched on each start")

@@ -248,8 +248,7 @@ def make_release(root, game_version, files=None, updater_version=0, updater_byte
 def sign_release(release, key=None, expires_days=None):
     """The manifest of a release directory as rxpack sign-release prints it."""
     args = [RXPACK, "sign-release", "--key", key or SIGNING_KEY]
-    if expires_days is not None:
-        args += ["--expires-days", str(expires_days)]
+    args += ["--expires-days", str(expires_days)] if expires_days is not None else ["--no-expiry"]
     done = subprocess.run(args + [release], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     if done.returncode != 0:
         raise E2EError(f"rxpack sign-release failed: {done.stderr.decode('utf-8', 'replace')}")
@@ -307,13 +306,13 @@ class UpdateServer:
 class ServerList:
     """serverlist publishing the fleet file's hosts into the web host's list."""
 
-    def __init__(self, root, fleet_lines, list_path, interval=1):
+    def __init__(self, root, fleet_lines, list_path, interval=1, extra=()):
         self.fleet = os.path.join(root, "fleet.txt")
         self.list_path = list_path
         self.interval = interval
         write(self.fleet, "".join(line + "\n" for line in fleet_lines))
         self.log_path = os.path.join(root, "serverlist.log")
-        self.proc = subprocess.Popen([SERVERLIST, "--interval", str(interval), self.fleet, list_path],
+        self.proc = subprocess.Popen([SERVERLIST, "--interval", str(interval), *extra, self.fleet, list_path],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=open(self.log_path, "wb"))
 

@@ -352,6 +352,53 @@ TEST(DownloaderUntrustedServer, AStalledTransferFailsAfterTheBound)
     }
 }
 
+// Only progress holds the window: a server that keeps sending frames that carry no file
+// (every 100 ms here, against a bound of 800 ms) fails at the bound all the same, while
+// one that sends 16 KiB of the file within each bound goes on.
+TEST(DownloaderUntrustedServer, OnlyProgressResetsTheStallBound)
+{
+    const unsigned int bound = 800;
+    struct CASE {
+        const char* what;
+        std::string frame; // sent every 100 ms after the announcement
+        bool fails;
+    };
+    const CASE cases[] = {
+        {"an unknown id", Frame(300, "noise"), true},
+        {"stray acknowledgements", Frame(MSG_FILE_DATA_ACK, ""), true},
+        {"stray version answers", Frame(MSG_GET_INFO, Dword(0) + Dword(7) + Counted(std::string("a\0", 2)) + Dword(0)),
+         true},
+        {"empty chunks", DataFrame(""), true},
+        {"chunks of 1 KiB", DataFrame(std::string(1024, 'c')), true},
+        {"chunks of 8 KiB", DataFrame(std::string(8192, 'c')), false},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        TEMP_DIR dir;
+        DOWNLOADER downloader;
+        downloader.m_uStallTimeoutMs = bound;
+        DOWNLOADER_PEER peer;
+        ASSERT_TRUE(peer.Connect(downloader));
+        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, (dir / "target").c_str()));
+        std::string request;
+        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Send(BeginFrame(kPatchNameZ, 100 * 1024 * 1024)));
+        const uint64_t start = MonotonicMs();
+        uint64_t failedAfter = 0;
+        while (MonotonicMs() - start < 3 * bound) {
+            ASSERT_TRUE(peer.Send(c.frame));
+            if (PumpUntil(downloader, [&] { return downloader.IsCompleteOrError(); }, 100)) {
+                failedAfter = MonotonicMs() - start;
+                break;
+            }
+        }
+        EXPECT_EQ(downloader.IsError(), c.fails);
+        if (c.fails) {
+            EXPECT_GE(failedAfter, bound) << "failed before the bound";
+        }
+    }
+}
+
 TEST_F(ScriptedTransfer, AFileThatCannotBeWrittenIsAnErrorAndLeavesNoPartialFile)
 {
     Request();

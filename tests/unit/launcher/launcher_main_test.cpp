@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/game_version_offer.h"
 #include "launcher/launcher_main.h"
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
@@ -232,4 +233,32 @@ TEST(UpdaterVersion, AnOfferIsFrom1024AndNewerThanTheLauncher)
     };
     for (const CASE& c : cases)
         EXPECT_EQ(IsUpdaterOffer(c.offered, c.own), c.taken) << c.offered << " to a launcher of " << c.own;
+}
+
+TEST(GameVersionOffer, ASignedLauncherNeverGoesBack)
+{
+    struct CASE {
+        uint32_t offered;
+        uint32_t installed;
+        bool signedOnly;
+        bool update;
+    };
+    const CASE cases[] = {
+        {7, 7, false, false}, {8, 7, false, true},  {6, 7, false, true},           {0, 7, false, true},
+        {7, 7, true, false},  {8, 7, true, true},   {6, 7, true, false},           {0, 7, true, false},
+        {7, 5, true, true},   {7, 0, true, true},   {0xFFFFFFFFu, 7, true, true}, {7, 0xFFFFFFFFu, true, false},
+    };
+    for (const CASE& c : cases) {
+        TRACE_CAPTURE trace;
+        EXPECT_EQ(IsGameUpdate(c.offered, c.installed, c.signedOnly), c.update)
+            << c.offered << " over " << c.installed << (c.signedOnly ? ", signed" : "");
+        // Only a refused rollback is traced; it is no failure.
+        const bool refused = c.signedOnly && c.offered < c.installed;
+        EXPECT_EQ(trace.LogLines().size(), refused ? 1u : 0u);
+        EXPECT_TRUE(trace.ErrorTexts().empty());
+    }
+    TRACE_CAPTURE trace;
+    IsGameUpdate(6, 7, true);
+    const std::string line = "launcher: the signed release is game version 6, below the installed 7: no update\n";
+    EXPECT_EQ(trace.LogLines(), std::vector<std::string>{line});
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -296,6 +297,85 @@ TEST(NetConnectRecv, TwoFramesInOneSegmentArriveInTwoSteps)
     EXPECT_EQ(pair.receiver.m_Messages[1].body, "second!");
     EXPECT_EQ(pair.receiver.m_Messages[2].id, 302);
     EXPECT_EQ(pair.receiver.m_Messages[2].body, "");
+}
+
+// A header may announce up to 100,000,000 bytes: the buffer is had only as the body
+// arrives, doubling from 64 KiB, and the body comes out whole across every growth.
+TEST(NetConnectRecv, TheBodysBufferFollowsTheBytesThatArrived)
+{
+    CONNECTED_PAIR pair;
+    ASSERT_TRUE(pair.Open());
+    NET_CONNECT& c = pair.connection;
+    ASSERT_TRUE(SendAll(pair.peer.Get(), FrameHeader(300u, NET_CONNECT::kMaxRecvBody)));
+    pair.StepWhenReadable();
+    EXPECT_TRUE(c.ReceivingBody());
+    EXPECT_EQ(c.m_iRecvRoom, NET_CONNECT::kHeaderSize) << "a header alone commits nothing";
+    pair.connection.Process();
+    EXPECT_EQ(c.m_iRecvRoom, NET_CONNECT::kHeaderSize);
+    c.Realese();
+
+    CONNECTED_PAIR growing;
+    ASSERT_TRUE(growing.Open());
+    NET_CONNECT& g = growing.connection;
+    const std::string body = Pattern(300000);
+    ASSERT_TRUE(SendAll(growing.peer.Get(), FrameHeader(300u, static_cast<uint32_t>(body.size()))));
+    growing.StepWhenReadable();
+    std::vector<int> rooms;
+    for (size_t sent = 0; sent < body.size(); sent += 1000) {
+        ASSERT_TRUE(SendAll(growing.peer.Get(), body.substr(sent, 1000)));
+        while (g.ReceivingBody() && g.m_iRecvGot < static_cast<int>(std::min(sent + 1000, body.size())))
+            growing.StepWhenReadable();
+        if (!g.ReceivingBody())
+            break;
+        EXPECT_LE(g.m_iRecvRoom, std::max(2 * g.m_iRecvGot, NET_CONNECT::kFirstBodyBlock)) << "at " << sent;
+        if (rooms.empty() || rooms.back() != g.m_iRecvRoom)
+            rooms.push_back(g.m_iRecvRoom);
+    }
+    EXPECT_EQ(rooms, (std::vector<int>{65536, 131072, 262144, 300000}));
+    ASSERT_EQ(growing.receiver.m_Messages.size(), 1u);
+    EXPECT_TRUE(growing.receiver.m_Messages[0].body == body);
+
+    // The buffer serves the next frames: a smaller body needs no more room, a larger one
+    // grows it from there.
+    const std::string next = Pattern(250000);
+    ASSERT_TRUE(SendAll(growing.peer.Get(), Frame(301u, next)));
+    for (int step = 0; step < 100 && growing.receiver.m_Messages.size() < 2; ++step)
+        growing.StepWhenReadable();
+    ASSERT_EQ(growing.receiver.m_Messages.size(), 2u);
+    EXPECT_TRUE(growing.receiver.m_Messages[1].body == next);
+    EXPECT_EQ(g.m_iRecvRoom, 300000);
+    ASSERT_TRUE(SendAll(growing.peer.Get(), Frame(302u, std::string(400000, 'n'))));
+    for (int step = 0; step < 100 && growing.receiver.m_Messages.size() < 3; ++step)
+        growing.StepWhenReadable();
+    ASSERT_EQ(growing.receiver.m_Messages.size(), 3u);
+    EXPECT_EQ(growing.receiver.m_Messages[2].body, std::string(400000, 'n'));
+    EXPECT_EQ(g.m_iRecvRoom, 400000);
+}
+
+// Frames of every size around the buffer's steps, back to back and cut into pieces of
+// every kind, arrive intact whatever room the buffer kept from the frame before.
+TEST(NetConnectRecv, FramesOfMixedSizesArriveIntactInAnyPieces)
+{
+    const size_t sizes[] = {0, 9, 8, 70000, 1, 65536, 65537, 3, 200000, 7, 131073};
+    std::string stream;
+    std::vector<std::string> bodies;
+    for (size_t n : sizes) {
+        bodies.push_back(Pattern(n + bodies.size()).substr(bodies.size()));
+        stream += Frame(300u + static_cast<uint32_t>(bodies.size()), bodies.back());
+    }
+    for (size_t piece : {stream.size(), size_t{1000}, size_t{65535}, size_t{7}}) {
+        SCOPED_TRACE(piece);
+        CONNECTED_PAIR pair;
+        ASSERT_TRUE(pair.Open());
+        for (size_t at = 0; at < stream.size(); at += piece) {
+            ASSERT_TRUE(SendAll(pair.peer.Get(), stream.substr(at, piece)));
+            while (SocketWaitReadable(pair.connection.m_Socket, 0) == 1 && !pair.connection.m_bClosed)
+                pair.connection.Process();
+        }
+        ASSERT_EQ(pair.receiver.m_Messages.size(), bodies.size());
+        for (size_t i = 0; i < bodies.size(); ++i)
+            EXPECT_TRUE(pair.receiver.m_Messages[i].body == bodies[i]) << "frame " << i;
+    }
 }
 
 TEST(NetConnectRecv, PeerCloseClosesTheConnection)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,10 +88,16 @@ TEST(ManifestMatch, TheServerWarnsInItsLog)
         std::vector<std::string> lines;
     };
     const std::string where = dir.Path() + " does not match manifest " + dir / "good.txt";
+    const std::string differs = "update-server: warning: " + where + ": game_version 8 here, 7 in the manifest\n";
+    const std::string soon = "update-server: warning: manifest " + dir / "good.txt" +
+                             " expires on 1970-01-01T00:16:40Z, within 7 days: sign and publish a new one before "
+                             "then, or players get no updates\n";
+    const int64_t week = 7 * 86400;
     const CASE cases[] = {
         {"", 0, {}},
-        {dir / "good.txt", 999,
-         {"update-server: warning: " + where + ": game_version 8 here, 7 in the manifest\n"}},
+        {dir / "good.txt", 1000 - week - 1, {differs}},
+        {dir / "good.txt", 1000 - week, {soon, differs}},
+        {dir / "good.txt", 999, {soon, differs}},
         {dir / "good.txt", 1000,
          {"update-server: warning: manifest " + dir / "good.txt" +
               " expired on 1970-01-01T00:16:40Z (launchers will refuse it)\n",
@@ -101,15 +108,17 @@ TEST(ManifestMatch, TheServerWarnsInItsLog)
         {dir / "none.txt", 0, {"update-server: warning: manifest " + dir / "none.txt" + " cannot be read\n"}},
     };
     for (const CASE& c : cases) {
-        SCOPED_TRACE(c.path);
+        SCOPED_TRACE(c.path + " at " + std::to_string(c.now));
         TRACE_CAPTURE trace;
-        WarnIfManifestDiffers(c.path, *release, c.now);
+        const std::optional<int64_t> expires = WarnIfManifestDiffers(c.path, *release, c.now);
         EXPECT_EQ(trace.LogLines(), c.lines);
+        // The expiry for /metrics comes from a manifest that could be read, expired or not.
+        EXPECT_EQ(expires, c.path == dir / "good.txt" ? std::optional<int64_t>(1000) : std::nullopt);
     }
 
     TRACE_CAPTURE trace;
     std::shared_ptr<const RELEASE> same = WriteRelease(dir, "game_version = 7\nupdater_version = 1100\n", "PATCH");
-    WarnIfManifestDiffers(dir / "good.txt", *same, 0);
+    WarnIfManifestDiffers(dir / "good.txt", *same, 1000 - week - 1);
     const std::string matches = "update-server: " + dir.Path() + " matches manifest " + dir / "good.txt" + "\n";
     EXPECT_EQ(trace.LogLines(), std::vector<std::string>{matches});
 }

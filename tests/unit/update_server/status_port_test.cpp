@@ -116,6 +116,12 @@ TEST(ServerMetrics, EveryFamilyHasHelpTypeAndConventionalNames)
     }
     EXPECT_GE(families, 15);
     EXPECT_EQ(page.back(), '\n');
+
+    // The manifest's expiry shows only when there is one.
+    const char expiry[] = "\nvelgrim_update_server_manifest_expiry_timestamp_seconds ";
+    EXPECT_EQ(page.find(expiry), std::string::npos);
+    g.manifestExpires = 1799280000;
+    EXPECT_NE(RenderMetrics(c, g).find(std::string(expiry) + "1799280000\n"), std::string::npos);
 }
 
 TEST(ClientCap, StaysBelowTheDescriptorLimit)

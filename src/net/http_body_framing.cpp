@@ -1,0 +1,103 @@
+#include "net/http_body_framing.h"
+
+#include <cstdint>
+#include <string_view>
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool NameIs(std::string_view name, std::string_view lowerName)
+{
+    if (name.size() != lowerName.size())
+        return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (Lower(name[i]) != lowerName[i])
+            return false;
+    return true;
+}
+
+std::string_view Trimmed(std::string_view value)
+{
+    while (!value.empty() && IsBlank(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && IsBlank(value.back()))
+        value.remove_suffix(1);
+    return value;
+}
+
+// Digits alone, at most INT32_MAX; -1 otherwise.
+int64_t LengthValue(std::string_view value)
+{
+    if (value.empty())
+        return -1;
+    int64_t n = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            return -1;
+        n = n * 10 + (c - '0');
+        if (n > INT32_MAX)
+            return -1;
+    }
+    return n;
+}
+
+HTTP_BODY_FRAMING Malformed(const char* problem)
+{
+    HTTP_BODY_FRAMING framing;
+    framing.kind = HTTP_BODY_FRAMING::MALFORMED;
+    framing.problem = problem;
+    return framing;
+}
+
+} // namespace
+
+HTTP_BODY_FRAMING ReadBodyFraming(const char* head, int size)
+{
+    const std::string_view text(head, size > 0 ? static_cast<size_t>(size) : 0);
+    int64_t length = -1;
+    bool chunked = false;
+    // Header lines follow the status line, each ended by CR LF.
+    size_t at = text.find("\r\n");
+    while (at != std::string_view::npos) {
+        const size_t start = at + 2;
+        at = text.find("\r\n", start);
+        const size_t end = at == std::string_view::npos ? text.size() : at;
+        const std::string_view line = text.substr(start, end - start);
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        const std::string_view name = line.substr(0, colon);
+        const std::string_view value = Trimmed(line.substr(colon + 1));
+        if (NameIs(name, "content-length")) {
+            const int64_t n = LengthValue(value);
+            if (n < 0)
+                return Malformed("a Content-Length that is not a number of bytes");
+            if (length >= 0 && n != length)
+                return Malformed("two different Content-Length values");
+            length = n;
+        } else if (NameIs(name, "transfer-encoding")) {
+            if (chunked || !NameIs(value, "chunked"))
+                return Malformed("a Transfer-Encoding other than chunked");
+            chunked = true;
+        }
+    }
+    if (chunked && length >= 0)
+        return Malformed("both Content-Length and Transfer-Encoding");
+    HTTP_BODY_FRAMING framing;
+    if (chunked) {
+        framing.kind = HTTP_BODY_FRAMING::CHUNKED;
+    } else if (length >= 0) {
+        framing.kind = HTTP_BODY_FRAMING::LENGTH;
+        framing.length = static_cast<int>(length);
+    }
+    return framing;
+}
