@@ -19,10 +19,17 @@ if(WIN32)
   # No mingw runtime DLLs next to the binaries.
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  # What players download: every function in a section of its own, so the link drops what
+  # no one calls (not each datum: mingw then stores zero-filled arrays in the file), and
+  # debug information for crash addresses, split off into a .debug file beside each
+  # launcher (velgrim_add_launcher).
+  add_compile_options(-ffunction-sections -g)
+  add_link_options(-Wl,--gc-sections)
 endif()
 
-# __FILE__ relative to src/ (e.g. "net/net_client.cpp"), as the trace log prints it.
-add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/src/=)
+# __FILE__ relative to src/ (e.g. "net/net_client.cpp"), as the trace log prints it; the
+# debug information names sources from the top of the tree, wherever it was built.
+add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/src/= -fdebug-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
 # Our own targets get the warnings as errors; third-party code (GoogleTest) does not.
 function(velgrim_target_defaults target)

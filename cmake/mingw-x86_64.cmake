@@ -5,6 +5,8 @@ set(MINGW_PREFIX x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
+# Splits the debug information off the shipped programs.
+set(CMAKE_OBJCOPY ${MINGW_PREFIX}-objcopy)
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
