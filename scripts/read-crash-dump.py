@@ -65,6 +65,34 @@ def image_base(pe):
     return struct.unpack_from("<I", data, at + 24 + 28)[0], "i686"
 
 
+def tool(arch, name):
+    return shutil.which(f"{arch}-w64-mingw32-{name}") or name
+
+
+def addr2line(arch, debug, target):
+    """(function, source line) of target in the debug file; code without line information
+    (the C++ runtime's) is named by the nearest symbol before it."""
+    lines = subprocess.run([tool(arch, "addr2line"), "-f", "-C", "-e", debug, f"{target:#x}"],
+                           capture_output=True, text=True, timeout=60).stdout.split("\n")
+    function = lines[0] if lines and lines[0] else "??"
+    source = lines[1] if len(lines) > 1 and lines[1] else "??"
+    if function == "??":
+        symbols = subprocess.run([tool(arch, "nm"), "-C", "-n", "--defined-only", debug],
+                                 capture_output=True, text=True, timeout=60).stdout.splitlines()
+        nearest = None
+        for line in symbols:
+            fields = line.split(" ", 2)
+            if len(fields) == 3 and fields[1] in "Tt" and not fields[2].startswith("."):
+                at = int(fields[0], 16)
+                if at > target:
+                    break
+                nearest = (at, fields[2])
+        if nearest is not None:
+            function = f"{nearest[1]} + {target - nearest[0]:#x}"
+            source = "?? (no line information)"
+    return function, source
+
+
 def main(argv):
     if len(argv) not in (2, 3):
         print(__doc__, file=sys.stderr)
@@ -93,11 +121,10 @@ def main(argv):
     # The first module is the program itself, whose debug information the .debug file holds.
     if len(argv) == 3 and module == 0:
         preferred, arch = image_base(argv[2])
-        addr2line = shutil.which(f"{arch}-w64-mingw32-addr2line") or "addr2line"
-        where = subprocess.run([addr2line, "-f", "-C", "-e", argv[2], f"{address - base + preferred:#x}"],
-                               capture_output=True, text=True, timeout=60).stdout.split("\n")
-        print(f"function: {where[0]}")
-        print(f"source: {where[1] if len(where) > 1 else '??'}")
+        target = address - base + preferred
+        function, source = addr2line(arch, argv[2], target)
+        print(f"function: {function}")
+        print(f"source: {source}")
     return 0
 
 

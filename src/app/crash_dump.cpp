@@ -50,6 +50,14 @@ struct DUMP_JOB {
     DWORD threadId;
 };
 
+// The writing thread is ours, not the crash's: its stack stays out of the dump.
+BOOL WINAPI LeaveOutWriter(void*, const PMINIDUMP_CALLBACK_INPUT input, PMINIDUMP_CALLBACK_OUTPUT output)
+{
+    if (input->CallbackType == ThreadCallback && input->Thread.ThreadId == GetCurrentThreadId())
+        output->ThreadWriteFlags = 0;
+    return TRUE;
+}
+
 // Written beside the last dump and moved over it only when whole; never through a link.
 DWORD WINAPI WriteDump(void* parameter)
 {
@@ -68,8 +76,9 @@ DWORD WINAPI WriteDump(void* parameter)
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     MINIDUMP_EXCEPTION_INFORMATION exception = {job->threadId, job->pointers, FALSE};
+    MINIDUMP_CALLBACK_INFORMATION callback = {LeaveOutWriter, nullptr};
     const BOOL written = write(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal,
-                               job->pointers != nullptr ? &exception : nullptr, nullptr, nullptr);
+                               job->pointers != nullptr ? &exception : nullptr, nullptr, &callback);
     const BOOL closed = CloseHandle(file);
     if (!written || !closed || !MoveFileExW(g_dumpPart, g_dump, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(g_dumpPart);
@@ -78,15 +87,10 @@ DWORD WINAPI WriteDump(void* parameter)
     return 0;
 }
 
+// Started as the launcher starts it: its own name alone on the command line, in its folder.
 void StartGame()
 {
-    // The program's own path, quoted, as its whole command line.
-    wchar_t commandLine[kPathChars + 2];
-    const size_t length = std::wcslen(g_game);
-    commandLine[0] = L'"';
-    std::wmemcpy(commandLine + 1, g_game, length);
-    commandLine[length + 1] = L'"';
-    commandLine[length + 2] = L'\0';
+    wchar_t commandLine[] = L"\"Velgrim.exe\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
