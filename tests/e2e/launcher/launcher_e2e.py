@@ -11,6 +11,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 from velgrim_e2e import (FALLBACK_PORT, MANIFEST, PATCH, SOURCE, STANDIN, UPDATER, UPDATER_CRASH, UPDATER_SIGNED,
@@ -316,24 +317,65 @@ def crash_dump():
         check(game.version() == "3", f"version.txt is {game.version()!r}")
 
 
+def openssl_in(root, *args, data=None):
+    return subprocess.run(["openssl", *args], cwd=root, check=True, input=data, capture_output=True,
+                          timeout=60).stdout
+
+
 def make_code_signing_pkcs12(root):
-    """A test CA and a code-signing certificate it issued, as a password-protected PKCS#12
-    file: (ca.pem, the .p12, its password file)."""
-    def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=root, check=True, stdin=subprocess.DEVNULL,
-                       capture_output=True, timeout=60)
+    """A test CA, a code-signing certificate it issued as a password-protected PKCS#12
+    file, and a time-stamping certificate: (ca.pem, the .p12, its password file)."""
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    openssl("req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=Velgrim Test CA",
-            "-addext", "basicConstraints=critical,CA:true", "-addext", "keyUsage=critical,keyCertSign")
-    openssl("req", *ec, "-keyout", "studio.key", "-out", "studio.csr", "-subj", "/CN=Velgrim Test Studio")
-    write(os.path.join(root, "studio.ext"),
-          "basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
-    openssl("x509", "-req", "-in", "studio.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-            "-days", "2", "-extfile", "studio.ext", "-out", "studio.pem")
+    openssl_in(root, "req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
+               "/CN=Velgrim Test CA", "-addext", "basicConstraints=critical,CA:true",
+               "-addext", "keyUsage=critical,keyCertSign")
+    for name, usage in (("studio", "codeSigning"), ("tsa", "critical,timeStamping")):
+        openssl_in(root, "req", *ec, "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", f"/CN=Velgrim {name}")
+        write(os.path.join(root, f"{name}.ext"),
+              f"basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage={usage}\n")
+        openssl_in(root, "x509", "-req", "-in", f"{name}.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                   "-days", "2", "-extfile", f"{name}.ext", "-out", f"{name}.pem")
     write(os.path.join(root, "password"), "not on the command line\n")
-    openssl("pkcs12", "-export", "-inkey", "studio.key", "-in", "studio.pem", "-passout", "file:password",
-            "-out", "studio.p12")
+    openssl_in(root, "pkcs12", "-export", "-inkey", "studio.key", "-in", "studio.pem", "-passout", "file:password",
+               "-out", "studio.p12")
     return [os.path.join(root, name) for name in ("ca.pem", "studio.p12", "password")]
+
+
+class TimeStampService:
+    """An RFC 3161 time-stamping service on loopback: openssl ts answers each query with
+    the tsa certificate of make_code_signing_pkcs12."""
+
+    def __init__(self, root):
+        import http.server
+        write(os.path.join(root, "tsa.cnf"), "[tsa]\ndefault_tsa = t\n[t]\nserial = tsa.serial\nsigner_digest = sha256\n"
+                                             "default_policy = 1.2.3.4.1\ndigests = sha256\ness_cert_id_alg = sha256\n")
+        write(os.path.join(root, "tsa.serial"), "01\n")
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers["Content-Length"]))
+                write(os.path.join(root, "query.tsq"), query)
+                reply = openssl_in(root, "ts", "-reply", "-config", "tsa.cnf", "-queryfile", "query.tsq",
+                                   "-signer", "tsa.pem", "-inkey", "tsa.key", "-chain", "ca.pem")
+                self.send_response(200)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.server.timeout = 0.2
+        self.url = f"http://127.0.0.1:{self.server.server_port}/"
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.thread.join(10)
+        self.server.server_close()
 
 
 def sign_executable(path, p12, password, *extra):
@@ -343,16 +385,16 @@ def sign_executable(path, p12, password, *extra):
 
 
 def verify_signature(path, ca):
-    return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, timeout=120)
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-in", path],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
 
 
 @scenario
 def signed_executable():
-    """Updater.exe signed with a code-signing certificate: osslsigncode verifies it, a
-    byte changed after signing is found out, a time-stamping service that cannot be
-    reached fails the signing and leaves the program as it was, and the signed launcher
-    updates a game under Wine."""
+    """Updater.exe signed with a code-signing certificate and time-stamped by a local
+    service: osslsigncode verifies both, a byte changed after signing is found out, a
+    time-stamping service that cannot be reached fails the signing and leaves the program
+    as it was, and the signed launcher updates a game under Wine."""
     if not WINDOWS:
         print("signed_executable: Authenticode signs the Windows programs")
         return
@@ -362,10 +404,15 @@ def signed_executable():
         ca, p12, password = make_code_signing_pkcs12(keys)
         signed = os.path.join(s.root, "Updater.exe")
         write(signed, read(UPDATER))
-        done = sign_executable(signed, p12, password)
+        service = TimeStampService(keys)
+        try:
+            done = sign_executable(signed, p12, password, "--timestamp", service.url)
+        finally:
+            service.stop()
         check(done.returncode == 0, f"signing failed: {done.stderr}")
         checked = verify_signature(signed, ca)
-        check(checked.returncode == 0 and "Signature verification: ok" in checked.stdout,
+        check(checked.returncode == 0 and "Signature verification: ok" in checked.stdout and
+              "Timestamp Server Signature verification: ok" in checked.stdout,
               f"osslsigncode does not verify the signed program: {checked.stdout}{checked.stderr}")
 
         tampered = os.path.join(s.root, "tampered.exe")
