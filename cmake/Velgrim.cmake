@@ -25,6 +25,11 @@ if(WIN32)
   # launcher (velgrim_add_launcher).
   add_compile_options(-ffunction-sections -g)
   add_link_options(-Wl,--gc-sections)
+  # -O2, not -O3: the launcher waits on the network and the disk, and -O3's unrolled and
+  # vectorised copies of its code only make the download larger.
+  foreach(lang C CXX)
+    string(REPLACE "-O3" "-O2" CMAKE_${lang}_FLAGS_RELEASE "${CMAKE_${lang}_FLAGS_RELEASE}")
+  endforeach()
 endif()
 
 # __FILE__ relative to src/ (e.g. "net/net_client.cpp"), as the trace log prints it; the
