@@ -1,6 +1,5 @@
 #include "app/crash_dump.h"
 
-#include <cstdint>
 #include <cwchar>
 #include <exception>
 #include <windows.h>
