@@ -46,8 +46,12 @@ if(WIN32)
   find_program(VELGRIM_WINE wine64 PATHS /usr/lib/wine /usr/bin NO_DEFAULT_PATH)
   find_program(VELGRIM_WINE wine64)
   set(VELGRIM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  # No .NET or HTML engine to install, and no DOS subsystem (winevdm, from Wine's 32-bit
+  # side): a player's 64-bit Windows has none, so a file that is no Windows program fails
+  # to start there instead of running as a DOS one.
+  set(VELGRIM_WINE_DLL_OVERRIDES "mscoree,mshtml,winevdm.exe=")
   set(VELGRIM_WINE_ENV
-      WINEPREFIX=${VELGRIM_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+      WINEPREFIX=${VELGRIM_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=${VELGRIM_WINE_DLL_OVERRIDES})
 endif()
 
 # velgrim_wine_test(name): runs the test under wine64 in the one shared Wine prefix of this
