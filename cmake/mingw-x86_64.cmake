@@ -5,8 +5,10 @@ set(MINGW_PREFIX x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-# Splits the debug information off the shipped programs.
+# Split the debug information off the shipped programs, and check what ships.
 set(CMAKE_OBJCOPY ${MINGW_PREFIX}-objcopy)
+set(CMAKE_OBJDUMP ${MINGW_PREFIX}-objdump)
+set(CMAKE_NM ${MINGW_PREFIX}-nm)
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
