@@ -19,10 +19,22 @@ if(WIN32)
   # No mingw runtime DLLs next to the binaries.
   add_link_options(-static -static-libgcc -static-libstdc++)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  # What players download: every function in a section of its own, so the link drops what
+  # no one calls (not each datum: mingw then stores zero-filled arrays in the file), and
+  # debug information for crash addresses, split off into a .debug file beside each
+  # launcher (velgrim_add_launcher).
+  add_compile_options(-ffunction-sections -g)
+  add_link_options(-Wl,--gc-sections)
+  # -O2, not -O3: the launcher waits on the network and the disk, and -O3's unrolled and
+  # vectorised copies of its code only make the download larger.
+  foreach(lang C CXX)
+    string(REPLACE "-O3" "-O2" CMAKE_${lang}_FLAGS_RELEASE "${CMAKE_${lang}_FLAGS_RELEASE}")
+  endforeach()
 endif()
 
-# __FILE__ relative to src/ (e.g. "net/net_client.cpp"), as the trace log prints it.
-add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/src/=)
+# __FILE__ relative to src/ (e.g. "net/net_client.cpp"), as the trace log prints it; the
+# debug information names sources from the top of the tree, wherever it was built.
+add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/src/= -fdebug-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
 # Our own targets get the warnings as errors; third-party code (GoogleTest) does not.
 function(velgrim_target_defaults target)
@@ -34,8 +46,12 @@ if(WIN32)
   find_program(VELGRIM_WINE wine64 PATHS /usr/lib/wine /usr/bin NO_DEFAULT_PATH)
   find_program(VELGRIM_WINE wine64)
   set(VELGRIM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  # No .NET or HTML engine to install, and no DOS subsystem (winevdm, from Wine's 32-bit
+  # side): a player's 64-bit Windows has none, so a file that is no Windows program fails
+  # to start there instead of running as a DOS one.
+  set(VELGRIM_WINE_DLL_OVERRIDES "mscoree,mshtml,winevdm.exe=")
   set(VELGRIM_WINE_ENV
-      WINEPREFIX=${VELGRIM_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+      WINEPREFIX=${VELGRIM_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=${VELGRIM_WINE_DLL_OVERRIDES})
 endif()
 
 # velgrim_wine_test(name): runs the test under wine64 in the one shared Wine prefix of this

@@ -1,10 +1,14 @@
-# Cross-compile for 64-bit Windows with the posix-threads mingw-w64 toolchain.
+# Cross-compile for 32-bit (i686) Windows with the posix-threads mingw-w64 toolchain.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(MINGW_PREFIX i686-w64-mingw32)
 set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
+# Split the debug information off the shipped programs, and check what ships.
+set(CMAKE_OBJCOPY ${MINGW_PREFIX}-objcopy)
+set(CMAKE_OBJDUMP ${MINGW_PREFIX}-objdump)
+set(CMAKE_NM ${MINGW_PREFIX}-nm)
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -8,17 +8,29 @@ packages=(
   nginx curl procps python3-prometheus-client
   # release signing (libcrypto, the openssl command); Wine's CNG needs gnutls for ECDSA
   libssl-dev openssl libgnutls30
+  # Authenticode signing of the Windows programs (scripts/sign-executable.sh)
+  osslsigncode
+  # Wine's 32-bit side, which runs the i686 programs (architecture i386, added below),
+  # with the same X extensions, and gnutls for CNG, as the 64-bit side has
+  wine32:i386 libgnutls30:i386 libxrender1:i386 libxrandr2:i386 libxcursor1:i386 libxi6:i386
+  libxcomposite1:i386 libxinerama1:i386 libxfixes3:i386
 )
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+# wine32 comes from the i386 architecture; the package lists need it before the install.
+added_i386=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+  added_i386=1
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ $added_i386 -eq 0 ]; then
   exit 0
 fi
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
 $sudo apt-get install -y --no-install-recommends "${missing[@]}"

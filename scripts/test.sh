@@ -1,26 +1,27 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: native (ASan + UBSan), Windows x86_64 under
-# wine64, the i686 Windows build (build and link), and the fuzz harnesses (clang).
+# wine64, Windows i686 under Wine's 32-bit side, and the fuzz harnesses (clang).
 # Pass ctest arguments after the script name, e.g. "-L unit".
 set -u
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
 
 failed=()
+started=$SECONDS
 build() {
   local preset=$1
-  echo "=== configure and build: $preset"
+  echo "=== configure and build: $preset ($((SECONDS - started)) s)"
   cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" || { failed+=("build:$preset"); return 1; }
 }
 run() {
   local preset=$1; shift
-  echo "=== tests: $preset"
+  echo "=== tests: $preset ($((SECONDS - started)) s)"
   ctest --preset "$preset" "$@" || failed+=("tests:$preset")
 }
 
 build native && run native "$@"
 build win64 && run win64 "$@"
-build win32
+build win32 && run win32 "$@"
 if [ -e /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || \
    ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
   build fuzz && run fuzz "$@"
@@ -29,6 +30,7 @@ else
 fi
 
 echo
+echo "=== done after $((SECONDS - started)) s"
 if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED: ${failed[*]}"
   exit 1

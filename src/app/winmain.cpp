@@ -1,11 +1,13 @@
 // Entry point of Updater.exe.
 #include <windows.h>
 
+#include "app/crash_dump.h"
 #include "common/rx_exs.h"
 #include "launcher/launcher_main.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
+    InstallCrashDump();
     try {
         return LauncherMain(instance, commandLine);
     } catch (const RXExs&) {

@@ -55,7 +55,7 @@ if(WIN32)
     VELGRIM_WINE=${VELGRIM_WINE}
     VELGRIM_GUI_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-gui
     WINEDEBUG=-all
-    WINEDLLOVERRIDES=mscoree,mshtml=)
+    WINEDLLOVERRIDES=${VELGRIM_WINE_DLL_OVERRIDES})
   set(e2e_locks velgrim-web-port wineprefix-gui)
 else()
   list(APPEND e2e_env

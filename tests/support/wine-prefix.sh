@@ -10,7 +10,7 @@ set -eu
 action=$1
 export WINEPREFIX=$2
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml,winevdm.exe="
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 

@@ -19,7 +19,9 @@ bool LinkAttributes(const char* path, DWORD* attributes)
     *attributes = GetFileAttributesA(path);
     if (*attributes == INVALID_FILE_ATTRIBUTES || (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
         return false;
-    WIN32_FIND_DATAA found;
+    // Zeroed: Wine leaves dwReserved0 (the tag) unwritten, and stack garbage there read as
+    // "no link" in the 32-bit build.
+    WIN32_FIND_DATAA found = {};
     HANDLE search = FindFirstFileA(path, &found);
     if (search == INVALID_HANDLE_VALUE)
         return true; // a reparse point we cannot look into is not trusted as a file
@@ -84,7 +86,9 @@ bool RemoveTree(const char* path)
         return DeleteFileA(path) != FALSE;
     }
     bool all = true;
-    WIN32_FIND_DATAA found;
+    // Zeroed: Wine leaves dwReserved0 (the tag) unwritten, and stack garbage there read as
+    // "no link" in the 32-bit build.
+    WIN32_FIND_DATAA found = {};
     HANDLE search = FindFirstFileA((std::string(path) + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {

@@ -8,13 +8,16 @@ import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
+import threading
 import time
 
-from velgrim_e2e import (FALLBACK_PORT, MANIFEST, PATCH, STANDIN, UPDATER_CRASH, UPDATER_SIGNED, UPDATER_V2000,
-                         UPDATER_V2001, WINDOWS, E2EError, Game, Scenarios, Scene, ScriptedServer, UpdateServer, check,
-                         make_key, make_release, read, resign, send_file, sign_release, wait_until, write)
+from velgrim_e2e import (FALLBACK_PORT, MANIFEST, PATCH, SOURCE, STANDIN, UPDATER, UPDATER_CRASH, UPDATER_SIGNED,
+                         UPDATER_V2000, UPDATER_V2001, WINDOWS, E2EError, Game, Scenarios, Scene, ScriptedServer,
+                         UpdateServer, check, free_port, make_key, make_release, read, resign, send_file,
+                         sign_release, wait_until, write)
 
 scenario = Scenarios()
 
@@ -276,6 +279,176 @@ def crash_and_finish():
             s.launcher.run(game, log_name="restart.log")
             started_once(game)
             expect_update_finished(game, files, "7")
+
+
+def dump_exception(dump):
+    """(code, address) of a minidump's exception stream, after checking its header."""
+    check(dump[:4] == b"MDMP", f"no minidump header: {dump[:8]!r}")
+    count, directory = struct.unpack_from("<II", dump, 8)
+    for i in range(count):
+        kind, size, rva = struct.unpack_from("<III", dump, directory + 12 * i)
+        if kind == 6:  # ExceptionStream: thread id, alignment, then the exception record
+            check(size >= 40 and rva + size <= len(dump), "the exception stream lies outside the dump")
+            code, _, _, address = struct.unpack_from("<IIQQ", dump, rva + 8)
+            return code, address
+    raise E2EError("the minidump has no exception stream")
+
+
+@scenario
+def crash_dump():
+    """A fault, then the C++ terminate path, in the middle of an update: each leaves a small
+    minidump of the last crash in logs/, naming its exception, and the game is started."""
+    if not WINDOWS:
+        print("crash_dump: Updater.exe writes the minidump")
+        return
+    with Scene() as s:
+        server = s.serve(UpdateServer(make_release(s.root, 7, {"data/a.bin": os.urandom(200_000)})))
+        publish_one(s, server.port)
+        game = Game(s.root, "3", updater=UPDATER_CRASH)
+        dump_path = game.path("logs/updater-crash.dmp")
+        # The crash test launcher's fault jumps to 0xBAD0; terminate has a code of ours.
+        for how, code, address in (("fault", 0xC0000005, 0xBAD0), ("terminate", 0xE0564C54, None)):
+            if game.exists("game-started.txt"):
+                os.remove(game.path("game-started.txt"))
+            s.launcher.start(game, env={"VELGRIM_TEST_CRASH_AT": f"staged:0:{how}"}, log_name=f"{how}.log")
+            s.launcher.wait(60)
+            started_once(game)
+            check(os.listdir(game.path("logs")) == ["updater-crash.dmp"], f"{how}: logs/ holds {os.listdir(game.path('logs'))}")
+            dump = read(dump_path)
+            # Wine adds the unwind tables of every 64-bit module (about 600 KB); Windows does not.
+            check(len(dump) <= 768 * 1024, f"{how}: the dump has {len(dump)} bytes")
+            got_code, got_address = dump_exception(dump)
+            check(got_code == code, f"{how}: exception code {got_code:#x}, not {code:#x}")
+            check(got_address == address if address else got_address != 0, f"{how}: exception address {got_address:#x}")
+            print(f"  {how}: {len(dump)} bytes, code {got_code:#x} at {got_address:#x}")
+            # The README's way to read it: terminate was called from the C++ runtime,
+            # which the program's .debug file names.
+            shown = subprocess.run([sys.executable, os.path.join(SOURCE, "scripts", "read-crash-dump.py"), dump_path,
+                                    UPDATER_CRASH + ".debug"], capture_output=True, text=True, timeout=60)
+            check(shown.returncode == 0 and f"exception: {code:#010x}" in shown.stdout, f"{how}: {shown.stdout}")
+            if how == "terminate":
+                check("function: __cxxabiv1::__terminate" in shown.stdout, f"the .debug file names {shown.stdout}")
+        check(game.version() == "3", f"version.txt is {game.version()!r}")
+
+
+def openssl_in(root, *args, data=None):
+    return subprocess.run(["openssl", *args], cwd=root, check=True, input=data, capture_output=True,
+                          timeout=60).stdout
+
+
+def make_code_signing_pkcs12(root):
+    """A test CA, a code-signing certificate it issued as a password-protected PKCS#12
+    file, and a time-stamping certificate: (ca.pem, the .p12, its password file)."""
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    openssl_in(root, "req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
+               "/CN=Velgrim Test CA", "-addext", "basicConstraints=critical,CA:true",
+               "-addext", "keyUsage=critical,keyCertSign")
+    for name, usage in (("studio", "codeSigning"), ("tsa", "critical,timeStamping")):
+        openssl_in(root, "req", *ec, "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", f"/CN=Velgrim {name}")
+        write(os.path.join(root, f"{name}.ext"),
+              f"basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage={usage}\n")
+        openssl_in(root, "x509", "-req", "-in", f"{name}.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                   "-days", "2", "-extfile", f"{name}.ext", "-out", f"{name}.pem")
+    write(os.path.join(root, "password"), "not on the command line\n")
+    openssl_in(root, "pkcs12", "-export", "-inkey", "studio.key", "-in", "studio.pem", "-passout", "file:password",
+               "-out", "studio.p12")
+    return [os.path.join(root, name) for name in ("ca.pem", "studio.p12", "password")]
+
+
+class TimeStampService:
+    """An RFC 3161 time-stamping service on loopback: openssl ts answers each query with
+    the tsa certificate of make_code_signing_pkcs12."""
+
+    def __init__(self, root):
+        import http.server
+        write(os.path.join(root, "tsa.cnf"), "[tsa]\ndefault_tsa = t\n[t]\nserial = tsa.serial\nsigner_digest = sha256\n"
+                                             "default_policy = 1.2.3.4.1\ndigests = sha256\ness_cert_id_alg = sha256\n")
+        write(os.path.join(root, "tsa.serial"), "01\n")
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers["Content-Length"]))
+                write(os.path.join(root, "query.tsq"), query)
+                reply = openssl_in(root, "ts", "-reply", "-config", "tsa.cnf", "-queryfile", "query.tsq",
+                                   "-signer", "tsa.pem", "-inkey", "tsa.key", "-chain", "ca.pem")
+                self.send_response(200)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.server.timeout = 0.2
+        self.url = f"http://127.0.0.1:{self.server.server_port}/"
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.thread.join(10)
+        self.server.server_close()
+
+
+def sign_executable(path, p12, password, *extra):
+    return subprocess.run(["bash", os.path.join(SOURCE, "scripts", "sign-executable.sh"), "--pkcs12", p12,
+                           "--pass-file", password, *extra, path],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+
+
+def verify_signature(path, ca):
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-in", path],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+
+
+@scenario
+def signed_executable():
+    """Updater.exe signed with a code-signing certificate and time-stamped by a local
+    service: osslsigncode verifies both, a byte changed after signing is found out, a
+    time-stamping service that cannot be reached fails the signing and leaves the program
+    as it was, and the signed launcher updates a game under Wine."""
+    if not WINDOWS:
+        print("signed_executable: Authenticode signs the Windows programs")
+        return
+    with Scene() as s:
+        keys = os.path.join(s.root, "keys")
+        os.makedirs(keys)
+        ca, p12, password = make_code_signing_pkcs12(keys)
+        signed = os.path.join(s.root, "Updater.exe")
+        write(signed, read(UPDATER))
+        service = TimeStampService(keys)
+        try:
+            done = sign_executable(signed, p12, password, "--timestamp", service.url)
+        finally:
+            service.stop()
+        check(done.returncode == 0, f"signing failed: {done.stderr}")
+        checked = verify_signature(signed, ca)
+        check(checked.returncode == 0 and "Signature verification: ok" in checked.stdout and
+              "Timestamp Server Signature verification: ok" in checked.stdout,
+              f"osslsigncode does not verify the signed program: {checked.stdout}{checked.stderr}")
+
+        tampered = os.path.join(s.root, "tampered.exe")
+        data = bytearray(read(signed))
+        data[len(data) // 3] ^= 0x01
+        write(tampered, bytes(data))
+        check(verify_signature(tampered, ca).returncode != 0, "a changed byte passed the verification")
+
+        unsigned = os.path.join(s.root, "unsigned.exe")
+        write(unsigned, read(UPDATER))
+        done = sign_executable(unsigned, p12, password, "--timestamp", f"http://127.0.0.1:{free_port()}/")
+        check(done.returncode == 1 and "RFC 3161" in done.stderr, f"signing without its time stamp: {done.stderr}")
+        check(read(unsigned) == read(UPDATER), "a failed signing changed the program")
+
+        files = {"readme.txt": b"Velgrim 7, by a signed launcher\n"}
+        server = s.serve(UpdateServer(make_release(s.root, 7, files)))
+        publish_one(s, server.port)
+        game = Game(s.root, "3", updater=signed)
+        check(s.launcher.run(game) == 0, "the signed launcher failed")
+        started_once(game)
+        expect_files(game, files)
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
 
 
 @scenario

@@ -126,7 +126,9 @@ TEST_F(ScriptedTransfer, OneStepTakesWhatHasArrivedAndAcknowledgesIt)
     const uint64_t deadline = MonotonicMs() + 2000;
     while (waiting < frames.size() && MonotonicMs() < deadline)
         ioctlsocket(downloader.client.m_Socket, FIONREAD, &waiting);
-    ASSERT_EQ(waiting, frames.size());
+    // The greeting may still wait too: under Wine a socket can show its bytes a moment
+    // after they were sent, after the request's steps had ended.
+    ASSERT_GE(waiting, frames.size());
     downloader.Process();
     EXPECT_EQ(downloader.GetTotalSize(), 5u);
     EXPECT_EQ(downloader.GetReceivedSize(), 5u);
