@@ -86,8 +86,6 @@ bool RemoveTree(const char* path)
         return DeleteFileA(path) != FALSE;
     }
     bool all = true;
-    // Zeroed: Wine leaves dwReserved0 (the tag) unwritten, and stack garbage there read as
-    // "no link" in the 32-bit build.
     WIN32_FIND_DATAA found = {};
     HANDLE search = FindFirstFileA((std::string(path) + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
