@@ -25,10 +25,10 @@ if(WIN32)
   # launcher (velgrim_add_launcher).
   add_compile_options(-ffunction-sections -g)
   add_link_options(-Wl,--gc-sections)
-  # -O2, not -O3: the launcher waits on the network and the disk, and -O3's unrolled and
-  # vectorised copies of its code only make the download larger.
+  # -Os: the launcher waits on the network and the disk, and faster code only makes the
+  # download larger. The one loop over every byte (the CRC) keeps -O2 (src/CMakeLists.txt).
   foreach(lang C CXX)
-    string(REPLACE "-O3" "-O2" CMAKE_${lang}_FLAGS_RELEASE "${CMAKE_${lang}_FLAGS_RELEASE}")
+    string(REGEX REPLACE "-O[0-9s]" "-Os" CMAKE_${lang}_FLAGS_RELEASE "${CMAKE_${lang}_FLAGS_RELEASE}")
   endforeach()
 endif()
 
