@@ -2,6 +2,18 @@
 
 DURABLE_STEP_OBSERVER g_durableStepObserver = nullptr;
 
+void ReportDurableStep(const char* step, const char* path)
+{
+    if (g_durableStepObserver != nullptr)
+        g_durableStepObserver(step, path);
+}
+
+bool FlushFile(HANDLE file, const char* path)
+{
+    ReportDurableStep("flush", path);
+    return FlushFileBuffers(file) != FALSE;
+}
+
 std::string DirectoryOf(const std::string& path)
 {
     const size_t slash = path.find_last_of("/\\");

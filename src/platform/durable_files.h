@@ -16,6 +16,8 @@
 // ("rename", target). Null in the product; tests record the order.
 typedef void (*DURABLE_STEP_OBSERVER)(const char* step, const char* path);
 extern DURABLE_STEP_OBSERVER g_durableStepObserver;
+// Tells the observer, if any, of a step.
+void ReportDurableStep(const char* step, const char* path);
 
 // The open file's content and size reach the disk. path names it, for the observer.
 bool FlushFile(HANDLE file, const char* path);

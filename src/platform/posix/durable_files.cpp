@@ -5,22 +5,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-void Report(const char* step, const char* path)
-{
-    if (g_durableStepObserver != nullptr)
-        g_durableStepObserver(step, path);
-}
-
-} // namespace
-
-bool FlushFile(HANDLE file, const char* path)
-{
-    Report("flush", path);
-    return FlushFileBuffers(file) != FALSE;
-}
-
 void StartWritingOut(HANDLE file)
 {
     sync_file_range(static_cast<int>(reinterpret_cast<intptr_t>(file)), 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -28,7 +12,7 @@ void StartWritingOut(HANDLE file)
 
 bool FlushDirectory(const std::string& dir)
 {
-    Report("flushdir", dir.c_str());
+    ReportDurableStep("flushdir", dir.c_str());
     const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
@@ -45,7 +29,7 @@ bool RenameDurably(const char* from, const char* to, DURABLE_DIRECTORIES* later)
 {
     if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
         return false;
-    Report("rename", to);
+    ReportDurableStep("rename", to);
     const std::string fromDir = DirectoryOf(from);
     const std::string toDir = DirectoryOf(to);
     if (later != nullptr) {

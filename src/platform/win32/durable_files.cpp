@@ -2,22 +2,6 @@
 
 #include <windows.h>
 
-namespace {
-
-void Report(const char* step, const char* path)
-{
-    if (g_durableStepObserver != nullptr)
-        g_durableStepObserver(step, path);
-}
-
-} // namespace
-
-bool FlushFile(HANDLE file, const char* path)
-{
-    Report("flush", path);
-    return FlushFileBuffers(file) != FALSE;
-}
-
 void StartWritingOut(HANDLE)
 {
     // The system's lazy writer does this on its own.
@@ -26,7 +10,7 @@ void StartWritingOut(HANDLE)
 bool FlushDirectory(const std::string& dir)
 {
     // NTFS keeps a folder's entries in its own log; each rename here is written through.
-    Report("flushdir", dir.c_str());
+    ReportDurableStep("flushdir", dir.c_str());
     return true;
 }
 
@@ -34,7 +18,7 @@ bool RenameDurably(const char* from, const char* to, DURABLE_DIRECTORIES* later)
 {
     if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return false;
-    Report("rename", to);
+    ReportDurableStep("rename", to);
     if (later != nullptr) {
         later->Add(DirectoryOf(to));
         later->Add(DirectoryOf(from));
