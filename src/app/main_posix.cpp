@@ -5,9 +5,11 @@
 
 #include "common/rx_exs.h"
 #include "launcher/launcher_main.h"
+#include "platform/crash_dump.h"
 
 int main(int argc, char** argv)
 {
+    InstallCrashDump();
     // A file-size limit makes a write fail, as a full disk does, rather than end the
     // launcher before it can start the game.
     std::signal(SIGXFSZ, SIG_IGN);

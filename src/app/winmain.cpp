@@ -1,7 +1,7 @@
 // Entry point of Updater.exe.
 #include <windows.h>
 
-#include "app/crash_dump.h"
+#include "platform/crash_dump.h"
 #include "common/rx_exs.h"
 #include "launcher/launcher_main.h"
 

@@ -1,4 +1,4 @@
-#include "app/crash_dump.h"
+#include "platform/crash_dump.h"
 
 #include <cwchar>
 #include <exception>
