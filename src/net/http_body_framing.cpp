@@ -1,7 +1,11 @@
 #include "net/http_body_framing.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "common/ascii_case.h"
+#include "common/decimal_text.h"
 
 namespace {
 
@@ -10,19 +14,10 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-char Lower(char c)
+// In any letter case; a NUL inside is no part of any name.
+bool NameIs(std::string_view name, const char* lowerName)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool NameIs(std::string_view name, std::string_view lowerName)
-{
-    if (name.size() != lowerName.size())
-        return false;
-    for (size_t i = 0; i < name.size(); ++i)
-        if (Lower(name[i]) != lowerName[i])
-            return false;
-    return true;
+    return name.find('\0') == std::string_view::npos && EqualsIgnoringCase(std::string(name).c_str(), lowerName);
 }
 
 std::string_view Trimmed(std::string_view value)
@@ -37,17 +32,8 @@ std::string_view Trimmed(std::string_view value)
 // Digits alone, at most INT32_MAX; -1 otherwise.
 int64_t LengthValue(std::string_view value)
 {
-    if (value.empty())
-        return -1;
-    int64_t n = 0;
-    for (char c : value) {
-        if (c < '0' || c > '9')
-            return -1;
-        n = n * 10 + (c - '0');
-        if (n > INT32_MAX)
-            return -1;
-    }
-    return n;
+    uint64_t n = 0;
+    return ParseUnsignedDecimal(std::string(value), INT32_MAX, &n) ? static_cast<int64_t>(n) : -1;
 }
 
 HTTP_BODY_FRAMING Malformed(const char* problem)
