@@ -58,6 +58,13 @@ bool DOWNLOADER_PEER::Connect(DOWNLOADER& downloader)
     return m_Peer.Get() != INVALID_SOCKET && Send(Frame(2, ""));
 }
 
+bool DOWNLOADER_PEER::Request(DOWNLOADER& downloader, int kind, const std::string& target, std::string* request)
+{
+    std::string bytes;
+    return Connect(downloader) && downloader.GetFile(kind, target.c_str()) &&
+           Expect(downloader, 20, request != nullptr ? request : &bytes);
+}
+
 bool DOWNLOADER_PEER::Expect(DOWNLOADER& downloader, size_t n, std::string* bytes, int timeoutMs)
 {
     bytes->clear();

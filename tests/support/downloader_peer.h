@@ -26,6 +26,9 @@ public:
 
     // Connects the downloader to this peer, accepts it and sends the greeting.
     bool Connect(DOWNLOADER& downloader);
+    // Connects, has the downloader ask for a file of kind into target and reads the
+    // request's 20 bytes into *request (when given).
+    bool Request(DOWNLOADER& downloader, int kind, const std::string& target, std::string* request = nullptr);
     // Reads exactly n bytes that the downloader sends, pumping it meanwhile.
     bool Expect(DOWNLOADER& downloader, size_t n, std::string* bytes, int timeoutMs = 5000);
     bool Send(const std::string& bytes) { return SendAll(m_Peer.Get(), bytes); }

@@ -25,10 +25,7 @@ TEST(DownloaderFarSize, AnnouncementsPast2GiBAndAtTheEdge)
         const std::string target = dir / "target";
         DOWNLOADER downloader;
         DOWNLOADER_PEER peer;
-        ASSERT_TRUE(peer.Connect(downloader));
-        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, target.c_str()));
-        std::string request;
-        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, target));
         ASSERT_TRUE(peer.Send(BeginFrame(name, c.announced) + DataFrame("abcde")));
         ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.GetReceivedSize() == 5 || downloader.IsError(); }))
             << c.announced;

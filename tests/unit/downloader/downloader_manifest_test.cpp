@@ -64,10 +64,7 @@ TEST(DownloaderReleaseManifest, OnlyTheSignedBytesGetTheFilesName)
         DOWNLOADER downloader;
         downloader.ExpectRelease(c.manifest);
         DOWNLOADER_PEER peer;
-        ASSERT_TRUE(peer.Connect(downloader));
-        ASSERT_TRUE(downloader.GetFile(c.kind, target.c_str()));
-        std::string request;
-        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Request(downloader, c.kind, target));
         std::string frames = BeginFrame(c.name + kZ, c.announced);
         for (size_t at = 0; at < c.bytes.size(); at += 4000)
             frames += DataFrame(c.bytes.substr(at, 4000));

@@ -89,10 +89,8 @@ TEST(DownloaderResume, OnlyAPartThatFitsItsRecordIsAskedFor)
         }
         DOWNLOADER downloader;
         DOWNLOADER_PEER peer;
-        ASSERT_TRUE(peer.Connect(downloader));
-        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, held.target.c_str()));
         std::string request;
-        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, held.target, &request));
         EXPECT_EQ(Hex(request), Hex(Frame(MSG_GET_FILE, Dword(1002) + Dword(c.offset) + Dword(c.tag))));
         const bool kept = c.offset != 0;
         EXPECT_EQ(FileExists(held.part), kept);
@@ -141,10 +139,8 @@ TEST(DownloaderResume, TheAnswerDecidesWhatBecomesOfThePart)
         ASSERT_TRUE(WriteWholeFile(h.record, Record(1002, 3000, tag)));
         DOWNLOADER downloader;
         DOWNLOADER_PEER peer;
-        ASSERT_TRUE(peer.Connect(downloader));
-        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, h.target.c_str()));
         std::string request;
-        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, h.target, &request));
         EXPECT_EQ(Hex(request), Hex(Frame(MSG_GET_FILE, Dword(1002) + Dword(1000) + Dword(tag))));
         ASSERT_TRUE(peer.Send(c.begin));
         ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.GetTotalSize() != 0 || downloader.IsError(); }));

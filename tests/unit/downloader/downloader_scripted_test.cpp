@@ -252,10 +252,7 @@ TEST(DownloaderUntrustedServer, ProtocolBreachesFailTheTransferAndWriteNothing)
         const std::string target = dir / "target";
         DOWNLOADER downloader;
         DOWNLOADER_PEER peer;
-        ASSERT_TRUE(peer.Connect(downloader));
-        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, target.c_str()));
-        std::string request;
-        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, target));
         if (c.targetDirMayExist) {
             ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
             ASSERT_TRUE(WriteWholeFile(target + "/" + kPatchName, "older"));
@@ -331,10 +328,7 @@ TEST(DownloaderUntrustedServer, AStalledTransferFailsAfterTheBound)
         DOWNLOADER downloader;
         downloader.m_uStallTimeoutMs = 300;
         DOWNLOADER_PEER peer;
-        ASSERT_TRUE(peer.Connect(downloader));
-        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, target.c_str()));
-        std::string request;
-        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, target));
         ASSERT_TRUE(peer.Send(c.first));
         const uint64_t start = MonotonicMs();
         size_t sent = 0;
@@ -380,10 +374,7 @@ TEST(DownloaderUntrustedServer, OnlyProgressResetsTheStallBound)
         DOWNLOADER downloader;
         downloader.m_uStallTimeoutMs = bound;
         DOWNLOADER_PEER peer;
-        ASSERT_TRUE(peer.Connect(downloader));
-        ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, (dir / "target").c_str()));
-        std::string request;
-        ASSERT_TRUE(peer.Expect(downloader, 20, &request));
+        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, dir / "target"));
         ASSERT_TRUE(peer.Send(BeginFrame(kPatchNameZ, 100 * 1024 * 1024)));
         const uint64_t start = MonotonicMs();
         uint64_t failedAfter = 0;
