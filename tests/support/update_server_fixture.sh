@@ -65,16 +65,19 @@ start() {
 stop() {
   local dir=$1
   [ -f "$dir/pids" ] || return 0
+  # Each pid leads a process group of its own (setsid): timeout, the server and anything
+  # the server's exit starts (the sanitizer's leak checker) go together, so that no
+  # server is left behind when timeout is killed first.
   local pid
   while read -r pid; do
-    kill -TERM "$pid" 2>/dev/null || true
+    kill -TERM -- "-$pid" 2>/dev/null || true
   done <"$dir/pids"
   while read -r pid; do
     for _ in $(seq 50); do
-      kill -0 "$pid" 2>/dev/null || break
+      kill -0 -- "-$pid" 2>/dev/null || break
       sleep 0.1
     done
-    kill -KILL "$pid" 2>/dev/null || true
+    kill -KILL -- "-$pid" 2>/dev/null || true
   done <"$dir/pids"
   rm -f "$dir/pids"
 }
