@@ -13,12 +13,15 @@ import os
 import select
 import signal
 import subprocess
+import sys
 import time
 import traceback
 
 from PIL import Image, ImageChops, ImageStat
 
 SCREEN = "1024x768x24"
+# A program that wine64 failed to start has ended within this time.
+WINE_START_FAILURE_SECONDS = 5
 
 
 class GuiError(Exception):
@@ -124,12 +127,33 @@ class GuiSession:
     def start_program(self, argv, log_name, cwd=None):
         """Starts the program in its own process group, its output into a log file."""
         self.log_path = os.path.join(self.out_dir, log_name)
+        self.launch = (argv, dict(self.env), cwd or self.out_dir)
+        self.restarted = False
+        self._launch()
+
+    def _launch(self):
+        argv, env, cwd = self.launch
         log = open(self.log_path, "wb")
         try:
             self.program = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                                            env=self.env, cwd=cwd or self.out_dir, start_new_session=True)
+                                            env=env, cwd=cwd, start_new_session=True)
         finally:
             log.close()
+        self.started_at = time.monotonic()
+
+    def poll(self):
+        """The program's exit code, None while it runs. Now and then wine64 ends a program at
+        its start with code 1 and not a word (none of ours ends so): that start is made once
+        more, and said."""
+        code = self.program.poll()
+        if (code == 1 and not self.restarted and not self.log()
+                and time.monotonic() - self.started_at < WINE_START_FAILURE_SECONDS):
+            self.restarted = True
+            print(f"wine64 ended {self.launch[0][-1]} at its start (code 1, no output): started once more",
+                  file=sys.stderr, flush=True)
+            self._launch()
+            return None
+        return code
 
     def close(self):
         _end_group(self.program)
@@ -161,16 +185,21 @@ class GuiSession:
         while time.monotonic() < deadline:
             if self.log().splitlines().count(line) >= occurrence:
                 return
-            if self.program.poll() is not None and self.log().splitlines().count(line) < occurrence:
+            if self.poll() is not None and self.log().splitlines().count(line) < occurrence:
                 raise GuiError(f"program ended (code {self.program.returncode}) before printing {line!r}")
             time.sleep(0.1)
         raise GuiError(f"no {line!r} (#{occurrence}) from the program within {timeout} s; its output:\n{self.log()}")
 
     def wait_for_exit(self, timeout=15):
-        try:
-            return self.program.wait(timeout)
-        except subprocess.TimeoutExpired:
-            raise GuiError(f"program still running after {timeout} s")
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                self.program.wait(max(0.0, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                raise GuiError(f"program still running after {timeout} s")
+            code = self.poll()
+            if code is not None:
+                return code
 
     # ------------------------------------------------------------------ X
 
@@ -200,7 +229,7 @@ class GuiSession:
         deadline = time.monotonic() + timeout
         seen = []
         while time.monotonic() < deadline:
-            if self.program is not None and self.program.poll() is not None:
+            if self.program is not None and self.poll() is not None:
                 raise GuiError(f"program ended (code {self.program.returncode}); its output:\n{self.log()}")
             seen = self.find_windows(classname)
             for win in seen:

@@ -438,8 +438,14 @@ class Launcher:
             self.gui = GuiSession(self.out, os.path.join(SOURCE, "tests", "support", "wine-prefix.sh"),
                                   ENV["VELGRIM_GUI_WINEPREFIX"])
             self.gui.__enter__()
-        self.proc = None
+        self.native_proc = None
         self.procs = []
+
+    @property
+    def proc(self):
+        """The launcher started last (under Wine, the session's program: it may have been
+        started once more)."""
+        return self.gui.program if self.gui is not None else self.native_proc
 
     def start(self, game, program="Updater.exe", args=(), env=None, log_name="launcher.log", user=None):
         """Starts a launcher; env: variables added to its environment; user: the uid (and
@@ -452,18 +458,23 @@ class Launcher:
                 self.gui.start_program([ENV["VELGRIM_WINE"], path, *args], log_name=log_name, cwd=self.root)
             finally:
                 self.gui.env = saved
-            self.proc = self.gui.program
         else:
             self.log = open(os.path.join(self.out, log_name), "wb")
             # Started from elsewhere: the launcher must find its own directory.
             as_user = [] if user is None else ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"]
-            self.proc = subprocess.Popen([*as_user, path, *args], cwd=self.root, stdin=subprocess.DEVNULL,
-                                         stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True,
-                                         env={**os.environ, **(env or {})})
+            self.native_proc = subprocess.Popen([*as_user, path, *args], cwd=self.root, stdin=subprocess.DEVNULL,
+                                                stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True,
+                                                env={**os.environ, **(env or {})})
         self.procs.append(self.proc)
         return self.proc
 
     def wait(self, timeout=60):
+        if WINDOWS:
+            from gui_session import GuiError
+            try:
+                return self.gui.wait_for_exit(timeout)
+            except GuiError:
+                raise E2EError(f"the launcher still runs after {timeout} s")
         try:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
