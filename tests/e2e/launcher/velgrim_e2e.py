@@ -509,9 +509,12 @@ class Launcher:
     def close_error_notice(self):
         """The window waits for the player to close its error notice; the console does not."""
         if WINDOWS:
-            from window_layout import BORDER, BUTTON, CLOSE
+            from window_layout import BORDER, BUTTON, CLOSE, Skin
+            skin = Skin(os.path.join(SOURCE, "res"))
             win = self._window_in("error_notice")
             self.gui.move_pointer(win.x + BORDER + CLOSE[0] + BUTTON[0] // 2, win.y + BORDER + CLOSE[1] + BUTTON[1] // 2)
+            # Clicked once the button shows it has seen the pointer.
+            self.gui.wait_for_shot(win, lambda shot: skin.shows(shot, CLOSE, skin.close_lit), "Close lit", timeout=30)
             self.gui.click()
 
     def hold(self, game, name, seconds):

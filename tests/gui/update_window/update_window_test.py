@@ -107,6 +107,12 @@ class UpdateWindowTest:
     def wait_state(self, predicate, what):
         return self.gui.wait_for_shot(self.win, predicate, what, timeout=30)
 
+    def point_at(self, place, lit, what):
+        """The pointer on a button, once the button shows it has seen it (a click sent
+        sooner can reach the window before the button tracks the pointer)."""
+        self.gui.move_pointer(*self.centre(place))
+        return self.wait_state(lambda s: self.skin.shows(s, place, lit), what)
+
     # ------------------------------------------------------------------ the phases
 
     def transfer_and_close_by_system(self):
@@ -181,7 +187,7 @@ class UpdateWindowTest:
             self.open_window(server, 1002, f"cancel-{how}.log")
             self.wait_state(skin.transferring, "Cancel shown")
             if how == "click":
-                gui.move_pointer(*self.centre(CANCEL))
+                self.point_at(CANCEL, skin.cancel_lit, "Cancel lit")
                 gui.click()
             else:
                 gui.xdotool("windowactivate", "--sync", self.win.wid)
@@ -206,9 +212,7 @@ class UpdateWindowTest:
             plain = region(skin.background, *INFO, inset=4)
             self.check(mean_difference(info, plain) > 1.0, "the notice is drawn in the text box")
             self.check(mean_difference(info, self.info_region) > 1.0, "the notice differs from the info text")
-            gui.move_pointer(*self.centre(CLOSE))
-            lit = self.wait_state(lambda s: skin.shows(s, CLOSE, skin.close_lit), "Close lit")
-            gui.save(lit, "06-close-hover.png")
+            gui.save(self.point_at(CLOSE, self.skin.close_lit, "Close lit"), "06-close-hover.png")
             self.check(True, "Close shows bitmap 104 under the pointer")
             gui.click()
             self.ended("ended cancelled=0 error=1 succeeded=0")
@@ -223,7 +227,7 @@ class UpdateWindowTest:
         try:
             self.open_window(server, 1002, "failure.log", extra=("throw",))
             self.wait_state(skin.error_notice, "error notice after a failure inside the window")
-            gui.move_pointer(*self.centre(CLOSE))
+            self.point_at(CLOSE, self.skin.close_lit, "Close lit")
             gui.click()
             self.ended("ended cancelled=0 error=1 succeeded=0")
         finally:
