@@ -25,6 +25,19 @@ def client(shot):
     return shot.crop((BORDER, BORDER, WIDTH - BORDER, HEIGHT - BORDER))
 
 
+def button_centre(win, place):
+    """A button's centre on the screen."""
+    return win.x + BORDER + place[0] + BUTTON[0] // 2, win.y + BORDER + place[1] + BUTTON[1] // 2
+
+
+def point_at_button(gui, win, skin, place, timeout=30):
+    """Puts the pointer on Cancel or Close; the screenshot once the button shows it lit (a
+    click sent sooner can reach the window before the button tracks the pointer)."""
+    gui.move_pointer(*button_centre(win, place))
+    lit, name = (skin.close_lit, "Close") if place == CLOSE else (skin.cancel_lit, "Cancel")
+    return gui.wait_for_shot(win, lambda shot: skin.shows(shot, place, lit), f"{name} lit", timeout)
+
+
 class Skin:
     """The committed bitmaps of res/, as the window shows them."""
 

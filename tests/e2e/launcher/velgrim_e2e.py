@@ -440,6 +440,7 @@ class Launcher:
             self.gui.__enter__()
         self.native_proc = None
         self.procs = []
+        self.skin = None
 
     @property
     def proc(self):
@@ -488,13 +489,17 @@ class Launcher:
         path = os.path.join(self.out, "launcher.log")
         return read(path).decode("utf-8", "replace") if os.path.exists(path) else ""
 
+    def _skin(self):
+        if self.skin is None:
+            from window_layout import Skin
+            self.skin = Skin(os.path.join(SOURCE, "res"))
+        return self.skin
+
     def _window_in(self, state):
         """The update window once a screenshot shows it in state ("transferring" or
         "error_notice"), activated for keys."""
-        from window_layout import Skin
-        skin = Skin(os.path.join(SOURCE, "res"))
         win = self.gui.wait_for_window("pdater", 512, 415, timeout=60)
-        self.gui.wait_for_shot(win, getattr(skin, state), state.replace("_", " "), timeout=60)
+        self.gui.wait_for_shot(win, getattr(self._skin(), state), state.replace("_", " "), timeout=60)
         self.gui.xdotool("windowactivate", "--sync", win.wid)
         return win
 
@@ -509,12 +514,8 @@ class Launcher:
     def close_error_notice(self):
         """The window waits for the player to close its error notice; the console does not."""
         if WINDOWS:
-            from window_layout import BORDER, BUTTON, CLOSE, Skin
-            skin = Skin(os.path.join(SOURCE, "res"))
-            win = self._window_in("error_notice")
-            self.gui.move_pointer(win.x + BORDER + CLOSE[0] + BUTTON[0] // 2, win.y + BORDER + CLOSE[1] + BUTTON[1] // 2)
-            # Clicked once the button shows it has seen the pointer.
-            self.gui.wait_for_shot(win, lambda shot: skin.shows(shot, CLOSE, skin.close_lit), "Close lit", timeout=30)
+            from window_layout import CLOSE, point_at_button
+            point_at_button(self.gui, self._window_in("error_notice"), self._skin(), CLOSE)
             self.gui.click()
 
     def hold(self, game, name, seconds):

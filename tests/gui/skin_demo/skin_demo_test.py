@@ -14,7 +14,7 @@ from gui_session import (add_common_arguments, dark_share, mean_difference, neve
                          run_probe_test)
 
 from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, DIFFERENT, HEIGHT, INFO, INFO_TEXT,  # noqa: E402
-                           PROGRESS, SAME, WIDTH, Skin, client)
+                           PROGRESS, SAME, WIDTH, Skin, button_centre, client)
 
 
 class SkinTest:
@@ -87,7 +87,7 @@ class SkinTest:
                    f"text box draws its text over the background (lighter {lighter:.4f}, ink {ink:.3f})")
 
         # Hover: the pointer over Cancel lights it; back on the surface it is plain again.
-        cancel_centre = self.screen_point(CANCEL[0] + BUTTON[0] // 2, CANCEL[1] + BUTTON[1] // 2)
+        cancel_centre = button_centre(self.win, CANCEL)
         gui.move_pointer(*cancel_centre)
         gui.save(self.wait_button(CANCEL, self.cancel_lit, "Cancel lit under the pointer"), "02-cancel-hover.png")
         self.check(True, "Cancel shows bitmap 102 under the pointer")
@@ -173,7 +173,7 @@ class SkinTest:
         self.check(changed > 1.0 and lighter < 0.001,
                    f"text box shows the notice over the background (changed {changed:.2f}, lighter {lighter:.4f})")
 
-        close_centre = self.screen_point(CLOSE[0] + BUTTON[0] // 2, CLOSE[1] + BUTTON[1] // 2)
+        close_centre = button_centre(self.win, CLOSE)
         gui.move_pointer(*close_centre)
         gui.save(self.wait_button(CLOSE, self.close_lit, "Close lit under the pointer"), "06-close-hover.png")
         self.check(True, "Close shows bitmap 104 under the pointer")

@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from gui_session import (GuiError, add_common_arguments, mean_difference, never_lighter, region,  # noqa: E402
                          run_probe_test)
 from window_layout import (BORDER, BUTTON, CANCEL, CLOSE, HEIGHT, INFO, INFO_TEXT, PROGRESS, SAME,  # noqa: E402
-                           WIDTH, Skin, client)
+                           WIDTH, Skin, button_centre, client, point_at_button)
 
 TITLE = (0, 0, WIDTH - 2 * BORDER, 60)  # the title strip: never covered by a control
 
@@ -87,7 +87,7 @@ class UpdateWindowTest:
         return self.win.x + BORDER + x, self.win.y + BORDER + y
 
     def centre(self, place):
-        return self.point(place[0] + BUTTON[0] // 2, place[1] + BUTTON[1] // 2)
+        return button_centre(self.win, place)
 
     def open_window(self, server, kind, log_name, extra=()):
         cwd = os.path.join(self.work, log_name.split(".")[0])
@@ -106,12 +106,6 @@ class UpdateWindowTest:
 
     def wait_state(self, predicate, what):
         return self.gui.wait_for_shot(self.win, predicate, what, timeout=30)
-
-    def point_at(self, place, lit, what):
-        """The pointer on a button, once the button shows it has seen it (a click sent
-        sooner can reach the window before the button tracks the pointer)."""
-        self.gui.move_pointer(*self.centre(place))
-        return self.wait_state(lambda s: self.skin.shows(s, place, lit), what)
 
     # ------------------------------------------------------------------ the phases
 
@@ -187,7 +181,7 @@ class UpdateWindowTest:
             self.open_window(server, 1002, f"cancel-{how}.log")
             self.wait_state(skin.transferring, "Cancel shown")
             if how == "click":
-                self.point_at(CANCEL, skin.cancel_lit, "Cancel lit")
+                point_at_button(gui, self.win, skin, CANCEL)
                 gui.click()
             else:
                 gui.xdotool("windowactivate", "--sync", self.win.wid)
@@ -212,7 +206,7 @@ class UpdateWindowTest:
             plain = region(skin.background, *INFO, inset=4)
             self.check(mean_difference(info, plain) > 1.0, "the notice is drawn in the text box")
             self.check(mean_difference(info, self.info_region) > 1.0, "the notice differs from the info text")
-            gui.save(self.point_at(CLOSE, self.skin.close_lit, "Close lit"), "06-close-hover.png")
+            gui.save(point_at_button(gui, self.win, skin, CLOSE), "06-close-hover.png")
             self.check(True, "Close shows bitmap 104 under the pointer")
             gui.click()
             self.ended("ended cancelled=0 error=1 succeeded=0")
@@ -227,7 +221,7 @@ class UpdateWindowTest:
         try:
             self.open_window(server, 1002, "failure.log", extra=("throw",))
             self.wait_state(skin.error_notice, "error notice after a failure inside the window")
-            self.point_at(CLOSE, self.skin.close_lit, "Close lit")
+            point_at_button(gui, self.win, skin, CLOSE)
             gui.click()
             self.ended("ended cancelled=0 error=1 succeeded=0")
         finally:
