@@ -520,7 +520,7 @@ void DOWNLOADER::Process()
     // At the window's pace one receive a tick would take at most a socket buffer a tick,
     // far below a fast link: the step goes on while bytes wait, for a part of the tick.
     if (client.m_pConnect != nullptr)
-        client.m_pConnect->ProcessFor(kReceiveBudgetMs);
+        client.m_pConnect->ProcessFor(m_uReceiveBudgetMs);
     if (m_pOutput != nullptr && !ChecksCaughtUp()) {
         if (!CatchUpChecks(kCheckBudgetMs)) {
             FailTransfer("the kept part cannot be read back");

@@ -126,6 +126,9 @@ public:
 
     // A stall that fails a transfer; tests shorten it.
     unsigned int m_uStallTimeoutMs = kStallTimeoutMs;
+    // The receive part of a step; a test of what one step takes lengthens it, so that a
+    // busy machine does not cut its step short.
+    unsigned int m_uReceiveBudgetMs = kReceiveBudgetMs;
 
 private:
     void OnFileBegin(const char* body, int length);

@@ -129,6 +129,7 @@ TEST_F(ScriptedTransfer, OneStepTakesWhatHasArrivedAndAcknowledgesIt)
     // The greeting may still wait too: under Wine a socket can show its bytes a moment
     // after they were sent, after the request's steps had ended.
     ASSERT_GE(waiting, frames.size());
+    downloader.m_uReceiveBudgetMs = 10000;
     downloader.Process();
     EXPECT_EQ(downloader.GetTotalSize(), 5u);
     EXPECT_EQ(downloader.GetReceivedSize(), 5u);
