@@ -67,5 +67,7 @@ int main(int argc, char** argv)
         return CommandSignRelease(args);
     if (command == "verify-release")
         return CommandVerifyRelease(args);
+    if (command == "release")
+        return CommandRelease(args);
     return UsageError("unknown command '" + command + "'");
 }
