@@ -39,6 +39,11 @@ std::string JsonNames(const LIST& list, NAME name)
     return out + "]";
 }
 
+std::string Count(size_t n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 std::string UpdaterText(const RELEASE_FACTS& facts)
 {
     const VERSION_LIST& next = *facts.next;
@@ -53,12 +58,11 @@ std::string UpdaterText(const RELEASE_FACTS& facts)
 std::string ReportText(const RELEASE_FACTS& facts)
 {
     const VERSION_LIST& next = *facts.next;
-    std::string text = "version " + std::to_string(next.version) + ": " + std::to_string(next.files.size()) +
-                       " files, " + std::to_string(next.TotalBytes()) + " bytes; " + UpdaterText(facts) + "\n";
+    std::string text = "version " + std::to_string(next.version) + ": " + Count(next.files.size(), "file") + ", " + std::to_string(next.TotalBytes()) + " bytes; " + UpdaterText(facts) + "\n";
     for (const PACKAGE_PLAN& p : facts.plan->packages) {
         text += BaseText(p.base) + ": " + p.fileName + ", " + std::to_string(p.Bytes()) + " bytes, ";
         if (p.base == PACKAGE_BASE_CUMULATIVE || p.base == PACKAGE_BASE_FULL) {
-            text += std::to_string(p.added.size()) + " files\n";
+            text += Count(p.added.size(), "file") + "\n";
             continue;
         }
         text += std::to_string(p.added.size()) + " added, " + std::to_string(p.changed.size()) + " changed, " +
