@@ -26,8 +26,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint32_t kMaxExpiresDays = 36500;
-// The plain answer's size is one dword and the launcher's buffer holds size + 1 bytes.
-constexpr uint64_t kMaxCumulativeBytes = 0xFFFFFFFEu;
+// The updater travels in the plain answer too: one dword, and the launcher's buffer holds size + 1 bytes.
+constexpr uint64_t kMaxUpdaterBytes = 0xFFFFFFFEu;
 constexpr uint64_t kMaxInfoText = 64 * 1024;
 
 int Refuse(const std::string& text)
@@ -195,7 +195,7 @@ int CommandRelease(const ARGS& args)
         next.updater.name = UPDATER_FILE_NAME;
         if (!DescribeFile(path, &next.updater, &error))
             return Refuse(error);
-        if (next.updater.size > kMaxCumulativeBytes)
+        if (next.updater.size > kMaxUpdaterBytes)
             return Refuse(path + " is larger than the plain answer can carry");
     } else if (last != nullptr) {
         // Launchers that have not taken it yet still need it.
@@ -209,10 +209,6 @@ int CommandRelease(const ARGS& args)
         if (same)
             return Refuse("no file differs from version " + std::to_string(last->version) + ": an empty release");
     }
-    for (const LISTED_FILE& f : next.files)
-        if (f.size > PACK_WRITER::kMaxEntrySize)
-            return Refuse(f.name + " is " + std::to_string(f.size) + " bytes; a package entry holds at most " +
-                          std::to_string(PACK_WRITER::kMaxEntrySize));
 
     std::vector<const VERSION_LIST*> kept;
     const std::vector<VERSION_LIST>& versions = store.Versions();
@@ -223,11 +219,9 @@ int CommandRelease(const ARGS& args)
                       std::to_string(RELEASE_MANIFEST::kMaxFromPackages) +
                       " a signed manifest may name; choose fewer with --keep");
     const RELEASE_PLAN plan = PlanRelease(next, kept);
-    if (plan.Cumulative().Bytes() > kMaxCumulativeBytes)
-        return Refuse("the cumulative package would be " + std::to_string(plan.Cumulative().Bytes()) +
-                      " bytes; it goes to launchers that do not say their version, in the plain answer whose "
-                      "size is 32 bits, so it may hold at most " + std::to_string(kMaxCumulativeBytes) +
-                      " (keep fewer old versions with --keep, or ship in smaller steps)");
+    const std::string limit = ReleaseLimitProblem(next, plan);
+    if (!limit.empty())
+        return Refuse(limit);
 
     std::string infoPath;
     if (options.count("--info") != 0) {

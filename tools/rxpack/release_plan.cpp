@@ -14,6 +14,23 @@ uint64_t PACKAGE_PLAN::Bytes() const
     return bytes;
 }
 
+std::string ReleaseLimitProblem(const VERSION_LIST& next, const RELEASE_PLAN& plan)
+{
+    constexpr uint64_t kMaxEntry = 0xFFFFFFFFu;
+    constexpr uint64_t kMaxCumulative = 0xFFFFFFFEu;
+    for (const LISTED_FILE& f : next.files)
+        if (f.size > kMaxEntry)
+            return f.name + " is " + std::to_string(f.size) + " bytes; a package entry holds at most " +
+                   std::to_string(kMaxEntry);
+    const uint64_t cumulative = plan.Cumulative().Bytes();
+    if (cumulative > kMaxCumulative)
+        return "the cumulative package would be " + std::to_string(cumulative) +
+               " bytes, above 4 GiB: it goes to launchers that do not say their version, in the plain answer "
+               "whose size is 32 bits, so it may hold at most " + std::to_string(kMaxCumulative) +
+               " (keep fewer old versions with --keep, or ship in smaller steps)";
+    return std::string();
+}
+
 std::string PackageFileName(uint32_t base)
 {
     if (base == PACKAGE_BASE_CUMULATIVE)

@@ -36,6 +36,12 @@ struct RELEASE_PLAN {
 // none is kept): applied whole, without removals, it brings any kept version to `next`.
 RELEASE_PLAN PlanRelease(const VERSION_LIST& next, const std::vector<const VERSION_LIST*>& kept);
 
+// What the plan cannot be, or "" when it is fine: a file an entry cannot hold (32-bit
+// size), or a cumulative package the plain answer cannot carry (its size is one dword and
+// the launcher's buffer holds size + 1 bytes). The from-version and full packages go only
+// in the 64-bit package answer, and package offsets are 64-bit: they may pass 4 GiB.
+std::string ReleaseLimitProblem(const VERSION_LIST& next, const RELEASE_PLAN& plan);
+
 // The file a package has in the release directory: Velgrim_patch.rxpack (cumulative),
 // Velgrim_patch.full.rxpack, Velgrim_patch.from-<V>.rxpack.
 std::string PackageFileName(uint32_t base);
