@@ -251,19 +251,26 @@ int CommandRelease(const ARGS& args)
     if (!dryRun) {
         // Contents first, then the release directory beside the one served, then the
         // switch to it, and last the list that records the version.
+        // From here a failure may leave contents in the store that no list names yet.
+        const auto failed = [&](const std::string& text) {
+            PrintError("release: " + text + "; version " + std::to_string(version) +
+                       " is not recorded (the store keeps the versions it had)");
+            return kExitFailed;
+        };
         if (!store.Create(&error))
-            return Refuse(error);
+            return failed(error);
         for (const LISTED_FILE& f : next.files)
             if (!store.AddObject(sources[f.name], f, &error))
-                return Refuse(error);
+                return failed(error);
         if (newUpdater && !store.AddObject(options["--updater"], next.updater, &error))
-            return Refuse(error);
+            return failed(error);
         SERVE_DIR serve(store.Dir());
-        const int64_t expiry = days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
+        const int64_t expiry =
+            days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
         if (!serve.Begin(&error) || !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(), &error) ||
             (hasKey && !SignRelease(key, expiry, next, plan, serve.NewPath(), &facts.signedFiles, &error)) ||
             !serve.Publish(&error))
-            return Refuse(error);
+            return failed(error);
         if (!store.Record(next, &error)) {
             PrintError("release: version " + std::to_string(version) + " is published in " + serve.Path() +
                        " but not recorded in the store (" + error + "); run the same command again");

@@ -275,3 +275,25 @@ TEST_F(ReleaseCommand, ThePlainUnpackerBringsVersion1To3WithTheCumulativePackage
             got[name] = content;
     EXPECT_EQ(got, expected);
 }
+
+TEST_F(ReleaseCommand, AFailedRunLeavesTheVersionsItHadAndNoHalfRelease)
+{
+    // Where the release directory goes there is a file: publishing fails at the last step.
+    fs::remove_all(store + "/serve");
+    ASSERT_TRUE(WriteWholeFile(store + "/serve", "in the way"));
+    const RUN run = Rxpack({"--store", store, "--version", "3", g[2]});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is not a directory; version 3 is not recorded (the store keeps the versions it had)"),
+              std::string::npos)
+        << run.err;
+    RELEASE_STORE reopened(store);
+    std::string error;
+    ASSERT_TRUE(reopened.Open(&error)) << error;
+    ASSERT_EQ(reopened.Versions().size(), 2u);
+    EXPECT_EQ(reopened.Newest()->version, 2u);
+    for (const auto& entry : fs::directory_iterator(store))
+        EXPECT_EQ(entry.path().filename().string().find("serve."), std::string::npos) << entry.path();
+    // The next run, with the way clear, records 3.
+    fs::remove(store + "/serve");
+    EXPECT_EQ(Rxpack({"--store", store, "--version", "3", g[2]}).status, 0);
+}
