@@ -1,5 +1,6 @@
 #include "updater_resource.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
