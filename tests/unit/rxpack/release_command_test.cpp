@@ -125,7 +125,7 @@ TEST_F(ReleaseCommand, RefusesEachCaseAndWritesNothing)
     Plant(twins, {{"Maps/Town.map", "twin"}});
     Plant(nested, kVersion3);
     Plant(foreign, {{"notes.txt", "mine"}});
-    ASSERT_TRUE(WriteWholeFile(dir / "nul.txt", std::string("news\0", 5)));
+    ASSERT_TRUE(WriteWholeFile(dir / "news.txt", std::string("news\0", 5)));
     Plant(newer, {{"velgrim-store.txt", "velgrim-store 2\n"}});
     // Version 3 with an updater, so that the next must bring a higher one.
     const std::string offered = dir / "offered";
@@ -161,7 +161,7 @@ TEST_F(ReleaseCommand, RefusesEachCaseAndWritesNothing)
         {"no game folder", {"--store", store, "--version", "3", dir / "missing"}, "is not a directory"},
         {"info that is no file", {"--store", store, "--version", "3", "--info", dir / "offered/objects", g[2]},
          "cannot be read"},
-        {"info with a NUL", {"--store", store, "--version", "3", "--info", dir / "nul.txt", g[2]}, "holds a NUL byte"},
+        {"info with a NUL", {"--store", store, "--version", "3", "--info", dir / "news.txt", g[2]}, "holds a NUL byte"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
