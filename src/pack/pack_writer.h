@@ -28,14 +28,17 @@ public:
 
     static constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;
 
-private:
     struct SOURCE {
         std::string name;
-        std::string path;
+        std::string path; // empty for a removal
         uint64_t size;
         uint32_t crc;
         bool removal = false;
     };
+    // What was added so far, in the order added.
+    const std::vector<SOURCE>& Sources() const { return m_Files; }
+
+private:
     bool NameWritable(const std::string& name, std::string* error) const;
     bool Stream(REPLACING_FILE& out, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error);
 

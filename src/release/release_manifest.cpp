@@ -1,5 +1,6 @@
 #include "release/release_manifest.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -126,6 +127,102 @@ bool ReadFileLine(MANIFEST_LINES& lines, int kind, MANIFEST_FILE* file, std::str
     return true;
 }
 
+// "package WHAT SIZE SHA256", WHAT being "cumulative", "full" or "from V".
+bool ReadPackageLine(MANIFEST_LINES& lines, MANIFEST_PACKAGE* package, std::string* error)
+{
+    const bool from = lines.fields.size() == 5 && lines.fields[1] == "from";
+    if (lines.Key() != "package" || lines.fields.size() != (from ? 5u : 4u)) {
+        *error = lines.Expected("package cumulative|full|from V SIZE SHA256");
+        return false;
+    }
+    if (from) {
+        if (!ParseCanonicalUInt32(lines.fields[2], &package->base)) {
+            *error = lines.Problem("the version needs an unsigned 32-bit decimal without leading zeros, found " +
+                                   Shown(lines.fields[2]));
+            return false;
+        }
+    } else if (lines.fields[1] == "cumulative") {
+        package->base = PACKAGE_BASE_CUMULATIVE;
+    } else if (lines.fields[1] == "full") {
+        package->base = PACKAGE_BASE_FULL;
+    } else {
+        *error = lines.Problem("a package is 'cumulative', 'full' or 'from V', not " + Shown(lines.fields[1]));
+        return false;
+    }
+    const std::string& size = lines.fields[from ? 3 : 2];
+    if ((size.size() > 1 && size[0] == '0') || !ParseUnsignedDecimal(size, UINT64_MAX, &package->size)) {
+        *error = lines.Problem("the size needs an unsigned 64-bit decimal without leading zeros, found " + Shown(size));
+        return false;
+    }
+    if (!ParseHexLower(lines.fields[from ? 4 : 3], package->sha256, sizeof(package->sha256))) {
+        *error = lines.Problem("the SHA-256 needs 64 lowercase hex digits, found " + Shown(lines.fields[from ? 4 : 3]));
+        return false;
+    }
+    return true;
+}
+
+// Format 2 from its first package line on (the current line) up to the line after the
+// last package.
+bool ReadPackages(MANIFEST_LINES& lines, RELEASE_MANIFEST* result, std::string* error)
+{
+    const char* const order[] = {"cumulative", "full"};
+    for (const char* what : order) {
+        MANIFEST_PACKAGE package;
+        if (lines.Key() != "package" || lines.fields.size() != 4 || lines.fields[1] != what) {
+            *error = lines.Expected(std::string("package ") + what + " SIZE SHA256");
+            return false;
+        }
+        if (!ReadPackageLine(lines, &package, error))
+            return false;
+        if (package.base == PACKAGE_BASE_CUMULATIVE) {
+            // Served in the plain answer, whose size is one dword.
+            if (package.size > UINT32_MAX) {
+                *error = lines.Problem("the cumulative package travels in the plain answer: at most 4294967295 "
+                                       "bytes, not " + std::to_string(package.size));
+                return false;
+            }
+            result->patch.size = static_cast<uint32_t>(package.size);
+            std::memcpy(result->patch.sha256, package.sha256, sizeof(package.sha256));
+        }
+        result->packages.push_back(package);
+        if (!lines.Next()) {
+            *error = "ends before the signature";
+            return false;
+        }
+    }
+    size_t from = 0;
+    while (lines.Key() == "package") {
+        MANIFEST_PACKAGE package;
+        if (lines.fields.size() < 2 || lines.fields[1] != "from") {
+            *error = lines.Expected("package from V SIZE SHA256");
+            return false;
+        }
+        if (!ReadPackageLine(lines, &package, error))
+            return false;
+        if (package.base >= result->gameVersion) {
+            *error = lines.Problem("a package from version " + std::to_string(package.base) +
+                                   " to game_version " + std::to_string(result->gameVersion) + " goes no higher");
+            return false;
+        }
+        if (from != 0 && package.base <= result->packages.back().base) {
+            *error = lines.Problem("package from " + std::to_string(package.base) + " after package from " +
+                                   std::to_string(result->packages.back().base) + " (versions rise, once each)");
+            return false;
+        }
+        if (++from > RELEASE_MANIFEST::kMaxFromPackages) {
+            *error = lines.Problem("more than " + std::to_string(RELEASE_MANIFEST::kMaxFromPackages) +
+                                   " packages from older versions");
+            return false;
+        }
+        result->packages.push_back(package);
+        if (!lines.Next()) {
+            *error = "ends before the signature";
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 const MANIFEST_FILE* RELEASE_MANIFEST::FileOfKind(int kind) const
@@ -164,11 +261,17 @@ bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manif
     MANIFEST_LINES lines(bytes, size);
     lines.Next();
     if (lines.fields.size() != 2 || lines.Key() != "velgrim-release") {
-        *error = lines.Expected("velgrim-release 1");
+        *error = lines.Expected("velgrim-release 1' or 'velgrim-release 2");
         return false;
     }
-    if (lines.fields[1] != "1") {
-        *error = lines.Problem("manifest format " + Shown(lines.fields[1]) + " is not known (only 1)");
+    if (lines.fields[1] != "1" && lines.fields[1] != "2") {
+        *error = lines.Problem("manifest format " + Shown(lines.fields[1]) + " is not known (only 1 and 2)");
+        return false;
+    }
+    result.format = lines.fields[1] == "1" ? 1 : 2;
+    // Format 1 keeps its own bound: a longer one is no manifest of that format.
+    if (result.format == 1 && size > RELEASE_MANIFEST::kMaxFormat1Size) {
+        *error = "longer than " + std::to_string(RELEASE_MANIFEST::kMaxFormat1Size) + " bytes";
         return false;
     }
     if (!ReadNumberLine(lines, "game_version", &result.gameVersion, error) ||
@@ -177,19 +280,21 @@ bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manif
     result.hasUpdater = result.updaterVersion >= UPDATER_OFFER_MIN_VERSION;
 
     if (!lines.Next()) {
-        *error = "ends before the file lines";
+        *error = result.format == 1 ? "ends before the file lines" : "ends before the package lines";
         return false;
     }
-    if (!ReadFileLine(lines, FILE_KIND_PATCH, &result.patch, error))
-        return false;
-    MANIFEST_PACKAGE cumulative;
-    cumulative.base = PACKAGE_BASE_CUMULATIVE;
-    cumulative.size = result.patch.size;
-    std::memcpy(cumulative.sha256, result.patch.sha256, sizeof(cumulative.sha256));
-    result.packages.push_back(cumulative);
-    if (!lines.Next()) {
-        *error = "ends before the signature";
-        return false;
+    if (result.format == 1) {
+        if (!ReadFileLine(lines, FILE_KIND_PATCH, &result.patch, error))
+            return false;
+        MANIFEST_PACKAGE cumulative;
+        cumulative.base = PACKAGE_BASE_CUMULATIVE;
+        cumulative.size = result.patch.size;
+        std::memcpy(cumulative.sha256, result.patch.sha256, sizeof(cumulative.sha256));
+        result.packages.push_back(cumulative);
+        if (!lines.Next()) {
+            *error = "ends before the signature";
+            return false;
+        }
     }
     if (result.hasUpdater) {
         if (lines.Key() != "file") {
@@ -204,10 +309,13 @@ bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manif
             return false;
         }
     } else if (lines.Key() == "file") {
-        *error = lines.Problem("a second file line, but updater_version " + std::to_string(result.updaterVersion) +
+        *error = lines.Problem(std::string(result.format == 1 ? "a second file line" : "a file line") +
+                               ", but updater_version " + std::to_string(result.updaterVersion) +
                                " offers no updater (1024 and above do)");
         return false;
     }
+    if (result.format == 2 && !ReadPackages(lines, &result, error))
+        return false;
     if (lines.Key() == "expires") {
         if (lines.fields.size() != 2 || !ParseUtcTime(lines.fields[1], &result.expires)) {
             *error = lines.Expected("expires YYYY-MM-DDTHH:MM:SSZ");
@@ -243,12 +351,33 @@ std::string FormatManifestBody(const RELEASE_MANIFEST& manifest)
         return "file " + std::to_string(kind) + " " + FileKindName(kind) + " " + std::to_string(file.size) + " " +
                HexLower(file.sha256, sizeof(file.sha256)) + "\n";
     };
-    std::string text = "velgrim-release 1\n";
+    auto packageLine = [](const MANIFEST_PACKAGE& p) {
+        const std::string what = p.base == PACKAGE_BASE_CUMULATIVE ? std::string("cumulative")
+                                 : p.base == PACKAGE_BASE_FULL     ? std::string("full")
+                                                                   : "from " + std::to_string(p.base);
+        return "package " + what + " " + std::to_string(p.size) + " " + HexLower(p.sha256, sizeof(p.sha256)) + "\n";
+    };
+    const bool two = manifest.format == 2;
+    std::string text = two ? "velgrim-release 2\n" : "velgrim-release 1\n";
     text += "game_version " + std::to_string(manifest.gameVersion) + "\n";
     text += "updater_version " + std::to_string(manifest.updaterVersion) + "\n";
-    text += fileLine(manifest.patch, FILE_KIND_PATCH);
+    if (!two)
+        text += fileLine(manifest.patch, FILE_KIND_PATCH);
     if (manifest.updaterVersion >= UPDATER_OFFER_MIN_VERSION)
         text += fileLine(manifest.updater, FILE_KIND_UPDATER);
+    if (two) {
+        for (uint32_t base : {PACKAGE_BASE_CUMULATIVE, PACKAGE_BASE_FULL})
+            if (const MANIFEST_PACKAGE* p = manifest.PackageOfBase(base))
+                text += packageLine(*p);
+        std::vector<MANIFEST_PACKAGE> from;
+        for (const MANIFEST_PACKAGE& p : manifest.packages)
+            if (p.base != PACKAGE_BASE_CUMULATIVE && p.base != PACKAGE_BASE_FULL)
+                from.push_back(p);
+        std::sort(from.begin(), from.end(),
+                  [](const MANIFEST_PACKAGE& a, const MANIFEST_PACKAGE& b) { return a.base < b.base; });
+        for (const MANIFEST_PACKAGE& p : from)
+            text += packageLine(p);
+    }
     if (manifest.hasExpiry)
         text += "expires " + FormatUtcTime(manifest.expires) + "\n";
     return text;

@@ -1,5 +1,6 @@
 // The release manifest the studio signs and the web host publishes beside the server
-// list. Text, every line ends with "\n", fields in this order, nothing else:
+// list. Text, every line ends with "\n", fields in this order, nothing else. Format 1
+// (velgrim_release.txt, read by every signed launcher):
 //
 //     velgrim-release 1
 //     game_version 7
@@ -9,9 +10,23 @@
 //     expires 2027-01-07T00:00:00Z                (optional)
 //     signature <r || s, 128 lowercase hex>
 //
+// Format 2 (velgrim_release2.txt) names every package the release may serve:
+//
+//     velgrim-release 2
+//     game_version 7
+//     updater_version 0
+//     file 1003 UpdaterNew.exe 123904 <SHA-256>   (exactly when updater_version >= 1024)
+//     package cumulative 31457515 <SHA-256>       (at most 4294967295 bytes: the plain answer)
+//     package full 5368709120 <SHA-256>
+//     package from 5 1048576 <SHA-256>            (zero or more, versions rising, below
+//                                                  game_version, at most kMaxFromPackages)
+//     expires 2027-01-07T00:00:00Z                (optional)
+//     signature <r || s, 128 lowercase hex>
+//
 // The signature is ECDSA P-256 with SHA-256 over every byte before the signature line.
-// Numbers are unsigned 32-bit decimals without sign or leading zeros, fields are separated
-// by one space: a manifest has exactly one spelling, so the parser takes nothing else.
+// Numbers are unsigned decimals without sign or leading zeros (package sizes 64-bit, all
+// else 32-bit), fields are separated by one space: a manifest has exactly one spelling, so
+// the parser takes nothing else.
 #pragma once
 
 #include <cstddef>
@@ -35,8 +50,15 @@ struct MANIFEST_PACKAGE {
 };
 
 struct RELEASE_MANIFEST {
-    // Larger than any well-formed manifest: what a reader needs to fetch at most.
-    static constexpr size_t kMaxSize = 1024;
+    // Larger than any well-formed manifest of format 1.
+    static constexpr size_t kMaxFormat1Size = 1024;
+    // Package lines "from V" a format-2 manifest may hold: a store keeps that many older
+    // versions at most per release.
+    static constexpr size_t kMaxFromPackages = 500;
+    // Larger than any well-formed manifest of either format (format 2 with kMaxFromPackages
+    // lines of the longest spelling, 110 bytes each, is below 56 000 bytes): what a reader
+    // needs to fetch at most.
+    static constexpr size_t kMaxSize = 65536;
 
     uint32_t gameVersion = 0;
     uint32_t updaterVersion = 0;
@@ -61,8 +83,9 @@ struct RELEASE_MANIFEST {
 // Parses a whole manifest. On failure returns false with the reason ("line 4: ...").
 bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manifest, std::string* error);
 
-// The text the signature covers: every line before the signature line. hasUpdater is
-// taken from updaterVersion.
+// The text the signature covers: every line before the signature line, in the manifest's
+// format (format 2 writes `packages`: cumulative, full, then "from" ones rising; format 1
+// writes `patch`). hasUpdater is taken from updaterVersion.
 std::string FormatManifestBody(const RELEASE_MANIFEST& manifest);
 // The last line: "signature <hex>\n".
 std::string FormatSignatureLine(const uint8_t signature[P256_SIGNATURE_SIZE]);

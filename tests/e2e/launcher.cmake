@@ -65,8 +65,9 @@ else()
   set(e2e_locks velgrim-web-port)
 endif()
 
-# launcher_e2e.py: e2e.launcher.*; resume_e2e.py (broken connections, kept parts): e2e.resume.*
-foreach(group launcher resume)
+# launcher_e2e.py: e2e.launcher.*; resume_e2e.py (broken connections, kept parts): e2e.resume.*;
+# store_e2e.py (players at each version, served from the release store): e2e.store.*
+foreach(group launcher resume store)
   set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/launcher/${group}_e2e.py)
   execute_process(COMMAND ${VELGRIM_E2E_PYTHON} ${e2e_script} --list
     WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/launcher

@@ -5,6 +5,7 @@
 #include "release/release_manifest.h"
 #include "release/signed_manifest.h"
 #include "release/utc_time.h"
+#include "release_dir_match.h"
 #include "release_keys.h"
 #include "rxpack_commands.h"
 #include "rxpack_errors.h"
@@ -38,7 +39,11 @@ int CommandVerifyRelease(const ARGS& args)
         PrintError(path + ": " + error);
         return kExitFailed;
     }
-    std::string summary = path + ": OK, signed; game_version " + std::to_string(manifest.gameVersion) +
+    std::string summary = path + ": OK, signed" +
+                          (manifest.format == 2
+                               ? " (format 2, " + std::to_string(manifest.packages.size()) + " packages)"
+                               : std::string()) +
+                          "; game_version " + std::to_string(manifest.gameVersion) +
                           ", updater_version " + std::to_string(manifest.updaterVersion) + ", ";
     summary += manifest.hasExpiry ? "expires " + FormatUtcTime(manifest.expires) : "no expiry";
 
@@ -49,7 +54,10 @@ int CommandVerifyRelease(const ARGS& args)
             PrintError(error);
             return kExitFailed;
         }
-        const std::vector<std::string> differences = CompareReleaseWithManifest(*release, manifest);
+        std::vector<std::string> differences = CompareReleaseWithManifest(*release, manifest);
+        if (manifest.format == 2)
+            for (std::string& difference : ComparePackagesWithManifest(dir, manifest))
+                differences.push_back(std::move(difference));
         for (const std::string& difference : differences)
             PrintError(dir + " does not match " + path + ": " + difference);
         if (!differences.empty())

@@ -13,6 +13,7 @@ int CommandCheck(const ARGS& args);
 int CommandExtract(const ARGS& args);
 int CommandSignRelease(const ARGS& args);
 int CommandVerifyRelease(const ARGS& args);
+int CommandRelease(const ARGS& args);
 
 // Takes the "--name VALUE" and "--name=VALUE" options named in `names`, and the "--name"
 // switches named in `switches` (stored with an empty value), out of args; the rest are

@@ -30,6 +30,17 @@ const char kHelp[] =
     "                          check the manifest's form, signature (PEM public key PUB)\n"
     "                          and expiry as the launcher does; with RELEASE_DIR, also\n"
     "                          that its versions and files match the manifest\n"
+    "  release --store DIR --version N [--updater EXE] [--info FILE] [--keep K]\n"
+    "          [--key KEY (--expires-days D | --no-expiry)] [--dry-run] [--json] GAME_DIR\n"
+    "                          record GAME_DIR as version N in the release store DIR\n"
+    "                          (created when missing) and publish DIR/serve, the\n"
+    "                          directory update-server serves: a package from each of\n"
+    "                          the K newest older versions (default: all), the\n"
+    "                          cumulative and the full package, UpdaterNew.exe (its\n"
+    "                          version read from its version resource) and, with\n"
+    "                          --key, velgrim_release.txt and velgrim_release2.txt.\n"
+    "                          --dry-run prints what each package would hold and\n"
+    "                          writes nothing; --json prints the same as JSON\n"
     "  --help                  this text\n"
     "\n"
     "Keys: openssl ecparam -name prime256v1 -genkey -noout -out release.key\n"
@@ -67,5 +78,7 @@ int main(int argc, char** argv)
         return CommandSignRelease(args);
     if (command == "verify-release")
         return CommandVerifyRelease(args);
+    if (command == "release")
+        return CommandRelease(args);
     return UsageError("unknown command '" + command + "'");
 }

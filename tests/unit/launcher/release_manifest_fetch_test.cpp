@@ -35,7 +35,7 @@ TEST(ReleaseManifestFetch, OnlyAWholeSignedCurrentManifestServedWithOkIsTaken)
         {"closed at once", {}, before, "no answer from 127.0.0.1:"},
         {"cut short", {{0, HttpResponse(SignedManifest()).substr(0, 120)}}, before, "cut short ("},
         {"too large", {{0, HttpResponse(SignedManifest() + std::string(1024, '\n'))}}, before,
-         "larger than 1024 bytes"},
+         "malformed: longer than 1024 bytes"},
         // The check's own refusals are passed on as they are.
         {"one byte altered", {{0, HttpResponse(altered)}}, before, "bad signature"},
     };

@@ -69,8 +69,9 @@ TEST(ReleaseManifest, RejectsAnythingButTheOneSpelling)
     const CASE cases[] = {
         {"", "empty"},
         {good.substr(0, good.size() - 1), "does not end with a line feed"},
-        {good + std::string(RELEASE_MANIFEST::kMaxSize, '\n'), "longer than 1024 bytes"},
-        {"velgrim-release 2\n" + good.substr(18), "line 1: manifest format '2' is not known"},
+        {good + std::string(RELEASE_MANIFEST::kMaxFormat1Size, '\n'), "longer than 1024 bytes"},
+        {good + std::string(RELEASE_MANIFEST::kMaxSize, '\n'), "longer than 65536 bytes"},
+        {"velgrim-release 3\n" + good.substr(18), "line 1: manifest format '3' is not known"},
         {"\n" + good, "line 1: expected 'velgrim-release 1'"},
         {"velgrim-release  1\n" + good.substr(18), "line 1: expected"},
         {"velgrim-release 1\r\n" + good.substr(18), "line 1: manifest format '1?' is not known"},
