@@ -376,6 +376,7 @@ bool DOWNLOADER::CatchUpChecks(unsigned int budgetMs)
             return false;
         }
         m_uChecked += n;
+        m_uArrived += n;
         if (MonotonicMs() >= until)
             break;
     }

@@ -100,8 +100,8 @@ public:
     uint32_t ServerWord() const { return m_uServerWord; }
     // The base of the package being received (PACKAGE_BASE_CUMULATIVE for a plain answer).
     uint32_t PackageBase() const { return m_uBase; }
-    // File bytes taken over this object's life, whatever the transfer: what a window that
-    // reconnects counts progress by.
+    // File bytes taken over this object's life, whatever the transfer, and kept bytes
+    // checked from the disk: what a window that reconnects counts progress by.
     uint64_t BytesArrived() const { return m_uArrived; }
     INTERRUPTION Interruption() const { return m_eInterruption; }
 
@@ -213,7 +213,8 @@ private:
     bool m_bAskedPackage = false;
     // The part this request may go on from (offset 0: none).
     RESUME_POINT m_Held;
-    // The package's base, the file bytes ever taken, why the last transfer broke.
+    // The package's base, the file bytes ever taken (or checked from the disk), why the
+    // last transfer broke.
     uint32_t m_uBase = 0;
     uint64_t m_uArrived = 0;
     INTERRUPTION m_eInterruption = NOT_INTERRUPTED;
