@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/trace_log.h"
+#include "common/whole_percent.h"
 #include "platform/clock.h"
 
 namespace {
@@ -15,12 +16,6 @@ std::string Named(const SERVER_ENDPOINT& server)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '?';
     return name + ":" + std::to_string(server.port);
-}
-
-// received * 100 / total without overflow for any 64-bit size.
-uint64_t PercentOf(uint64_t received, uint64_t total)
-{
-    return total >= (1ull << 56) ? received / (total / 100) : received * 100 / total;
 }
 
 } // namespace
@@ -81,7 +76,7 @@ bool TRANSFER_RETRY::Begin(DOWNLOADER* downloader)
     const uint64_t total = downloader->GetTotalSize();
     std::string why = "The download was interrupted";
     if (total > 0)
-        why += " at " + std::to_string(PercentOf(downloader->GetReceivedSize(), total)) + "%";
+        why += " at " + std::to_string(WholePercent(downloader->GetReceivedSize(), total)) + "%";
     // A server that refused the file or stalled is not asked again at once; a lost
     // connection is, once.
     const DOWNLOADER::INTERRUPTION cause = downloader->Interruption();

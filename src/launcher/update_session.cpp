@@ -2,6 +2,7 @@
 
 #include "apply/patch_applier.h"
 #include "common/trace_log.h"
+#include "common/whole_percent.h"
 #include "launcher/program_globals.h"
 #include "launcher/transfer_retry.h"
 #include "protocol/update_protocol.h"
@@ -51,8 +52,7 @@ int UpdateProgressPercent(uint64_t received, uint64_t total)
 {
     if (total == 0)
         return -1;
-    // Past 2^56 bytes a hundredth of the size is the unit, so nothing overflows.
-    return static_cast<int>(total >= (1ull << 56) ? received / (total / 100) : received * 100u / total);
+    return static_cast<int>(WholePercent(received, total));
 }
 
 int UpdateTransferPercent()

@@ -23,6 +23,7 @@ TEST(UpdateSession, ProgressIsTheWholePercentInSixtyFourBits)
         {5, 0, -1},                      // no size announced yet: the bar is left alone
         {5ull << 30, 10ull << 30, 50},   // a package past 4 GiB
         {~0ull / 2, ~0ull, 49},          // received * 100 would overflow 64 bits
+        {~0ull - 1, ~0ull, 99},          // a hundredth of the size as the unit would say 100
         {~0ull, ~0ull, 100},
     };
     for (const CASE& c : cases)
