@@ -103,11 +103,8 @@ TEST(DownloaderPackageRequest, OnlyTheAnswerAskedForAndAPackageForTheInstalledVe
     const std::vector<CASE> cases = {
         {"made from the installed version", true, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5), true},
         {"the full package", true, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, 6, 0x55, 0, PACKAGE_BASE_FULL), true},
-        {"the cumulative package", true, FILE_KIND_PATCH,
-         PackageBeginFrame(kPatchZ, 6, 0x55, 0, PACKAGE_BASE_CUMULATIVE), true},
         {"past 4 GiB", true, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, past4GiB, 0x55, 0, 5), true},
         {"made from another version", true, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, 6, 0x55, 0, 4), false},
-        {"made from version 0", true, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, 6, 0x55, 0, 0), false},
         {"the updater, full", true, FILE_KIND_UPDATER, PackageBeginFrame(kUpdaterZ, 6, 0x55, 0, PACKAGE_BASE_FULL),
          true},
         {"the updater made from a version", true, FILE_KIND_UPDATER, PackageBeginFrame(kUpdaterZ, 6, 0x55, 0, 5),
@@ -123,7 +120,6 @@ TEST(DownloaderPackageRequest, OnlyTheAnswerAskedForAndAPackageForTheInstalledVe
          Frame(MSG_FILE_BEGIN, Counted(kPatchZ) + Dword(6) + Dword(0x55) + Dword(0)), false},
         {"a package answer to a plain request", false, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5),
          false},
-        {"a plain answer past the plain limit", false, FILE_KIND_PATCH, BeginFrame(kPatchZ, 0xFFFFFFFFu), false},
         {"a package size past 2^63", true, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, 1ull << 63, 0x55, 0, 5),
          false},
     };
