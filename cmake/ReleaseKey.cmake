@@ -6,9 +6,20 @@
 # From a shell (tests): cmake -DKEY=release.pub -DMANIFEST_PATH=/m.txt -DOUT=key.h -P ReleaseKey.cmake
 
 function(velgrim_release_key_header key_file manifest_path out_header)
+  # The format-2 manifest's path: VELGRIM_MANIFEST2_PATH (MANIFEST2_PATH from a shell).
+  set(manifest2_path "/velgrim_release2.txt")
+  if(DEFINED VELGRIM_MANIFEST2_PATH)
+    set(manifest2_path "${VELGRIM_MANIFEST2_PATH}")
+  elseif(DEFINED MANIFEST2_PATH)
+    set(manifest2_path "${MANIFEST2_PATH}")
+  endif()
   if(NOT manifest_path MATCHES "^/[!-~]*$")
     message(FATAL_ERROR "VELGRIM_MANIFEST_PATH must start with '/' and hold no blanks or control characters, "
                         "not '${manifest_path}'")
+  endif()
+  if(NOT manifest2_path MATCHES "^/[!-~]*$")
+    message(FATAL_ERROR "VELGRIM_MANIFEST2_PATH must start with '/' and hold no blanks or control characters, "
+                        "not '${manifest2_path}'")
   endif()
   set(has_key 0)
   set(key_bytes "0")
@@ -46,12 +57,14 @@ function(velgrim_release_key_header key_file manifest_path out_header)
     set(has_key 1)
   endif()
   file(CONFIGURE OUTPUT "${out_header}" @ONLY CONTENT [=[
-// Generated from VELGRIM_RELEASE_KEY and VELGRIM_MANIFEST_PATH by cmake/ReleaseKey.cmake.
+// Generated from VELGRIM_RELEASE_KEY, VELGRIM_MANIFEST_PATH and VELGRIM_MANIFEST2_PATH by
+// cmake/ReleaseKey.cmake.
 #pragma once
 
 #define VELGRIM_HAS_RELEASE_KEY @has_key@
 #define VELGRIM_RELEASE_KEY_BYTES @key_bytes@
 #define VELGRIM_MANIFEST_PATH "@manifest_path@"
+#define VELGRIM_MANIFEST2_PATH "@manifest2_path@"
 ]=])
 endfunction()
 

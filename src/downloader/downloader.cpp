@@ -49,6 +49,7 @@ bool DOWNLOADER::Connect(const char* address, int port)
     if (!client.Connect(address, static_cast<unsigned short>(port)))
         return false;
     client.m_pConnect->m_pReceiver = this;
+    ForgetRequest();
     return true;
     RX_GUARD_END("DOWNLOADER::Connect")
 }
@@ -58,6 +59,7 @@ bool DOWNLOADER::BeginConnect(const in_addr& address, int port)
     RX_GUARD_BEGIN
     SetFileAside();
     m_bAwaitingInfo = false;
+    ForgetRequest();
     return client.ConnectBegin(address, static_cast<unsigned short>(port));
     RX_GUARD_END("DOWNLOADER::BeginConnect")
 }
@@ -100,7 +102,7 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
         OnFileEnd();
         break;
     case MSG_FILE_FAILED:
-        InterruptTransfer("the server sent MSG_FILE_FAILED");
+        InterruptTransfer("the server sent MSG_FILE_FAILED", REFUSED);
         break;
     case MSG_GET_INFO:
         OnInfo(body, length);
@@ -110,6 +112,70 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
         break;
     }
     RX_GUARD_END("DOWNLOADER::ProcessMessage")
+}
+
+bool DOWNLOADER::AcceptAnnouncement(const PACKAGE_ANNOUNCEMENT& announced)
+{
+    // The file is the one asked for, under the kind's own name, or nothing at all: a
+    // server must not name the game, the launcher or another file it pleases.
+    const char* expected = FileKindName(m_iRequestedKind);
+    if (expected == nullptr || !EqualsIgnoringCase(announced.name.c_str(), expected)) {
+        RX_ERROR("DOWNLOADER: asked for kind %d (%s), the server announced \"%s\"", m_iRequestedKind,
+                 expected != nullptr ? expected : "unknown", announced.name.c_str());
+        FailTransfer("the announced file is not the one asked for");
+        return false;
+    }
+    if (announced.extended ? announced.size > kMaxPackageSize : announced.size > kMaxFileSize) {
+        FailTransfer("the announced size is too large");
+        return false;
+    }
+    // A package made from another version than the installed one would record the new
+    // version over files that are not its own.
+    const bool updater = m_iRequestedKind == FILE_KIND_UPDATER;
+    const uint32_t base = announced.extended ? announced.base : updater ? PACKAGE_BASE_FULL : PACKAGE_BASE_CUMULATIVE;
+    const bool baseFits = updater ? base == PACKAGE_BASE_FULL
+                                  : base == PACKAGE_BASE_FULL || base == PACKAGE_BASE_CUMULATIVE ||
+                                        base == installed_version;
+    if (!baseFits) {
+        RX_ERROR("DOWNLOADER: the server sends a package made from version %u; installed is %u", base,
+                 installed_version);
+        FailTransfer("the package is not made for the installed version");
+        return false;
+    }
+    m_uBase = base;
+    if (m_pRelease != nullptr) {
+        // Nothing the manifest does not name is downloaded, not even a byte of it.
+        const MANIFEST_FILE* signedFile = updater ? m_pRelease->FileOfKind(m_iRequestedKind) : nullptr;
+        const MANIFEST_PACKAGE* signedPackage = updater ? nullptr : m_pRelease->PackageOfBase(base);
+        if (signedFile == nullptr && signedPackage == nullptr) {
+            RX_ERROR("DOWNLOADER: the release manifest names no %s made from %u", expected, base);
+            FailTransfer("the release manifest names no such file");
+            return false;
+        }
+        const uint64_t signedSize = signedFile != nullptr ? signedFile->size : signedPackage->size;
+        if (announced.size != signedSize) {
+            RX_ERROR("DOWNLOADER: the server announced %llu bytes, the release manifest %llu",
+                     static_cast<unsigned long long>(announced.size), static_cast<unsigned long long>(signedSize));
+            FailTransfer("the announced size is not the release manifest's");
+            return false;
+        }
+        m_pCheck.reset(signedFile != nullptr ? new EXPECTED_FILE_CHECK(*signedFile)
+                                             : new EXPECTED_FILE_CHECK(*signedPackage));
+    }
+    // A server goes on from the part asked for, inside the file it had when the part was
+    // kept, or starts again.
+    if (announced.start != 0 &&
+        (announced.start != m_Held.offset || announced.tag != m_Held.tag || announced.start >= announced.size ||
+         announced.size != m_Held.size)) {
+        RX_ERROR("DOWNLOADER: asked to go on from byte %llu of %llu (tag %08x), the server goes on from %llu of %llu "
+                 "(tag %08x)",
+                 static_cast<unsigned long long>(m_Held.offset), static_cast<unsigned long long>(m_Held.size),
+                 m_Held.tag, static_cast<unsigned long long>(announced.start),
+                 static_cast<unsigned long long>(announced.size), announced.tag);
+        FailTransfer("the server goes on from a part that was not asked for");
+        return false;
+    }
+    return true;
 }
 
 void DOWNLOADER::OnFileBegin(const char* body, int length)
@@ -122,49 +188,18 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         FailTransfer("MSG_FILE_BEGIN without a request");
         return;
     }
-    FILE_ANNOUNCEMENT announced;
-    if (!ReadFileAnnouncement(body, length, &announced)) {
-        FailTransfer("a malformed MSG_FILE_BEGIN");
+    PACKAGE_ANNOUNCEMENT announced;
+    if (!ReadAnsweredAnnouncement(body, length, m_bAskedPackage, &announced)) {
+        FailTransfer(m_bAskedPackage ? "a MSG_FILE_BEGIN that is not a package answer"
+                                     : "a MSG_FILE_BEGIN that is not the plain answer");
         return;
     }
     file_name.Assign(announced.name.c_str());
     total_size = announced.size;
-    // The file is the one asked for, under the kind's own name, or nothing at all: a
-    // server must not name the game, the launcher or another file it pleases.
+    if (!AcceptAnnouncement(announced))
+        return;
     const char* expected = FileKindName(m_iRequestedKind);
-    if (expected == nullptr || !EqualsIgnoringCase(announced.name.c_str(), expected)) {
-        RX_ERROR("DOWNLOADER: asked for kind %d (%s), the server announced \"%s\"", m_iRequestedKind,
-                 expected != nullptr ? expected : "unknown", announced.name.c_str());
-        FailTransfer("the announced file is not the one asked for");
-        return;
-    }
-    if (announced.size > kMaxFileSize) {
-        FailTransfer("the announced size is too large");
-        return;
-    }
-    if (m_pRelease != nullptr) {
-        // Nothing the manifest does not name is downloaded, not even a byte of it.
-        const MANIFEST_FILE* signedFile = m_pRelease->FileOfKind(m_iRequestedKind);
-        if (signedFile == nullptr) {
-            FailTransfer("the release manifest names no file of this kind");
-            return;
-        }
-        if (announced.size != signedFile->size) {
-            RX_ERROR("DOWNLOADER: the server announced %u bytes, the release manifest %u", announced.size,
-                     signedFile->size);
-            FailTransfer("the announced size is not the release manifest's");
-            return;
-        }
-        m_pCheck.reset(new EXPECTED_FILE_CHECK(*signedFile));
-    }
-    // A server that knows resuming goes on from the part asked for, or starts again.
-    const uint32_t start = announced.resumable ? announced.start : 0;
-    if (start != 0 && (start != m_uHeldOffset || announced.tag != m_uHeldTag)) {
-        RX_ERROR("DOWNLOADER: asked to go on from byte %u (tag %08x), the server goes on from %u (tag %08x)",
-                 m_uHeldOffset, m_uHeldTag, start, announced.tag);
-        FailTransfer("the server goes on from a part that was not asked for");
-        return;
-    }
+    const uint64_t start = announced.start;
 
     const char* dir = target_dir.Get() != nullptr ? target_dir.Get() : "";
     if (dir[0] != '\0') {
@@ -179,8 +214,8 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
     m_uTag = announced.tag;
     if (start > 0) {
         if (!m_pOutput->Reopen(start)) {
-            RX_ERROR("DOWNLOADER: cannot reopen %s at byte %u, error %u", m_pOutput->TempPath().c_str(), start,
-                     static_cast<unsigned>(m_pOutput->Error()));
+            RX_ERROR("DOWNLOADER: cannot reopen %s at byte %llu, error %u", m_pOutput->TempPath().c_str(),
+                     static_cast<unsigned long long>(start), static_cast<unsigned>(m_pOutput->Error()));
             FailTransfer("the kept part cannot be reopened");
             return;
         }
@@ -203,8 +238,11 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
     record.kind = static_cast<uint32_t>(m_iRequestedKind);
     record.size = total_size;
     record.tag = announced.tag;
-    m_bKeepPart = announced.resumable && WriteResumeRecord(file_path.Get(), record);
-    if (announced.resumable && !m_bKeepPart)
+    record.base = announced.base;
+    // Tags 0 and 1 say something else in a request: a file under one is not gone on with.
+    const bool resumable = announced.extended && announced.tag >= 2;
+    m_bKeepPart = resumable && WriteResumeRecord(file_path.Get(), record);
+    if (resumable && !m_bKeepPart)
         RX_ERROR("DOWNLOADER: cannot record %s for later; an interruption starts it again", file_path.Get());
     NoteProgress();
 }
@@ -221,7 +259,7 @@ void DOWNLOADER::OnFileData(const char* body, int length)
         FailTransfer("a malformed MSG_FILE_DATA");
         return;
     }
-    if (static_cast<uint32_t>(n) > total_size - received) {
+    if (static_cast<uint64_t>(n) > total_size - received) {
         FailTransfer("a chunk past the announced size");
         return;
     }
@@ -234,12 +272,14 @@ void DOWNLOADER::OnFileData(const char* body, int length)
     // The chunk goes to disk at once: memory does not grow with the file, and a disk that
     // does not take it fails the transfer now rather than at the end.
     if (!m_pOutput->Write(chunk, static_cast<size_t>(n))) {
-        RX_ERROR("DOWNLOADER: cannot write %s (%u of %u bytes written), error %u", m_pOutput->TempPath().c_str(),
-                 received, total_size, static_cast<unsigned>(m_pOutput->Error()));
+        RX_ERROR("DOWNLOADER: cannot write %s (%llu of %llu bytes written), error %u", m_pOutput->TempPath().c_str(),
+                 static_cast<unsigned long long>(received), static_cast<unsigned long long>(total_size),
+                 static_cast<unsigned>(m_pOutput->Error()));
         FailTransfer("the file cannot be written");
         return;
     }
-    received += static_cast<uint32_t>(n);
+    received += static_cast<uint64_t>(n);
+    m_uArrived += static_cast<uint64_t>(n);
     if (checkNow)
         m_uChecked = received;
     client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
@@ -271,7 +311,8 @@ void DOWNLOADER::FinishFile()
     std::string problem;
     bool checked = true;
     if (received != total_size) {
-        RX_ERROR("DOWNLOADER: the transfer ended after %u of %u bytes", received, total_size);
+        RX_ERROR("DOWNLOADER: the transfer ended after %llu of %llu bytes", static_cast<unsigned long long>(received),
+                 static_cast<unsigned long long>(total_size));
         error = true;
     } else if (m_pCheck != nullptr && !m_pCheck->Finish(&problem)) {
         // Whatever the mirror sent, it is not the file the studio signed: it never gets the
@@ -280,8 +321,8 @@ void DOWNLOADER::FinishFile()
         error = true;
         checked = false;
     } else if (m_pTagHash != nullptr && !TagMatches(*m_pTagHash, m_uTag)) {
-        RX_ERROR("DOWNLOADER: %s, gone on with from byte %u, is not the server's file (tag %08x)", file_path.Get(),
-                 m_uStart, m_uTag);
+        RX_ERROR("DOWNLOADER: %s, gone on with from byte %llu, is not the server's file (tag %08x)", file_path.Get(),
+                 static_cast<unsigned long long>(m_uStart), m_uTag);
         error = true;
         checked = false;
     } else if (!m_pOutput->Commit()) {
@@ -326,13 +367,16 @@ bool DOWNLOADER::CatchUpChecks(unsigned int budgetMs)
         m_pCheckBlock.reset(new char[kCheckBlock]);
     const uint64_t until = MonotonicMs() + budgetMs;
     while (m_uChecked < received) {
-        const uint32_t n = received - m_uChecked < kCheckBlock ? received - m_uChecked : kCheckBlock;
+        const uint32_t n = received - m_uChecked < kCheckBlock ? static_cast<uint32_t>(received - m_uChecked)
+                                                               : kCheckBlock;
         if (!m_pOutput->ReadAt(m_uChecked, m_pCheckBlock.get(), n) || !FeedChecks(m_pCheckBlock.get(), n)) {
-            RX_ERROR("DOWNLOADER: cannot read back %s at byte %u to check it, error %u", m_pOutput->TempPath().c_str(),
-                     m_uChecked, static_cast<unsigned>(GetLastError()));
+            RX_ERROR("DOWNLOADER: cannot read back %s at byte %llu to check it, error %u",
+                     m_pOutput->TempPath().c_str(), static_cast<unsigned long long>(m_uChecked),
+                     static_cast<unsigned>(GetLastError()));
             return false;
         }
         m_uChecked += n;
+        m_uArrived += n;
         if (MonotonicMs() >= until)
             break;
     }
@@ -354,6 +398,7 @@ void DOWNLOADER::OnInfo(const char* body, int length)
         return;
     }
     game_version = info.gameVersion;
+    m_uServerWord = info.infoWord;
     info_text = info.infoText;
     updater_version = info.updaterVersion;
 }
@@ -393,9 +438,11 @@ void DOWNLOADER::SalvageCutChunk()
         return;
     uint32_t n = LoadLe32(body);
     n = n < static_cast<uint32_t>(got - 4) ? n : static_cast<uint32_t>(got - 4);
-    n = n < total_size - received ? n : total_size - received;
-    if (n > 0 && m_pOutput->Write(body + 4, n))
+    n = n < total_size - received ? n : static_cast<uint32_t>(total_size - received);
+    if (n > 0 && m_pOutput->Write(body + 4, n)) {
         received += n;
+        m_uArrived += n;
+    }
 }
 
 void DOWNLOADER::NoteProgress()
@@ -411,14 +458,26 @@ void DOWNLOADER::FailTransfer(const char* reason)
     m_bCanGoOn = false;
     DiscardFile();
     Close();
+    in_progress = false;
 }
 
-void DOWNLOADER::InterruptTransfer(const char* reason)
+void DOWNLOADER::InterruptTransfer(const char* reason, INTERRUPTION why)
 {
     RX_ERROR("DOWNLOADER: transfer interrupted: %s", reason);
     Close();
     error = true;
     m_bCanGoOn = true;
+    m_eInterruption = why;
+    // Nothing is asked for any more: an announcement that comes now (on a reconnect
+    // before the request) is refused, not spliced onto the kept part.
+    in_progress = false;
+}
+
+void DOWNLOADER::ForgetRequest()
+{
+    in_progress = false;
+    m_uServerWord = 0;
+    m_bAskedPackage = false;
 }
 
 bool DOWNLOADER::GetVelgrimInfo(unsigned int timeoutMs)
@@ -493,18 +552,29 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     }
     received = 0;
     m_uStart = 0;
+    m_eInterruption = NOT_INTERRUPTED;
     // A new request starts from the part kept for the kind, if any.
     SetFileAside();
     m_iRequestedKind = kind;
-    m_uHeldOffset = 0;
-    m_uHeldTag = 0;
-    if (const char* name = FileKindName(kind)) {
-        const std::string dir = target_dir.Get();
-        FindResumablePart(dir.empty() ? name : dir + "/" + name, kind, &m_uHeldOffset, &m_uHeldTag);
-    }
+    m_Held = RESUME_POINT();
+    // Anything but "kind, 0, 0" goes only to a server that said it understands it.
+    m_bAskedPackage = ServerAnnounced(m_uServerWord, SERVER_CAP_PACKAGES);
     NET_MESSAGE_HELPER request;
-    WriteFileRequest(request, static_cast<uint32_t>(kind), m_uHeldOffset,
-                     m_uHeldOffset > 0 ? m_uHeldTag : RESUME_TAG_NONE);
+    if (m_bAskedPackage) {
+        if (const char* name = FileKindName(kind)) {
+            const std::string dir = target_dir.Get();
+            FindResumablePart(dir.empty() ? name : dir + "/" + name, kind, &m_Held);
+        }
+        PACKAGE_REQUEST asked;
+        asked.kind = static_cast<uint32_t>(kind);
+        asked.offset = m_Held.offset;
+        asked.tag = m_Held.offset > 0 ? m_Held.tag : RESUME_TAG_NONE;
+        asked.installed = installed_version;
+        asked.features = kFeatures;
+        WritePackageRequest(request, asked);
+    } else {
+        WriteFileRequest(request, static_cast<uint32_t>(kind), 0, 0);
+    }
     request.Send(client.m_pConnect, MSG_GET_FILE);
     total_size = 0;
     file_name.Assign("");
@@ -532,7 +602,7 @@ void DOWNLOADER::Process()
     // frames that carry no file does not keep the player waiting for ever.
     if (in_progress && !error && client.IsConnected() && MonotonicMs() - m_uLastHeardMs >= m_uStallTimeoutMs) {
         RX_ERROR("DOWNLOADER: no progress from the server for %u ms", m_uStallTimeoutMs);
-        InterruptTransfer("the transfer stalled");
+        InterruptTransfer("the transfer stalled", STALLED);
     }
     RX_GUARD_END("DOWNLOADER::Process")
 }
@@ -545,10 +615,12 @@ bool DOWNLOADER::IsCompleteOrError()
         return false;
     if (!client.IsConnected()) {
         if (in_progress && !error) {
-            RX_ERROR("DOWNLOADER: transfer interrupted: the connection is gone after %u of %u bytes", received,
-                     total_size);
+            RX_ERROR("DOWNLOADER: transfer interrupted: the connection is gone after %llu of %llu bytes",
+                     static_cast<unsigned long long>(received), static_cast<unsigned long long>(total_size));
             error = true;
             m_bCanGoOn = true;
+            m_eInterruption = LOST;
+            in_progress = false;
             SetFileAside();
         }
         return true;

@@ -23,7 +23,15 @@
 // SHA-256 the manifest gives for its kind: the bytes are hashed as they arrive, and a file
 // that differs fails like any breach, before it gets its name.
 //
-// A transfer from a server that tags its files keeps its part beside a record of the file
+// What is asked depends on what the server announced in its version answer's first dword
+// (update_protocol.h): to a server that announced SERVER_CAP_PACKAGES the package request
+// (installed_version, the features this launcher understands, the kept part), to any
+// other server exactly "kind, 0, 0". The answer must be exactly the one asked for; a
+// package answer's base must be the installed version, FULL or CUMULATIVE (the updater:
+// FULL), and with a manifest that base's line must exist with the announced size, all
+// before a byte is written. A plain answer is the cumulative package.
+//
+// A transfer answered by a package answer keeps its part beside a record of the file
 // (resume_record.h). When the transfer is interrupted (the connection lost, the server's
 // MSG_FILE_FAILED, a stall, Cancel) the part stays, with the bytes of a chunk cut short
 // included, and CanGoOn() says another request may go on from it; the next GetFile for
@@ -37,10 +45,12 @@
 #include <string>
 
 #include "common/heap_str.h"
+#include "downloader/resume_record.h"
 #include "net/net_client.h"
 #include "platform/crypto.h"
 #include "net/net_message_receiver.h"
 #include "platform/replacing_file.h"
+#include "protocol/package_messages.h"
 #include "protocol/update_protocol.h"
 #include "release/expected_file_check.h"
 #include "release/release_manifest.h"
@@ -58,8 +68,16 @@ public:
     // Part of it that may go to hashing the bytes a resumed file kept, and the block read.
     static constexpr unsigned int kCheckBudgetMs = 4;
     static constexpr uint32_t kCheckBlock = 1u << 20;
-    // The largest size a server may announce (older clients hold size + 1 bytes).
+    // The largest size a plain answer may announce (older clients hold size + 1 bytes);
+    // a package answer's 64-bit size stays below 2^63 (a file offset).
     static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
+    static constexpr uint64_t kMaxPackageSize = (1ull << 63) - 1;
+    // The package features this launcher understands.
+    static constexpr uint32_t kFeatures = PACKAGE_FEATURE_REMOVALS;
+
+    // Why the last transfer was interrupted (CanGoOn): the next server is asked at once
+    // after REFUSED and STALLED, the same one once after LOST.
+    enum INTERRUPTION { NOT_INTERRUPTED, LOST, REFUSED, STALLED };
 
     DOWNLOADER();
     virtual ~DOWNLOADER();
@@ -76,8 +94,16 @@ public:
     void Disconnect();
     void ProcessMessage(short id, const char* body, int length) override;
 
-    uint32_t GetTotalSize() const { return total_size; }
-    uint32_t GetReceivedSize() const { return received; }
+    uint64_t GetTotalSize() const { return total_size; }
+    uint64_t GetReceivedSize() const { return received; }
+    // The first dword of the last version answer (0 before one came on this connection).
+    uint32_t ServerWord() const { return m_uServerWord; }
+    // The base of the package being received (PACKAGE_BASE_CUMULATIVE for a plain answer).
+    uint32_t PackageBase() const { return m_uBase; }
+    // File bytes taken over this object's life, whatever the transfer, and kept bytes
+    // checked from the disk: what a window that reconnects counts progress by.
+    uint64_t BytesArrived() const { return m_uArrived; }
+    INTERRUPTION Interruption() const { return m_eInterruption; }
 
     // Asks for the server's versions and waits at most timeoutMs for the answer. True
     // when a well-formed answer arrived (the versions and text are then stored); false
@@ -109,12 +135,12 @@ public:
     // (its part is gone then, and the next request starts from the beginning).
     bool CanGoOn() const { return error && m_bCanGoOn; }
     // Where the last transfer started from (above 0: it went on from a kept part).
-    uint32_t StartOffset() const { return m_uStart; }
+    uint64_t StartOffset() const { return m_uStart; }
 
     NET_CLIENT client;
-    uint32_t total_size;
+    uint64_t total_size;
     bool complete;
-    uint32_t received;
+    uint64_t received;
     bool error;
     bool in_progress;
     HEAP_STR file_name;
@@ -123,6 +149,8 @@ public:
     uint32_t updater_version;
     uint32_t game_version;
     std::string info_text;
+    // The installed game version a package request names (version.txt; 0 unknown).
+    uint32_t installed_version = 0;
 
     // A stall that fails a transfer; tests shorten it.
     unsigned int m_uStallTimeoutMs = kStallTimeoutMs;
@@ -152,7 +180,12 @@ private:
     // Ends a transfer that broke the conversation: error, file deleted, connection closed.
     void FailTransfer(const char* reason);
     // Ends a transfer that another connection may go on with: error, file kept.
-    void InterruptTransfer(const char* reason);
+    void InterruptTransfer(const char* reason, INTERRUPTION why);
+    // Checks an announcement against the request, the kind and the manifest; false after
+    // failing the transfer.
+    bool AcceptAnnouncement(const PACKAGE_ANNOUNCEMENT& announced);
+    // A new connection or a broken one: nothing asked for on it yet.
+    void ForgetRequest();
     // Restarts the stall bound.
     void NoteProgress();
 
@@ -170,16 +203,24 @@ private:
     uint32_t m_uTag = 0;
     // Bytes of the file the checks have taken; fewer than `received` while kept bytes are
     // hashed from the disk.
-    uint32_t m_uChecked = 0;
+    uint64_t m_uChecked = 0;
     std::unique_ptr<char[]> m_pCheckBlock;
     // MSG_FILE_END came and the checks are still catching up.
     bool m_bEnding = false;
-    // The part this request may go on from (offset 0: none) and its tag.
-    uint32_t m_uHeldOffset = 0;
-    uint32_t m_uHeldTag = 0;
+    // The server's first dword of its version answer, and whether the last request was
+    // the package request.
+    uint32_t m_uServerWord = 0;
+    bool m_bAskedPackage = false;
+    // The part this request may go on from (offset 0: none).
+    RESUME_POINT m_Held;
+    // The package's base, the file bytes ever taken (or checked from the disk), why the
+    // last transfer broke.
+    uint32_t m_uBase = 0;
+    uint64_t m_uArrived = 0;
+    INTERRUPTION m_eInterruption = NOT_INTERRUPTED;
     // The offset the current transfer started from, and whether its part has a record
     // (so it is kept when the transfer is interrupted).
-    uint32_t m_uStart = 0;
+    uint64_t m_uStart = 0;
     bool m_bKeepPart = false;
     bool m_bCanGoOn = false;
     // A message is being handled: the connection's body is the one being handled.

@@ -9,7 +9,8 @@
 
 namespace {
 
-const char kMagic[4] = {'V', 'G', 'R', 'S'};
+const char kMagic[4] = {'V', 'G', 'R', '2'};
+const char kFirstMagic[4] = {'V', 'G', 'R', 'S'};
 const char kRecordTemp[] = ".new";
 
 std::string RecordPath(const std::string& target)
@@ -35,18 +36,28 @@ std::string RESUME_RECORD::Encode() const
     char bytes[kSize];
     std::memcpy(bytes, kMagic, sizeof(kMagic));
     StoreLe32(bytes + 4, kind);
-    StoreLe32(bytes + 8, size);
-    StoreLe32(bytes + 12, tag);
+    StoreLe32(bytes + 8, static_cast<uint32_t>(size));
+    StoreLe32(bytes + 12, static_cast<uint32_t>(size >> 32));
+    StoreLe32(bytes + 16, tag);
+    StoreLe32(bytes + 20, base);
     return std::string(bytes, sizeof(bytes));
 }
 
 bool RESUME_RECORD::Decode(const std::string& bytes)
 {
+    if (bytes.size() == kFirstSize && std::memcmp(bytes.data(), kFirstMagic, sizeof(kFirstMagic)) == 0) {
+        kind = LoadLe32(bytes.data() + 4);
+        size = LoadLe32(bytes.data() + 8);
+        tag = LoadLe32(bytes.data() + 12);
+        base = 0;
+        return true;
+    }
     if (bytes.size() != kSize || std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0)
         return false;
     kind = LoadLe32(bytes.data() + 4);
-    size = LoadLe32(bytes.data() + 8);
-    tag = LoadLe32(bytes.data() + 12);
+    size = static_cast<uint64_t>(LoadLe32(bytes.data() + 12)) << 32 | LoadLe32(bytes.data() + 8);
+    tag = LoadLe32(bytes.data() + 16);
+    base = LoadLe32(bytes.data() + 20);
     return true;
 }
 
@@ -89,18 +100,22 @@ void RemoveKeptPart(const std::string& target)
     RemoveResumeRecord(target);
 }
 
-bool FindResumablePart(const std::string& target, int kind, uint32_t* length, uint32_t* tag)
+bool FindResumablePart(const std::string& target, int kind, RESUME_POINT* point)
 {
     const std::string part = target + REPLACING_FILE::kTempSuffix;
     RESUME_RECORD record;
     uint64_t partLength = 0;
     const bool recorded = ReadResumeRecord(target, &record);
     const bool held = OwnFileLength(part, &partLength);
-    if (recorded && held && record.kind == static_cast<uint32_t>(kind) && partLength > 0 &&
-        partLength < record.size) {
-        *length = static_cast<uint32_t>(partLength);
-        *tag = record.tag;
-        return true;
+    if (recorded && held && record.kind == static_cast<uint32_t>(kind) && record.tag >= 2 && partLength > 0 &&
+        partLength <= record.size) {
+        // A whole part is asked for from its last byte: the server sends that byte and
+        // the end, and the file is checked whole before it takes its name.
+        point->offset = partLength < record.size ? partLength : record.size - 1;
+        point->tag = record.tag;
+        point->size = record.size;
+        if (point->offset > 0)
+            return true;
     }
     RemoveKeptPart(target);
     return false;

@@ -4,8 +4,11 @@
 // still the recorded one; anything else is deleted and the file starts from the
 // beginning.
 //
-// The record is 16 bytes, little-endian: "VGRS", the kind, the file's size, its tag.
-// It is written under a temporary name and renamed into place durably.
+// The record is 24 bytes, little-endian: "VGR2", the kind, the file's size (64-bit), its
+// tag, the package's base (PACKAGE_BASE_*, or the installed version it was made from).
+// A record of the previous release, 16 bytes ("VGRS", kind, 32-bit size, tag), is still
+// read (its base unknown: 0). Either is written under a temporary name and renamed into
+// place durably.
 #pragma once
 
 #include <cstdint>
@@ -13,15 +16,24 @@
 
 struct RESUME_RECORD {
     static constexpr const char* kSuffix = ".resume";
-    static constexpr size_t kSize = 16;
+    static constexpr size_t kSize = 24;
+    static constexpr size_t kFirstSize = 16;
 
     uint32_t kind = 0;
-    uint32_t size = 0;
+    uint64_t size = 0;
     uint32_t tag = 0;
+    uint32_t base = 0;
 
     std::string Encode() const;
-    // False for anything but 16 bytes that start with the magic.
+    // False for anything but a record of either format, whole and alone.
     bool Decode(const std::string& bytes);
+};
+
+// Where a request for a kept file goes on from.
+struct RESUME_POINT {
+    uint64_t offset = 0; // 0: nothing to go on from
+    uint32_t tag = 0;
+    uint64_t size = 0; // the recorded size of the whole file
 };
 
 // The record kept for target ("" path: none); false when there is none or it is unreadable.
@@ -34,7 +46,10 @@ void RemoveResumeRecord(const std::string& target);
 // Deletes the part kept for target and its record.
 void RemoveKeptPart(const std::string& target);
 
-// The part of target that a request for kind can go on from: its length (above 0 and
-// below the recorded size) and the recorded tag. A part and record that cannot be gone
-// on with are deleted, and false is returned.
-bool FindResumablePart(const std::string& target, int kind, uint32_t* length, uint32_t* tag);
+// The part of target that a request for kind can go on from: its length (above 0, at most
+// the recorded size), the recorded tag (never below 2: those say something else on the
+// wire) and size. A part as long as the file (cut after its last byte, or before its
+// check ended) goes on from one byte before its end, so that it is received to its end
+// and checked whole. A part and record that cannot be gone on with are deleted, and false
+// is returned.
+bool FindResumablePart(const std::string& target, int kind, RESUME_POINT* point);

@@ -9,6 +9,7 @@
 #include "downloader/resume_record.h"
 #include "launcher/directory_lock.h"
 #include "launcher/game_version_offer.h"
+#include "launcher/hand_over_mark.h"
 #include "launcher/program_globals.h"
 #include "launcher/release_manifest_fetch.h"
 #include "launcher/server_dial.h"
@@ -63,6 +64,8 @@ void StartInstead(const char* program)
     g_directoryLock.Release();
     if (g_launcherOps.startByReplacement(program) != 0 && program != kGame) {
         RX_ERROR("%s cannot be started; starting the game", program);
+        // The game does not inherit the hand-over's mark.
+        TakeHandOverMark();
         g_launcherOps.startByReplacement(kGame);
     }
 }
@@ -88,6 +91,7 @@ void ReplaceUpdater()
     for (;;) {
         if (PutNewUpdaterInPlace()) {
             g_launcherOps.stopSockets();
+            MarkHandOver();
             StartInstead(kUpdater);
             return;
         }
@@ -125,8 +129,8 @@ void RefuseRelease(const std::string& reason)
 bool TakeReleaseManifest(RELEASE_MANIFEST* manifest)
 {
     std::string reason;
-    if (FetchReleaseManifest(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT, ReleaseManifestPath(), ReleasePublicKey(),
-                             static_cast<int64_t>(std::time(nullptr)), manifest, &reason))
+    if (FetchNewestReleaseManifest(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT, ReleaseManifest2Path(), ReleaseManifestPath(),
+                                   ReleasePublicKey(), static_cast<int64_t>(std::time(nullptr)), manifest, &reason))
         return true;
     RefuseRelease(reason);
     return false;
@@ -194,6 +198,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     // the game to it. A lock that cannot be had at all (a read-only folder) means no
     // update could be written here: the game starts at once.
     const bool replacing = commandLine != nullptr && EqualsIgnoringCase(commandLine, "new");
+    const bool handedOver = TakeHandOverMark();
     DIRECTORY_LOCK::RESULT lock = g_directoryLock.TryTake();
     if (lock == DIRECTORY_LOCK::HELD) {
         g_trace->Log("launcher: another launcher is at work in this directory; waiting for it\n");
@@ -226,6 +231,8 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     FinishInterruptedUpdate();
     QueryServerList();
     ReadLocalVersion();
+    // The package request names it, so that the server sends the package made for it.
+    g_downloader.installed_version = g_localVersion;
 
     // Built with the studio's key, the launcher takes only the release its signed manifest
     // names, never one below the installed version, and only files of exactly its sizes
@@ -241,7 +248,13 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     bool applied = false;
     const int server = trusted ? ReachUpdateServer(signedOnly ? &manifest : nullptr) : -1;
     if (server >= 0) {
-        if (IsUpdaterOffer(g_downloader.updater_version, OwnUpdaterVersion())) {
+        const bool offer = IsUpdaterOffer(g_downloader.updater_version, OwnUpdaterVersion());
+        if (offer && handedOver)
+            g_trace->Log("launcher: updater %u is still offered, above this one's %u, right after the hand-over to "
+                         "it: the release announces another updater than the one it serves; no second hand-over, "
+                         "going on with the game\n",
+                         g_downloader.updater_version, OwnUpdaterVersion());
+        if (offer && !handedOver) {
             g_updateMode = UPDATE_MODE_UPDATER;
             DownloadInWindow(FILE_KIND_UPDATER, server);
             g_downloader.Close();

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "common/trace_log.h"
 #include "net/http_get.h"
 #include "release/signed_manifest.h"
 
@@ -37,6 +38,18 @@ bool FetchReleaseManifest(const char* host, int port, const char* path, const ui
         return false;
     }
     return AcceptReleaseManifest(body, static_cast<size_t>(size), publicKey, now, manifest, reason);
+}
+
+bool FetchNewestReleaseManifest(const char* host, int port, const char* path2, const char* path1,
+                                const uint8_t publicKey[P256_PUBLIC_KEY_SIZE], int64_t now,
+                                RELEASE_MANIFEST* manifest, std::string* reason)
+{
+    std::string why;
+    if (FetchReleaseManifest(host, port, path2, publicKey, now, manifest, &why))
+        return true;
+    *manifest = RELEASE_MANIFEST();
+    g_trace->Log("launcher: the release manifest %s is not taken (%s); trying %s\n", path2, why.c_str(), path1);
+    return FetchReleaseManifest(host, port, path1, publicKey, now, manifest, reason);
 }
 
 bool ServerMatchesManifest(const RELEASE_MANIFEST& manifest, uint32_t gameVersion, uint32_t updaterVersion,

@@ -16,6 +16,13 @@
 bool FetchReleaseManifest(const char* host, int port, const char* path, const uint8_t publicKey[P256_PUBLIC_KEY_SIZE],
                           int64_t now, RELEASE_MANIFEST* manifest, std::string* reason);
 
+// The newest manifest the web host publishes: format 2 at path2 (every package of the
+// release), and when that cannot be fetched or accepted, format 1 at path1 (the cumulative
+// package only). The reason, on failure, is format 1's; format 2's is traced.
+bool FetchNewestReleaseManifest(const char* host, int port, const char* path2, const char* path1,
+                                const uint8_t publicKey[P256_PUBLIC_KEY_SIZE], int64_t now,
+                                RELEASE_MANIFEST* manifest, std::string* reason);
+
 // True when the update server's answer carries the manifest's versions; otherwise false
 // with the reason (the mirror is behind, or lying).
 bool ServerMatchesManifest(const RELEASE_MANIFEST& manifest, uint32_t gameVersion, uint32_t updaterVersion,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/trace_log.h"
+#include "common/whole_percent.h"
 #include "platform/clock.h"
 
 namespace {
@@ -30,7 +31,32 @@ void TRANSFER_RETRY::Prepare(const std::vector<SERVER_ENDPOINT>& servers, size_t
     m_bActive = false;
     m_bDialing = false;
     m_iReconnects = 0;
+    m_iSameServer = 0;
+    m_bWatching = false;
     m_strNotice.clear();
+}
+
+bool TRANSFER_RETRY::Observe(const DOWNLOADER& downloader)
+{
+    const uint64_t now = MonotonicMs();
+    const uint64_t arrived = downloader.BytesArrived();
+    if (!m_bWatching || arrived - m_uArrivedMark >= DOWNLOADER::kProgressBytes || downloader.complete) {
+        m_bWatching = true;
+        m_uArrivedMark = arrived;
+        m_uProgressAtMs = now;
+    }
+    return !OutOfTime();
+}
+
+bool TRANSFER_RETRY::OutOfTime() const
+{
+    return m_bWatching && MonotonicMs() - m_uProgressAtMs >= m_uWindowStallMs;
+}
+
+void TRANSFER_RETRY::GiveUpStalled(DOWNLOADER* downloader)
+{
+    m_pDownloader = downloader;
+    GiveUp("no progress for " + std::to_string(m_uWindowStallMs / 1000) + " s");
 }
 
 unsigned int TRANSFER_RETRY::DelayBeforeMs(int reconnect)
@@ -43,11 +69,19 @@ bool TRANSFER_RETRY::Begin(DOWNLOADER* downloader)
     m_pDownloader = downloader;
     if (m_Servers.empty() || !downloader->CanGoOn())
         return false;
-    const uint32_t total = downloader->GetTotalSize();
+    if (OutOfTime()) {
+        GiveUp("no progress for " + std::to_string(m_uWindowStallMs / 1000) + " s");
+        return false;
+    }
+    const uint64_t total = downloader->GetTotalSize();
     std::string why = "The download was interrupted";
     if (total > 0)
-        why += " at " + std::to_string(static_cast<uint64_t>(downloader->GetReceivedSize()) * 100 / total) + "%";
-    m_bActive = Schedule(false, why);
+        why += " at " + std::to_string(WholePercent(downloader->GetReceivedSize(), total)) + "%";
+    // A server that refused the file or stalled is not asked again at once; a lost
+    // connection is, once.
+    const DOWNLOADER::INTERRUPTION cause = downloader->Interruption();
+    const bool leave = cause == DOWNLOADER::REFUSED || cause == DOWNLOADER::STALLED || m_iSameServer >= 1;
+    m_bActive = Schedule(leave, why);
     return m_bActive;
 }
 
@@ -58,10 +92,13 @@ bool TRANSFER_RETRY::Schedule(bool nextServer, const std::string& why)
         g_trace->Log("launcher: %s\n", m_strNotice.c_str());
         return false;
     }
-    if (nextServer)
-        m_iServer = (m_iServer + 1) % m_Servers.size();
+    const size_t next = nextServer ? (m_iServer + 1) % m_Servers.size() : m_iServer;
+    const bool same = next == m_iServer;
+    m_iServer = next;
+    m_iSameServer = same ? m_iSameServer + 1 : 0;
     ++m_iReconnects;
-    const unsigned int delay = DelayBeforeMs(m_iReconnects);
+    // Another server is asked at once; the same one after a growing wait.
+    const unsigned int delay = same ? DelayBeforeMs(m_iReconnects) : 0;
     m_uDueMs = MonotonicMs() + delay;
     m_bDialing = false;
     m_strNotice = why + "; reconnecting to " + Named(m_Servers[m_iServer]) +
@@ -85,6 +122,8 @@ TRANSFER_RETRY::RESULT TRANSFER_RETRY::Step(unsigned int waitMs)
 {
     if (!m_bActive)
         return GOING_ON;
+    if (OutOfTime())
+        return GiveUp("no progress for " + std::to_string(m_uWindowStallMs / 1000) + " s");
     if (!m_bDialing) {
         const uint64_t now = MonotonicMs();
         if (now < m_uDueMs) {
@@ -92,7 +131,11 @@ TRANSFER_RETRY::RESULT TRANSFER_RETRY::Step(unsigned int waitMs)
                 SleepMs(static_cast<unsigned int>(std::min<uint64_t>(waitMs, m_uDueMs - now)));
             return GOING_ON;
         }
-        m_Dial.Start(m_pDownloader, m_Servers[m_iServer], MonotonicMs() + kDialMs);
+        // The dial ends by the window's bound at the latest.
+        uint64_t until = MonotonicMs() + kDialMs;
+        if (m_bWatching && m_uProgressAtMs + m_uWindowStallMs < until)
+            until = m_uProgressAtMs + m_uWindowStallMs;
+        m_Dial.Start(m_pDownloader, m_Servers[m_iServer], until);
         m_bDialing = true;
     }
     const SERVER_DIAL::RESULT dialled = m_Dial.Step(waitMs);

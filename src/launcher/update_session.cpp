@@ -2,6 +2,7 @@
 
 #include "apply/patch_applier.h"
 #include "common/trace_log.h"
+#include "common/whole_percent.h"
 #include "launcher/program_globals.h"
 #include "launcher/transfer_retry.h"
 #include "protocol/update_protocol.h"
@@ -27,6 +28,11 @@ bool UpdateTickPump()
     if (g_reconnects.Active())
         return g_reconnects.Step(0) == TRANSFER_RETRY::GIVEN_UP;
     g_downloader.Process();
+    // However the reconnects went, the window is not held without progress past its bound.
+    if (!g_reconnects.Observe(g_downloader)) {
+        g_reconnects.GiveUpStalled(&g_downloader);
+        return true;
+    }
     if (!g_downloader.IsCompleteOrError())
         return false;
     return !g_reconnects.Begin(&g_downloader);
@@ -42,11 +48,11 @@ const char* UpdateReconnectNotice()
     return g_reconnects.Notice().c_str();
 }
 
-int UpdateProgressPercent(uint32_t received, uint32_t total)
+int UpdateProgressPercent(uint64_t received, uint64_t total)
 {
     if (total == 0)
         return -1;
-    return static_cast<int>(static_cast<uint64_t>(received) * 100u / static_cast<uint64_t>(total));
+    return static_cast<int>(WholePercent(received, total));
 }
 
 int UpdateTransferPercent()

@@ -44,9 +44,9 @@ bool UpdateTickPump();
 int UpdateReconnects();
 const char* UpdateReconnectNotice();
 
-// The bar's position for received of total bytes, in 64-bit arithmetic; -1 while the
-// size is not known (total 0), which leaves the bar where it is.
-int UpdateProgressPercent(uint32_t received, uint32_t total);
+// The bar's position for received of total bytes (sizes up to 2^64); -1 while the size is
+// not known (total 0), which leaves the bar where it is.
+int UpdateProgressPercent(uint64_t received, uint64_t total);
 // The same for the downloader's current transfer.
 int UpdateTransferPercent();
 

@@ -13,12 +13,13 @@
 //                                            its zero byte), dword updater version
 //
 // Resuming, compatible both ways: a plain client asks with offset 0 and tag 0 and gets
-// exactly the plain answer. Our client sends the offset it holds and the tag of that part
-// (RESUME_TAG_NONE when it holds none); a server that knows resuming answers any request
-// whose tag is not 0 with two more dwords in MSG_FILE_BEGIN: its tag for the file and the
-// offset it sends from (the asked one when the tags match and it lies inside the file,
-// else 0). MSG_FILE_DATA then carries the file from that offset on. A plain server
-// ignores both fields and appends nothing: the client starts from 0.
+// exactly the plain answer. A launcher of the previous release sends the offset it holds
+// and the tag of that part (RESUME_TAG_NONE when it holds none); ours sends the package
+// request below instead, and only where announced. A server that knows resuming answers
+// any request whose tag is not 0 with two more dwords in MSG_FILE_BEGIN: its tag for the
+// file and the offset it sends from (the asked one when the tags match and it lies inside
+// the file, else 0). MSG_FILE_DATA then carries the file from that offset on. A plain
+// server ignores both fields and appends nothing: the client starts from 0.
 #pragma once
 
 #include <cstdint>

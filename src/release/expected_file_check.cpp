@@ -2,7 +2,13 @@
 
 #include <cstring>
 
-EXPECTED_FILE_CHECK::EXPECTED_FILE_CHECK(const MANIFEST_FILE& expected) : m_Expected(expected) {}
+EXPECTED_FILE_CHECK::EXPECTED_FILE_CHECK(const MANIFEST_FILE& expected)
+{
+    m_Expected.size = expected.size;
+    std::memcpy(m_Expected.sha256, expected.sha256, sizeof(m_Expected.sha256));
+}
+
+EXPECTED_FILE_CHECK::EXPECTED_FILE_CHECK(const MANIFEST_PACKAGE& expected) : m_Expected(expected) {}
 
 bool EXPECTED_FILE_CHECK::Feed(const void* data, size_t size)
 {

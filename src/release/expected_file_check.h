@@ -16,6 +16,8 @@
 class EXPECTED_FILE_CHECK {
 public:
     explicit EXPECTED_FILE_CHECK(const MANIFEST_FILE& expected);
+    // A package line (its size may pass 4 GiB).
+    explicit EXPECTED_FILE_CHECK(const MANIFEST_PACKAGE& expected);
 
     // False as soon as more bytes than expected arrived (or hashing failed): the
     // transfer can stop there.
@@ -28,7 +30,7 @@ public:
     uint64_t Received() const { return m_uReceived; }
 
 private:
-    MANIFEST_FILE m_Expected;
+    MANIFEST_PACKAGE m_Expected;
     SHA256_STREAM m_Hash;
     uint64_t m_uReceived = 0;
     bool m_bHashFailed = false;

@@ -22,3 +22,8 @@ const char* ReleaseManifestPath()
 {
     return VELGRIM_MANIFEST_PATH;
 }
+
+const char* ReleaseManifest2Path()
+{
+    return VELGRIM_MANIFEST2_PATH;
+}

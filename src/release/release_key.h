@@ -13,3 +13,6 @@ const uint8_t* ReleasePublicKey();
 // "/velgrim_release.txt" unless the build says otherwise; on the web host and port of
 // the server list.
 const char* ReleaseManifestPath();
+// The format-2 manifest beside it: "/velgrim_release2.txt" unless the build says otherwise
+// (-DVELGRIM_MANIFEST2_PATH=...).
+const char* ReleaseManifest2Path();

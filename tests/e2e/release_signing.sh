@@ -202,20 +202,24 @@ if [ -z "${VELGRIM_EXE:-}" ]; then
   [ ${#point} -eq 128 ] && [ "$bytes" = "$point" ] || fail "embedded key $bytes is not the point $point"
   expect_in key/velgrim_release_key.h "#define VELGRIM_HAS_RELEASE_KEY 1"
   expect_in key/velgrim_release_key.h '#define VELGRIM_MANIFEST_PATH "/velgrim_release.txt"'
-  cmake -DKEY= -DMANIFEST_PATH=/signed/release.txt -DOUT="$work/run/key/none.h" -P "$key_script" >/dev/null 2>&1
+  expect_in key/velgrim_release_key.h '#define VELGRIM_MANIFEST2_PATH "/velgrim_release2.txt"'
+  cmake -DKEY= -DMANIFEST_PATH=/signed/release.txt -DMANIFEST2_PATH=/signed/release2.txt \
+    -DOUT="$work/run/key/none.h" -P "$key_script" >/dev/null 2>&1
   expect_in key/none.h "#define VELGRIM_HAS_RELEASE_KEY 0"
   expect_in key/none.h '#define VELGRIM_MANIFEST_PATH "/signed/release.txt"'
-  while IFS='|' read -r key path message; do
-    cmake -DKEY="$key" -DMANIFEST_PATH="$path" -DOUT="$work/run/key/bad.h" -P "$key_script" >"$log/cmake" 2>&1 \
-      && fail "ReleaseKey.cmake accepted $key $path"
+  expect_in key/none.h '#define VELGRIM_MANIFEST2_PATH "/signed/release2.txt"'
+  while IFS='|' read -r key path path2 message; do
+    cmake -DKEY="$key" -DMANIFEST_PATH="$path" -DMANIFEST2_PATH="$path2" -DOUT="$work/run/key/bad.h" \
+      -P "$key_script" >"$log/cmake" 2>&1 && fail "ReleaseKey.cmake accepted $key $path $path2"
     tr '\n' ' ' <"$log/cmake" | tr -s ' ' >"$log/cmake.flat"
     expect_in "$log/cmake.flat" "$message"
   done <<'CASES'
-release.key|/velgrim_release.txt|release.key is not a PEM EC public key (make one with: openssl ec -in release.key -pubout
-p384.pub|/velgrim_release.txt|p384.pub is not a P-256 (prime256v1) public key
-no-such.pub|/velgrim_release.txt|no-such.pub is not a file
-release.pub|velgrim_release.txt|VELGRIM_MANIFEST_PATH must start with '/'
-release.pub|/velgrim release.txt|VELGRIM_MANIFEST_PATH must start with '/'
+release.key|/velgrim_release.txt|/velgrim_release2.txt|release.key is not a PEM EC public key (make one with: openssl ec -in release.key -pubout
+p384.pub|/velgrim_release.txt|/velgrim_release2.txt|p384.pub is not a P-256 (prime256v1) public key
+no-such.pub|/velgrim_release.txt|/velgrim_release2.txt|no-such.pub is not a file
+release.pub|velgrim_release.txt|/velgrim_release2.txt|VELGRIM_MANIFEST_PATH must start with '/'
+release.pub|/velgrim release.txt|/velgrim_release2.txt|VELGRIM_MANIFEST_PATH must start with '/'
+release.pub|/velgrim_release.txt|velgrim_release2.txt|VELGRIM_MANIFEST2_PATH must start with '/'
 CASES
   [ -e key/bad.h ] && fail "ReleaseKey.cmake wrote a header after refusing"
 fi

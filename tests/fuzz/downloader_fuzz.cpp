@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
         __builtin_trap();
 
     size_t written = 0;
-    uint32_t announced = 0;
+    uint64_t announced = 0;
     std::string path;
     for (size_t step = 0; step < 4 * size + 64 && !downloader.IsCompleteOrError(); ++step) {
         if (written < length) {

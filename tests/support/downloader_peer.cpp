@@ -20,6 +20,20 @@ std::string BeginFrame(const std::string& nameWithZero, uint32_t size)
     return Frame(MSG_FILE_BEGIN, Counted(nameWithZero) + Dword(size));
 }
 
+std::string PackageBeginFrame(const std::string& nameWithZero, uint64_t size, uint32_t tag, uint64_t start,
+                              uint32_t base)
+{
+    return Frame(MSG_FILE_BEGIN, Counted(nameWithZero) + Dword(static_cast<uint32_t>(size)) + Dword(tag) +
+                                     Dword(static_cast<uint32_t>(start)) + Dword(static_cast<uint32_t>(size >> 32)) +
+                                     Dword(static_cast<uint32_t>(start >> 32)) + Dword(base));
+}
+
+std::string PackageRequestFrame(uint32_t kind, uint64_t offset, uint32_t tag, uint32_t installed, uint32_t features)
+{
+    return Frame(MSG_GET_FILE, Dword(kind) + Dword(static_cast<uint32_t>(offset)) + Dword(tag) + Dword(0x50524756u) +
+                                   Dword(static_cast<uint32_t>(offset >> 32)) + Dword(installed) + Dword(features));
+}
+
 std::string DataFrame(const std::string& chunk)
 {
     return Frame(MSG_FILE_DATA, Counted(chunk));
@@ -56,6 +70,22 @@ bool DOWNLOADER_PEER::Connect(DOWNLOADER& downloader)
         return false;
     m_Peer.Reset(accept(m_Listener.Get(), nullptr, nullptr));
     return m_Peer.Get() != INVALID_SOCKET && Send(Frame(2, ""));
+}
+
+bool DOWNLOADER_PEER::Announce(DOWNLOADER& downloader, uint32_t word, uint32_t gameVersion, uint32_t updaterVersion)
+{
+    std::string question;
+    return Send(Frame(MSG_GET_INFO, Dword(word) + Dword(gameVersion) + Counted(std::string(1, '\0')) +
+                                        Dword(updaterVersion))) &&
+           downloader.GetVelgrimInfo(5000) && Expect(downloader, 8, &question);
+}
+
+bool DOWNLOADER_PEER::RequestPackage(DOWNLOADER& downloader, int kind, const std::string& target,
+                                     std::string* request)
+{
+    std::string bytes;
+    return Connect(downloader) && Announce(downloader, SERVER_CAPS_MAGIC | SERVER_CAP_PACKAGES) &&
+           downloader.GetFile(kind, target.c_str()) && Expect(downloader, 36, request != nullptr ? request : &bytes);
 }
 
 bool DOWNLOADER_PEER::Request(DOWNLOADER& downloader, int kind, const std::string& target, std::string* request)

@@ -14,6 +14,12 @@ std::string Dword(uint32_t value);
 std::string Counted(const std::string& bytes);
 // MSG_FILE_BEGIN / MSG_FILE_DATA / MSG_FILE_END frames.
 std::string BeginFrame(const std::string& nameWithZero, uint32_t size);
+// MSG_FILE_BEGIN answering a package request: name, size low, tag, start low, size high,
+// start high, base.
+std::string PackageBeginFrame(const std::string& nameWithZero, uint64_t size, uint32_t tag, uint64_t start,
+                              uint32_t base);
+// The 28-byte package request as a frame.
+std::string PackageRequestFrame(uint32_t kind, uint64_t offset, uint32_t tag, uint32_t installed, uint32_t features);
 std::string DataFrame(const std::string& chunk);
 std::string EndFrame();
 
@@ -26,9 +32,14 @@ public:
 
     // Connects the downloader to this peer, accepts it and sends the greeting.
     bool Connect(DOWNLOADER& downloader);
+    // Answers the downloader's version question with word as the first dword (our server's
+    // capabilities, or anything a plain server sends) and reads the question.
+    bool Announce(DOWNLOADER& downloader, uint32_t word, uint32_t gameVersion = 7, uint32_t updaterVersion = 0);
     // Connects, has the downloader ask for a file of kind into target and reads the
     // request's 20 bytes into *request (when given).
     bool Request(DOWNLOADER& downloader, int kind, const std::string& target, std::string* request = nullptr);
+    // The same from a server that announced packages: the request is 36 bytes.
+    bool RequestPackage(DOWNLOADER& downloader, int kind, const std::string& target, std::string* request = nullptr);
     // Reads exactly n bytes that the downloader sends, pumping it meanwhile.
     bool Expect(DOWNLOADER& downloader, size_t n, std::string* bytes, int timeoutMs = 5000);
     bool Send(const std::string& bytes) { return SendAll(m_Peer.Get(), bytes); }

@@ -22,3 +22,13 @@ inline MANIFEST_FILE ManifestFileOf(const std::string& bytes)
     Sha256(bytes.data(), bytes.size(), file.sha256);
     return file;
 }
+
+// The manifest's package line for these bytes, made from base (PACKAGE_BASE_* or a version).
+inline MANIFEST_PACKAGE ManifestPackageOf(const std::string& bytes, uint32_t base)
+{
+    MANIFEST_PACKAGE package;
+    package.base = base;
+    package.size = bytes.size();
+    Sha256(bytes.data(), bytes.size(), package.sha256);
+    return package;
+}

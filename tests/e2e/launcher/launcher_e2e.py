@@ -182,6 +182,26 @@ def own_version_hand_over():
 
 
 @scenario
+def offer_above_the_offered_updater():
+    """A release that announces updater 2002 but serves the updater of version 2001: the
+    launcher of 2000 hands over once; the new one, still offered more than itself, traces
+    why, takes the patch and starts the game (no loop of downloads and hand-overs)."""
+    with Scene() as s:
+        files = {"readme.txt": b"Velgrim 7\n"}
+        game = Game(s.root, "3", updater=UPDATER_V2000)
+        new_bytes = read(UPDATER_V2001)
+        server = s.serve(UpdateServer(make_release(s.root, 7, files, updater_version=2002, updater_bytes=new_bytes)))
+        publish_one(s, server.port)
+        s.launcher.start(game)
+        started_once(game, timeout=90)
+        check(read(game.path("Updater.exe")) == new_bytes, "Updater.exe was not replaced by the new one")
+        check(server.log().count("sent UpdaterNew.exe") == 1,
+              f"the updater was sent {server.log().count('sent UpdaterNew.exe')} times")
+        expect_files(game, files)
+        check(game.version() == "7", f"version.txt is {game.version()!r}")
+
+
+@scenario
 def own_version_equal_offer():
     """A launcher ignores an updater of its own version and takes the patch."""
     with Scene() as s:

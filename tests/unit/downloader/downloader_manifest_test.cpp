@@ -23,10 +23,12 @@ TEST(DownloaderReleaseManifest, OnlyTheSignedBytesGetTheFilesName)
     const std::string updater = "MZ" + std::string(5000, 'u');
     RELEASE_MANIFEST withUpdater;
     withUpdater.patch = ManifestFileOf(patch);
+    withUpdater.packages.push_back(ManifestPackageOf(patch, PACKAGE_BASE_CUMULATIVE));
     withUpdater.hasUpdater = true;
     withUpdater.updater = ManifestFileOf(updater);
     RELEASE_MANIFEST patchOnly;
     patchOnly.patch = withUpdater.patch;
+    patchOnly.packages = withUpdater.packages;
 
     std::string altered = patch;
     altered[4500] ^= 1;

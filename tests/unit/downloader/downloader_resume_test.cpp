@@ -32,7 +32,13 @@ std::string Record(uint32_t kind, uint32_t size, uint32_t tag)
 
 std::string ResumableBegin(uint32_t size, uint32_t tag, uint32_t start)
 {
-    return Frame(MSG_FILE_BEGIN, Counted(kPatchZ) + Dword(size) + Dword(tag) + Dword(start));
+    return PackageBeginFrame(kPatchZ, size, tag, start, PACKAGE_BASE_CUMULATIVE);
+}
+
+// The package request of a launcher with no version.txt, which understands removals.
+std::string Asked(uint64_t offset, uint32_t tag)
+{
+    return Hex(PackageRequestFrame(1002, offset, tag, 0, PACKAGE_FEATURE_REMOVALS));
 }
 
 struct HELD {
@@ -58,8 +64,20 @@ TEST(ResumeTag, TheDigestsFirstFourBytesLittleEndianAbove1)
     EXPECT_EQ(ResumeTagOfDigest(some), 0x12345678u);
 }
 
+// The record's bytes: "VGR2", kind, 64-bit size, tag, base.
+TEST(ResumeRecord, Bytes)
+{
+    RESUME_RECORD record;
+    record.kind = 1002;
+    record.size = 0x123456789ull;
+    record.tag = 0xA1B2C3D4u;
+    record.base = 7;
+    EXPECT_EQ(Hex(record.Encode()), "56 47 52 32 EA 03 00 00 89 67 45 23 01 00 00 00 D4 C3 B2 A1 07 00 00 00");
+}
+
 // A part and record are asked to be gone on with only when they fit together; any other
-// leftover is deleted and the request asks for nothing (offset 0, tag 1).
+// leftover is deleted and the request asks for nothing (offset 0, tag 1). A whole part is
+// asked for from its last byte, to be checked whole.
 TEST(DownloaderResume, OnlyAPartThatFitsItsRecordIsAskedFor)
 {
     struct CASE {
@@ -75,8 +93,12 @@ TEST(DownloaderResume, OnlyAPartThatFitsItsRecordIsAskedFor)
         {"a part without a record", "abcd", "", 0, 1},
         {"a record of the other kind", "abcd", Record(1003, 10, 0x55), 0, 1},
         {"an empty part", "", Record(1002, 10, 0x55), 0, 1},
-        {"a part as long as the file", "abcdefghij", Record(1002, 10, 0x55), 0, 1},
+        {"a part as long as the file", "abcdefghij", Record(1002, 10, 0x55), 9, 0x55},
+        {"a part longer than the file", "abcdefghijk", Record(1002, 10, 0x55), 0, 1},
         {"a record cut short", "abcd", Record(1002, 10, 0x55).substr(0, 12), 0, 1},
+        {"a record of the previous release", "abcd", "VGRS" + Dword(1002) + Dword(10) + Dword(0x55), 4, 0x55},
+        {"a record tag of 0", "abcd", Record(1002, 10, 0), 0, 1},
+        {"a record tag of 1", "abcd", Record(1002, 10, 1), 0, 1},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
@@ -90,8 +112,8 @@ TEST(DownloaderResume, OnlyAPartThatFitsItsRecordIsAskedFor)
         DOWNLOADER downloader;
         DOWNLOADER_PEER peer;
         std::string request;
-        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, held.target, &request));
-        EXPECT_EQ(Hex(request), Hex(Frame(MSG_GET_FILE, Dword(1002) + Dword(c.offset) + Dword(c.tag))));
+        ASSERT_TRUE(peer.RequestPackage(downloader, FILE_KIND_PATCH, held.target, &request));
+        EXPECT_EQ(Hex(request), Asked(c.offset, c.tag));
         const bool kept = c.offset != 0;
         EXPECT_EQ(FileExists(held.part), kept);
         EXPECT_EQ(FileExists(held.record), kept);
@@ -140,8 +162,8 @@ TEST(DownloaderResume, TheAnswerDecidesWhatBecomesOfThePart)
         DOWNLOADER downloader;
         DOWNLOADER_PEER peer;
         std::string request;
-        ASSERT_TRUE(peer.Request(downloader, FILE_KIND_PATCH, h.target, &request));
-        EXPECT_EQ(Hex(request), Hex(Frame(MSG_GET_FILE, Dword(1002) + Dword(1000) + Dword(tag))));
+        ASSERT_TRUE(peer.RequestPackage(downloader, FILE_KIND_PATCH, h.target, &request));
+        EXPECT_EQ(Hex(request), Asked(1000, tag));
         ASSERT_TRUE(peer.Send(c.begin));
         ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.GetTotalSize() != 0 || downloader.IsError(); }));
         if (!downloader.IsError()) {

@@ -43,15 +43,15 @@ protected:
         ASSERT_TRUE(peer.Connect(downloader));
     }
 
-    // GetFile and the 20 request bytes on the wire: the kind, offset 0 and, holding no
-    // part, tag 1.
+    // GetFile and the 20 request bytes on the wire: to a server that announced nothing,
+    // exactly the plain request, kind, 0, 0.
     void Request(int kind = FILE_KIND_PATCH)
     {
         ASSERT_TRUE(downloader.GetFile(kind, target.c_str()));
         std::string request;
         ASSERT_TRUE(peer.Expect(downloader, 20, &request));
         const std::string kindBytes = kind == FILE_KIND_PATCH ? "EA 03 00 00" : "EB 03 00 00";
-        EXPECT_EQ(Hex(request), "00 01 00 00 0C 00 00 00 " + kindBytes + " 00 00 00 00 01 00 00 00");
+        EXPECT_EQ(Hex(request), "00 01 00 00 0C 00 00 00 " + kindBytes + " 00 00 00 00 00 00 00 00");
     }
 
     // Sends bytes and pumps until the downloader has taken them all (or closed).
@@ -171,7 +171,7 @@ TEST_F(ScriptedTransfer, FileFailedClosesAndLeavesTheRequestOutstanding)
     Deliver(Frame(MSG_FILE_FAILED, ""));
     ASSERT_TRUE(peer.WaitClosed(downloader));
     EXPECT_TRUE(downloader.IsError());
-    EXPECT_TRUE(downloader.in_progress);
+    EXPECT_FALSE(downloader.in_progress) << "nothing is asked for after an interruption";
     EXPECT_FALSE(downloader.complete);
     EXPECT_TRUE(downloader.IsCompleteOrError());
 }

@@ -181,7 +181,7 @@ TEST_F(RealServer, FilesNotOfferedAreRefused)
         ASSERT_TRUE(downloader->GetFile(c.kind, dir.Path().c_str()));
         ASSERT_TRUE(PumpToEnd(10000));
         EXPECT_TRUE(downloader->IsError());
-        EXPECT_TRUE(downloader->in_progress);
+        EXPECT_FALSE(downloader->in_progress);
         EXPECT_FALSE(downloader->complete);
     }
     EXPECT_FALSE(FileExists(dir / "UpdaterNew.exe"));

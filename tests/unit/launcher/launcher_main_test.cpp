@@ -36,6 +36,10 @@ const char* ReleaseManifestPath()
 {
     return "/velgrim_release.txt";
 }
+const char* ReleaseManifest2Path()
+{
+    return "/velgrim_release2.txt";
+}
 
 namespace {
 

@@ -8,7 +8,9 @@
 #include "launcher/release_manifest_fetch.h"
 #include "release/hex_text.h"
 #include "support/http_script_server.h"
+#include "support/nginx_fixture.h"
 #include "support/signing_vectors.h"
+#include "support/trace_capture.h"
 
 using signing_vectors::SignedManifest;
 
@@ -82,4 +84,47 @@ TEST(ReleaseManifestFetch, TheServerMustAnswerWithTheManifestsVersions)
     std::string reason;
     ServerMatchesManifest(manifest, 8, 0, &reason);
     EXPECT_EQ(reason, "the update server offers game 8, updater 0; the manifest game 7, updater 1100");
+}
+
+// Format 2 first, format 1 when it cannot be had or taken, from the nginx web host (which
+// publishes a signed format-1 manifest as velgrim_release.txt and no format 2).
+TEST(ReleaseManifestFetch, FormatTwoFirstThenFormatOne)
+{
+    const int port = NginxFixturePort();
+    if (port == 0)
+        GTEST_SKIP() << "no nginx web host in this run";
+    uint8_t key[P256_PUBLIC_KEY_SIZE];
+    ASSERT_TRUE(ParseHexLower(signing_vectors::kPublicKey, key, sizeof(key)));
+    struct CASE {
+        const char* what;
+        const char* path2;
+        const char* path1;
+        bool fellBack;
+        const char* reason; // null: taken
+    };
+    const CASE cases[] = {
+        {"the first path serves a manifest", "/velgrim_release.txt", "/missing.txt", false, nullptr},
+        {"the first is missing", "/velgrim_release2.txt", "/velgrim_release.txt", true, nullptr},
+        {"the first is not a manifest", "/velgrim_load_servers.php", "/velgrim_release.txt", true, nullptr},
+        {"both missing: the second's reason", "/velgrim_release2.txt", "/missing.txt", true, "missing (HTTP 404)"},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        TRACE_CAPTURE trace;
+        RELEASE_MANIFEST manifest;
+        std::string reason;
+        const bool taken = FetchNewestReleaseManifest("127.0.0.1", port, c.path2, c.path1, key,
+                                                      signing_vectors::kManifestExpires - 1, &manifest, &reason);
+        EXPECT_EQ(taken, c.reason == nullptr) << reason;
+        if (c.reason != nullptr) {
+            EXPECT_EQ(reason, c.reason);
+            EXPECT_EQ(manifest.gameVersion, 0u);
+        } else {
+            EXPECT_EQ(manifest.gameVersion, 7u);
+        }
+        bool traced = false;
+        for (const std::string& line : trace.LogLines())
+            traced = traced || line.find(std::string("trying ") + c.path1) != std::string::npos;
+        EXPECT_EQ(traced, c.fellBack);
+    }
 }

@@ -11,7 +11,7 @@
 TEST(UpdateSession, ProgressIsTheWholePercentInSixtyFourBits)
 {
     struct CASE {
-        uint32_t received, total;
+        uint64_t received, total;
         int percent;
     };
     const CASE cases[] = {
@@ -21,6 +21,10 @@ TEST(UpdateSession, ProgressIsTheWholePercentInSixtyFourBits)
         {0xFFFFFFFFu, 0xFFFFFFFFu, 100}, // received * 100 overflows 32 bits
         {0x7FFFFFFFu, 0xFFFFFFFFu, 49},
         {5, 0, -1},                      // no size announced yet: the bar is left alone
+        {5ull << 30, 10ull << 30, 50},   // a package past 4 GiB
+        {~0ull / 2, ~0ull, 49},          // received * 100 would overflow 64 bits
+        {~0ull - 1, ~0ull, 99},          // a hundredth of the size as the unit would say 100
+        {~0ull, ~0ull, 100},
     };
     for (const CASE& c : cases)
         EXPECT_EQ(UpdateProgressPercent(c.received, c.total), c.percent) << c.received << " of " << c.total;
