@@ -9,6 +9,7 @@
 #include "pack/crc32.h"
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
+#include "platform/error_text.h"
 #include "platform/file_handle.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -23,8 +24,11 @@ namespace {
 
 constexpr size_t kChunk = 1u << 20;
 
+// The system's words for the last failed call; code is the failure the caller kept.
 std::string SystemError(DWORD code)
 {
+    if (code == GetLastError())
+        return ": " + LastErrorText();
     return " (system error " + std::to_string(code) + ")";
 }
 

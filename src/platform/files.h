@@ -101,4 +101,6 @@ BOOL PathRemoveFileSpecA(char* path);
 
 DWORD GetLastError();
 void SetLastError(DWORD error);
+// The errno behind GetLastError() (0 when the code was set without one).
+int LastErrno();
 #endif

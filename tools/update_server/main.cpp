@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/control_signals.h"
+#include "platform/error_text.h"
 #include "platform/sockets.h"
 #include "update_server/manifest_warning.h"
 #include "update_server/release.h"
@@ -76,8 +77,9 @@ int main(int argc, char** argv)
         if (!options.statusListen.empty())
             statusPort.reset(new STATUS_HTTP_SERVER(&pages, server.Counters()));
         if (!server.Start(release)) {
-            std::fprintf(stderr, "update-server: cannot listen on %s:%u\n",
-                         options.listen.empty() ? "0.0.0.0" : options.listen.c_str(), options.port);
+            std::fprintf(stderr, "update-server: cannot listen on %s:%u: %s\n",
+                         options.listen.empty() ? "0.0.0.0" : options.listen.c_str(), options.port,
+                         SocketErrorText(server.ListenError()).c_str());
             status = 1;
         } else if (statusPort != nullptr && !statusPort->Start(options.statusAddress, options.statusPort)) {
             std::fprintf(stderr, "update-server: cannot listen on %s for status\n", options.statusListen.c_str());
