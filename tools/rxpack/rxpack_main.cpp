@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/build_info.h"
 #include "rxpack_commands.h"
 #include "rxpack_errors.h"
 
@@ -31,6 +32,7 @@ const char kHelp[] =
     "                          and expiry as the launcher does; with RELEASE_DIR, also\n"
     "                          that its versions and files match the manifest\n"
     "  --help                  this text\n"
+    "  --version               the version and what the build was configured with\n"
     "\n"
     "Keys: openssl ecparam -name prime256v1 -genkey -noout -out release.key\n"
     "      openssl ec -in release.key -pubout -out release.pub\n"
@@ -47,6 +49,10 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    if (command == "--version") {
+        std::fputs(VersionText("rxpack", BuildHasReleaseKey()).c_str(), stdout);
         return kExitOk;
     }
     const ARGS args(argv + 2, argv + argc);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "common/build_info.h"
 #include "platform/clock.h"
 #include "platform/control_signals.h"
 #include "platform/socket_poll.h"
@@ -43,6 +44,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(ServerlistUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(VersionText("serverlist", BuildHasReleaseKey()).c_str(), stdout);
         return 0;
     }
     std::vector<FLEET_HOST> fleet;

@@ -19,6 +19,7 @@ const char* ServerlistUsage()
            "                 (velgrim_release.txt), read each round\n"
            "  --pub KEY      the studio's public key (PEM) it must be signed with\n"
            "  --help         show this text\n"
+           "  --version      show the version and what the build was configured with\n"
            "\n"
            "FLEET_FILE has one line per host ('#' starts a comment line):\n"
            "  address port status-address:status-port x y\n"
@@ -48,6 +49,8 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             result.help = true;
+        } else if (arg == "--version") {
+            result.version = true;
         } else if (arg == "--once") {
             result.once = true;
         } else if (arg == "--manifest" || arg.compare(0, 11, "--manifest=") == 0 || arg == "--pub" ||
@@ -96,7 +99,7 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
             files.push_back(arg);
         }
     }
-    if (!result.help) {
+    if (!result.help && !result.version) {
         // A manifest is worth nothing without the key that says it is the studio's.
         if (result.manifestFile.empty() != result.publicKeyFile.empty()) {
             *error = result.manifestFile.empty() ? "--pub needs --manifest"

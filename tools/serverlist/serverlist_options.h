@@ -8,6 +8,7 @@ struct SERVERLIST_OPTIONS {
     uint64_t intervalSeconds = 5;
     bool once = false;
     bool help = false;
+    bool version = false;
     std::string fleetFile;
     std::string listFile;
     std::string manifestFile; // --manifest: the signed release manifest, checked with

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/build_info.h"
 #include "common/trace_log.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -30,6 +31,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(ServerUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(VersionText("update-server", BuildHasReleaseKey()).c_str(), stdout);
         return 0;
     }
 

@@ -435,3 +435,8 @@ int LastErrno()
 {
     return t_lastErrno;
 }
+
+void SetLastErrno(int error)
+{
+    Fail(error);
+}
