@@ -42,6 +42,14 @@ uint64_t PACK_WRITER::ContentBytes() const
     return total;
 }
 
+uint64_t PACK_WRITER::PackageBytes() const
+{
+    uint64_t total = kHeaderSize + ContentBytes();
+    for (const SOURCE& f : m_Files)
+        total += kEntrySize + f.name.size() + 1;
+    return total;
+}
+
 bool PACK_WRITER::AddFile(const std::string& name, const std::string& source, std::string* error)
 {
     if (!IsSafeEntryName(name.c_str())) {
