@@ -105,8 +105,11 @@ int main(int argc, char** argv)
                         pages.SetManifestExpiry(
                             WarnIfManifestDiffers(options.manifestPath, *fresh, std::time(nullptr)));
                         server.SetRelease(fresh);
+                        ++server.Counters()->reloads;
                         g_trace->Log("update-server: reloaded %s: %s\n", fresh->dir.c_str(), fresh->Describe().c_str());
                     } else {
+                        // A monitor sees it: the failures grow, the served version stays.
+                        ++server.Counters()->reloadFailures;
                         g_trace->Log("update-server: reload failed, still serving the previous release: %s\n",
                                      error.c_str());
                     }

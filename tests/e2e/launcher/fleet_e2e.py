@@ -307,5 +307,37 @@ def metrics():
               "status requests not counted")
 
 
+@scenario
+def reload_failure_is_seen():
+    """A reload that is refused keeps the release served, and the status page says so: the
+    failures grow while the served version stays; a good reload moves both on."""
+    with Scene() as s:
+        release = make_release(s.root, 8)
+        server = s.serve(UpdateServer(release, status=True))
+        port = server.status_port()
+
+        def sighup(conf, logged):
+            before = server.log().count(logged)
+            write(os.path.join(release, "release.conf"), conf)
+            server.proc.send_signal(signal.SIGHUP)
+            wait_until(lambda: server.log().count(logged) > before, 15, f"update-server to log '{logged}'")
+            return metric_samples(port)[1]
+
+        # | release.conf | logged | reloads | failures | version served |
+        cases = [
+            (b"game_version = 9\nchannel = beta\n", "reload failed", 0, 1, 8),
+            (b"game_version = 9 # the spring patch\n", "update-server: reloaded", 1, 1, 9),
+            (b"\xef\xbb\xbfgame_versoin = 10\n", "reload failed", 1, 2, 9),
+        ]
+        for conf, logged, reloads, failures, version in cases:
+            after = sighup(conf, logged)
+            seen = (after[("velgrim_update_server_reloads_total", ())],
+                    after[("velgrim_update_server_reload_failures_total", ())],
+                    after[("velgrim_update_server_game_version", ())])
+            check(seen == (reloads, failures, version), f"{conf!r}: reloads, failures, version are {seen}")
+        check("line 1: unknown key '\\xef\\xbb\\xbfgame_versoin'" not in server.log() and
+              "line 1: unknown key 'game_versoin'" in server.log(), "the key is not named as written:\n" + server.log())
+
+
 if __name__ == "__main__":
     sys.exit(scenario.main(sys.argv, __doc__))
