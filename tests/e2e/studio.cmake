@@ -7,3 +7,8 @@ set(studio_dir ${CMAKE_CURRENT_LIST_DIR}/studio)
 add_test(NAME e2e.studio.readme_build COMMAND bash ${studio_dir}/readme_studio_build.sh)
 set_tests_properties(e2e.studio.readme_build PROPERTIES
   ENVIRONMENT "VELGRIM_SOURCE_DIR=${CMAKE_SOURCE_DIR}" LABELS e2e TIMEOUT 300)
+if(TARGET serverlist)
+  add_test(NAME e2e.studio.fleet_install COMMAND bash ${studio_dir}/fleet_install.sh)
+  set_tests_properties(e2e.studio.fleet_install PROPERTIES
+    ENVIRONMENT "VELGRIM_BUILD_DIR=${CMAKE_BINARY_DIR}" LABELS e2e TIMEOUT 300)
+endif()
