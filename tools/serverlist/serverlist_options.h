@@ -13,6 +13,7 @@ struct SERVERLIST_OPTIONS {
     std::string listFile;
     std::string manifestFile; // --manifest: the signed release manifest, checked with
     std::string publicKeyFile; // --pub (both or neither)
+    std::string metricsFile;   // --metrics: Prometheus text, rewritten each round
 };
 
 // Parses argv[1..] ("--interval 5" or "--interval=5"). On failure returns false with a
