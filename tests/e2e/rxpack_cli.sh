@@ -42,6 +42,19 @@ run 2 extract a b c;               expect_in "$err" "extract takes PKG and an op
 run 1 list missing.rxpack;         expect_in "$err" "missing.rxpack: cannot be opened"
 run 1 check missing.rxpack;        expect_in "$err" "missing.rxpack: cannot be opened"
 run 1 extract missing.rxpack out;  expect_in "$err" "cannot open missing.rxpack"
+# The system's words for a folder where a package belongs, and for a missing folder.
+mkdir -p a-folder
+# | command | the message | on Linux |
+while IFS='|' read -r args message linux; do
+  # shellcheck disable=SC2086
+  run 1 $args;                     expect_in "$err" "$message"
+  [ -z "${VELGRIM_RUN:-}" ] && expect_in "$err" "$message$linux"
+done <<'CASES'
+list a-folder|rxpack: a-folder: cannot be opened: |Is a directory (EISDIR)
+check a-folder|rxpack: a-folder: cannot be opened: |Is a directory (EISDIR)
+list no-such-dir/p.rxpack|rxpack: no-such-dir/p.rxpack: cannot be opened: |No such file or directory (ENOENT)
+extract no-such-dir/p.rxpack out|rxpack: cannot open no-such-dir/p.rxpack: |No such file or directory (ENOENT)
+CASES
 run 1 create p.rxpack no-such-dir; expect_in "$err" "rxpack: no-such-dir: "
 [ -e p.rxpack ] && fail "create left p.rxpack after failing"
 
