@@ -54,6 +54,24 @@ if(WIN32)
       WINEPREFIX=${VELGRIM_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=${VELGRIM_WINE_DLL_OVERRIDES})
 endif()
 
+# The i686 build's tests need a machine that executes 32-bit programs (Wine's 32-bit side).
+# velgrim_require_32bit() ties every test of the calling directory, but those labelled
+# "static" (they run nothing of the build), to the wine32 fixture, whose probe fails at once
+# with the kernel's refusal where 32-bit programs cannot start: no test then waits its
+# time-out on a program that could never run. scripts/test.sh asks the same probe first.
+function(velgrim_require_32bit)
+  if(NOT WIN32 OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    return()
+  endif()
+  get_property(tests DIRECTORY PROPERTY TESTS)
+  foreach(t ${tests})
+    get_test_property(${t} LABELS labels)
+    if(NOT t STREQUAL "wine32.probe" AND NOT "static" IN_LIST labels)
+      set_property(TEST ${t} APPEND PROPERTY FIXTURES_REQUIRED wine32)
+    endif()
+  endforeach()
+endfunction()
+
 # velgrim_wine_test(name): runs the test under wine64 in the one shared Wine prefix of this
 # build directory, made by the first test that needs it and reused by every later one.
 function(velgrim_wine_test name)

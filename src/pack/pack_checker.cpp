@@ -79,19 +79,42 @@ bool NameUsable(size_t index, const PACK_INDEX_ENTRY& e, std::string* problem)
     return true;
 }
 
+// A removal only in a package flagged for them, and with no content.
+bool EntryKindSound(const PACK_INDEX& index, size_t i, std::string* problem)
+{
+    const PACK_INDEX_ENTRY& e = index.m_Entries[i];
+    if (e.kind == pack_format::kEntryKindFile)
+        return true;
+    if (e.kind != pack_format::kEntryKindRemoval) {
+        *problem = Entry(i, e) + ": unknown entry kind " + std::to_string(e.kind);
+        return false;
+    }
+    if ((index.Flags() & pack_format::kFlagRemovals) == 0) {
+        *problem = Entry(i, e) + ": a removal in a package whose header does not announce removals";
+        return false;
+    }
+    if (e.dataOffset != 0 || e.dataSize != 0 || e.contentCrc != 0) {
+        *problem = Entry(i, e) + ": a removal with content";
+        return false;
+    }
+    return true;
+}
+
 bool CheckStructure(const PACK_INDEX& index, std::string* problem)
 {
     if (!index.HasMagic()) {
         *problem = "no rxpack magic at offset 0 (not a package rxpack made, so it has no checksums)";
         return false;
     }
-    if (index.Version() != pack_format::kFormatVersion) {
-        *problem = "format version " + std::to_string(index.Version()) + " is not supported (expected " +
-                   std::to_string(pack_format::kFormatVersion) + ")";
+    // Version 1 carries no flags; version 2 at least one known flag.
+    const uint32_t version = index.Flags() == 0 ? pack_format::kFormatVersion : pack_format::kFormatVersionFlagged;
+    if ((index.Flags() & ~pack_format::kKnownFlags) != 0) {
+        *problem = "unknown header flags " + Hex(index.Flags());
         return false;
     }
-    if (index.Flags() != 0) {
-        *problem = "unknown header flags " + Hex(index.Flags());
+    if (index.Version() != version) {
+        *problem = "format version " + std::to_string(index.Version()) + " is not supported with flags " +
+                   Hex(index.Flags()) + " (expected " + std::to_string(version) + ")";
         return false;
     }
     if (index.StoredIndexCrc() != index.ComputedIndexCrc()) {
@@ -125,6 +148,8 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
             *problem = Entry(i, e) + ": reserved bytes are not zero";
             return false;
         }
+        if (!EntryKindSound(index, i, problem))
+            return false;
     }
     return true;
 }

@@ -23,11 +23,26 @@ constexpr uint32_t kNameOffsetAt = 12; // u32
 constexpr char kMagic[12] = {'V', 'G', 'R', 'X', 'P', 'A', 'C', 'K', '\r', '\n', '\x1a', '\n'};
 constexpr uint32_t kMagicAt = 0;
 constexpr uint32_t kVersionAt = 12;     // u32 format version
-constexpr uint32_t kFlagsAt = 16;       // u32, 0
+constexpr uint32_t kFlagsAt = 16;       // u32, kFlag* below
 constexpr uint32_t kIndexCrcAt = 32;    // u32 CRC-32 of the entry table followed by the name block
 constexpr uint32_t kContentCrcAt = 16;  // in an entry: u32 CRC-32 of the content
-constexpr uint32_t kEntryReservedAt = 20; // in an entry: 12 bytes, 0
+constexpr uint32_t kEntryKindAt = 20;   // in an entry: u32, kEntryKind* below
+constexpr uint32_t kEntryReservedAt = 24; // in an entry: 8 bytes, 0
+
+// A package whose flags are 0 has only whole files: version 1, the package every unpacker
+// applies. Any flag set makes it version 2, served only to launchers that said they
+// understand what the flags announce.
 constexpr uint32_t kFormatVersion = 1;
+constexpr uint32_t kFormatVersionFlagged = 2;
+// Some entries are removals.
+constexpr uint32_t kFlagRemovals = 1u << 0;
+constexpr uint32_t kKnownFlags = kFlagRemovals;
+
+// A whole file: data size bytes at data offset, written under the name.
+constexpr uint32_t kEntryKindFile = 0;
+// The file of that name goes (no content: data offset and size 0, CRC 0). A plain unpacker
+// would make it an empty file, which is why only flagged packages carry removals.
+constexpr uint32_t kEntryKindRemoval = 1;
 
 inline uint32_t GetU32(const unsigned char* p)
 {

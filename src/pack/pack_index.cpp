@@ -70,7 +70,8 @@ bool PACK_INDEX::Load(const PACKAGE_SOURCE& source, std::string* error)
     for (uint32_t at = 0; at < m_uTableSize; at += kEntrySize) {
         const unsigned char* e = m_Table.data() + at;
         PACK_INDEX_ENTRY entry{GetU64(e + kDataOffsetAt), GetU32(e + kDataSizeAt), GetU32(e + kNameOffsetAt),
-                               GetU32(e + kContentCrcAt), true, false, std::string()};
+                               GetU32(e + kContentCrcAt), GetU32(e + kEntryKindAt), true, false,
+                               std::string()};
         for (uint32_t i = kEntryReservedAt; i < kEntrySize; ++i)
             entry.reservedClear = entry.reservedClear && e[i] == 0;
         if (entry.nameOffset < m_uNamesSize) {

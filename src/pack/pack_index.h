@@ -13,7 +13,8 @@ struct PACK_INDEX_ENTRY {
     uint32_t dataSize;
     uint32_t nameOffset;
     uint32_t contentCrc;  // as stored
-    bool reservedClear;   // the bytes after the checksum are zero
+    uint32_t kind;        // pack_format::kEntryKind*, as stored
+    bool reservedClear;   // the bytes after the kind are zero
     bool nameInBlock;     // offset and terminator inside the name block
     std::string name;     // when nameInBlock
 };

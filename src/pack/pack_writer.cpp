@@ -50,7 +50,7 @@ uint64_t PACK_WRITER::PackageBytes() const
     return total;
 }
 
-bool PACK_WRITER::AddFile(const std::string& name, const std::string& source, std::string* error)
+bool PACK_WRITER::NameWritable(const std::string& name, std::string* error) const
 {
     if (!IsSafeEntryName(name.c_str())) {
         *error = "\"" + name + "\" cannot be unpacked safely (absolute, '..', drive, stream, device or reserved "
@@ -62,6 +62,21 @@ bool PACK_WRITER::AddFile(const std::string& name, const std::string& source, st
                  "replace it";
         return false;
     }
+    return true;
+}
+
+bool PACK_WRITER::AddRemoval(const std::string& name, std::string* error)
+{
+    if (!NameWritable(name, error))
+        return false;
+    m_Files.push_back(SOURCE{name, std::string(), 0, 0, true});
+    return true;
+}
+
+bool PACK_WRITER::AddFile(const std::string& name, const std::string& source, std::string* error)
+{
+    if (!NameWritable(name, error))
+        return false;
     std::error_code ec;
     const uint64_t size = fs::file_size(source, ec);
     if (ec) {
@@ -208,8 +223,11 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
     unsigned char* header = index.data();
     unsigned char* table = header + kHeaderSize;
     unsigned char* names = table + tableSize;
+    const bool removals =
+        std::any_of(m_Files.begin(), m_Files.end(), [](const SOURCE& f) { return f.removal; });
     std::memcpy(header + kMagicAt, kMagic, sizeof(kMagic));
-    PutU32(header + kVersionAt, kFormatVersion);
+    PutU32(header + kVersionAt, removals ? kFormatVersionFlagged : kFormatVersion);
+    PutU32(header + kFlagsAt, removals ? kFlagRemovals : 0);
     PutU32(header + kTableSizeAt, static_cast<uint32_t>(tableSize));
     PutU64(header + kTableOffsetAt, kHeaderSize);
     PutU32(header + kNamesSizeAt, static_cast<uint32_t>(namesSize));
@@ -218,9 +236,10 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
     uint32_t nameOffset = 0;
     for (size_t i = 0; i < m_Files.size(); ++i) {
         unsigned char* entry = table + i * kEntrySize;
-        PutU64(entry + kDataOffsetAt, dataOffset);
+        PutU64(entry + kDataOffsetAt, m_Files[i].removal ? 0 : dataOffset);
         PutU32(entry + kDataSizeAt, static_cast<uint32_t>(m_Files[i].size));
         PutU32(entry + kNameOffsetAt, nameOffset);
+        PutU32(entry + kEntryKindAt, m_Files[i].removal ? kEntryKindRemoval : kEntryKindFile);
         std::memcpy(names + nameOffset, m_Files[i].name.c_str(), m_Files[i].name.size() + 1);
         nameOffset += static_cast<uint32_t>(m_Files[i].name.size() + 1);
         dataOffset += m_Files[i].size;
@@ -241,6 +260,8 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
     }
     std::vector<unsigned char> buffer(kChunk);
     for (size_t i = 0; i < m_Files.size(); ++i) {
+        if (m_Files[i].removal)
+            continue;
         if (!Stream(out, m_Files[i], buffer, error))
             return false;
         PutU32(table + i * kEntrySize + kContentCrcAt, m_Files[i].crc);

@@ -17,6 +17,8 @@ public:
     bool AddTree(const std::string& dir, const std::string& exclude, std::string* error);
     // Adds one file under a package name.
     bool AddFile(const std::string& name, const std::string& source, std::string* error);
+    // Adds a removal of a name: the package becomes a flagged one (see pack_format.h).
+    bool AddRemoval(const std::string& name, std::string* error);
     // Writes the package to a temporary file beside out_path and renames it into place
     // once complete: a failure leaves no package behind (nor replaces an older one).
     bool Write(const std::string& out_path, std::string* error);
@@ -34,7 +36,9 @@ private:
         std::string path;
         uint64_t size;
         uint32_t crc;
+        bool removal = false;
     };
+    bool NameWritable(const std::string& name, std::string* error) const;
     bool Stream(REPLACING_FILE& out, SOURCE& file, std::vector<unsigned char>& buffer, std::string* error);
 
     std::vector<SOURCE> m_Files;

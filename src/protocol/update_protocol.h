@@ -59,5 +59,45 @@ constexpr uint32_t ResumeTagOfDigest(const uint8_t* sha256)
     return tag < 2 ? 2 : tag;
 }
 
+// Capabilities, announced before used. Our server's version answer carries in its first
+// dword (which a plain launcher reads and does not use) SERVER_CAPS_MAGIC in the high 16
+// bits and the SERVER_CAP_* it knows in the low 16 bits; no plain server sends a word of
+// that shape. Our client sends anything but "kind, 0, 0" only to a server that announced it.
+constexpr uint32_t SERVER_CAPS_MAGIC = 0x56470000u; // bytes on the wire: caps, caps, 'G', 'V'
+constexpr uint32_t SERVER_CAPS_MAGIC_MASK = 0xFFFF0000u;
+// The three-dword resume request above (kept for launchers of the previous release, which
+// send it to every server).
+constexpr uint32_t SERVER_CAP_RESUME = 1u << 0;
+// The package request below: packages by installed version.
+constexpr uint32_t SERVER_CAP_PACKAGES = 1u << 1;
+
+constexpr bool ServerAnnounced(uint32_t word, uint32_t cap)
+{
+    return (word & SERVER_CAPS_MAGIC_MASK) == SERVER_CAPS_MAGIC && (word & cap) != 0;
+}
+
+// The package request, sent only to a server that announced SERVER_CAP_PACKAGES:
+//
+//   MSG_GET_FILE   dword kind, dword offset (low), dword tag (RESUME_TAG_NONE when the
+//                  client holds nothing), dword GET_FILE_PACKAGE_MARK, dword offset (high),
+//                  dword installed game version (0 when unknown), dword PACKAGE_FEATURE_*
+//   MSG_FILE_BEGIN counted name (with its zero byte), dword size (low), dword tag,
+//                  dword start (low), dword size (high), dword start (high),
+//                  dword base: the installed version the package was made from, or
+//                  PACKAGE_BASE_CUMULATIVE / PACKAGE_BASE_FULL (the updater kind: FULL)
+//
+// The start follows the resume rule above (the asked offset when the tags match and it
+// lies inside the file, else 0). Sizes and offsets are 64-bit only here.
+constexpr uint32_t GET_FILE_PACKAGE_MARK = 0x50524756u; // "VGRP"
+constexpr uint32_t PACKAGE_FEATURE_REMOVALS = 1u << 0;
+constexpr uint32_t PACKAGE_FEATURE_ZSTD = 1u << 1;  // compressed entries
+constexpr uint32_t PACKAGE_FEATURE_DELTA = 1u << 2; // delta entries against installed files
+// The package for the installed version made against a kept version (PACKAGE_BASE = that
+// version); every file that differs between the new version and any kept one, plain
+// entries, no removals (what a plain launcher gets); every file of the new version, no
+// removals (an installed version the store does not keep).
+constexpr uint32_t PACKAGE_BASE_CUMULATIVE = 0xFFFFFFFFu;
+constexpr uint32_t PACKAGE_BASE_FULL = 0xFFFFFFFEu;
+
 // An updater version at or above this one is an offer of a new updater.
 constexpr unsigned int UPDATER_OFFER_MIN_VERSION = 1024;

@@ -1,6 +1,7 @@
 #include "release/release_manifest.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "common/decimal_text.h"
@@ -136,6 +137,14 @@ const MANIFEST_FILE* RELEASE_MANIFEST::FileOfKind(int kind) const
     return nullptr;
 }
 
+const MANIFEST_PACKAGE* RELEASE_MANIFEST::PackageOfBase(uint32_t base) const
+{
+    for (const MANIFEST_PACKAGE& p : packages)
+        if (p.base == base)
+            return &p;
+    return nullptr;
+}
+
 bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manifest, std::string* error)
 {
     const char* bytes = static_cast<const char*>(text);
@@ -173,6 +182,11 @@ bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manif
     }
     if (!ReadFileLine(lines, FILE_KIND_PATCH, &result.patch, error))
         return false;
+    MANIFEST_PACKAGE cumulative;
+    cumulative.base = PACKAGE_BASE_CUMULATIVE;
+    cumulative.size = result.patch.size;
+    std::memcpy(cumulative.sha256, result.patch.sha256, sizeof(cumulative.sha256));
+    result.packages.push_back(cumulative);
     if (!lines.Next()) {
         *error = "ends before the signature";
         return false;

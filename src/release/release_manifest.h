@@ -17,11 +17,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/crypto.h"
 
 struct MANIFEST_FILE {
     uint32_t size = 0;
+    uint8_t sha256[SHA256_DIGEST_SIZE] = {};
+};
+
+// A package the release may serve (format 2): made from an installed version, or the
+// cumulative or full one (PACKAGE_BASE_* in protocol/update_protocol.h).
+struct MANIFEST_PACKAGE {
+    uint32_t base = 0;
+    uint64_t size = 0;
     uint8_t sha256[SHA256_DIGEST_SIZE] = {};
 };
 
@@ -34,6 +43,10 @@ struct RELEASE_MANIFEST {
     MANIFEST_FILE patch;
     bool hasUpdater = false; // updaterVersion >= UPDATER_OFFER_MIN_VERSION
     MANIFEST_FILE updater;
+    // Format 1 names one patch, the cumulative package (`patch` above, also listed here as
+    // PACKAGE_BASE_CUMULATIVE); format 2 lists every package of the release.
+    uint32_t format = 1;
+    std::vector<MANIFEST_PACKAGE> packages;
     bool hasExpiry = false;
     int64_t expires = 0; // seconds since 1970-01-01T00:00:00Z
     size_t signedSize = 0; // bytes before the signature line (set by the parser)
@@ -41,6 +54,8 @@ struct RELEASE_MANIFEST {
 
     // The file line of a kind, or null when the manifest has none.
     const MANIFEST_FILE* FileOfKind(int kind) const;
+    // The package made from base (an installed version or PACKAGE_BASE_*), or null.
+    const MANIFEST_PACKAGE* PackageOfBase(uint32_t base) const;
 };
 
 // Parses a whole manifest. On failure returns false with the reason ("line 4: ...").
