@@ -276,39 +276,6 @@ TEST_F(LauncherMainTest, TheRunEndsWithItsOutcomeAndTheGamesStart)
     }
 }
 
-TEST(RunOutcome, OneLineSaysWhatTheRunCameTo)
-{
-    struct CASE {
-        RUN_OUTCOME::KIND kind;
-        const char* detail;
-        const char* list;
-        const char* line;
-    };
-    const CASE cases[] = {
-        {RUN_OUTCOME::UPDATED, "3", "", "updated to 3; starting the game"},
-        {RUN_OUTCOME::UP_TO_DATE, "7", "", "already up to date (version 7); starting the game"},
-        {RUN_OUTCOME::NO_SERVER, "", "h:80/l gave no answer",
-         "the server list could not be read (h:80/l gave no answer); no update server answered (tried a:1 cannot be "
-         "reached, b:2 sent no version answer); starting the game"},
-        {RUN_OUTCOME::FAILED, "applying P: x", "", "the update failed: applying P: x; starting the game"},
-        {RUN_OUTCOME::CANCELLED, "", "", "the update was cancelled; starting the game"},
-        {RUN_OUTCOME::REFUSED, "expired", "", "the update could not be verified (expired); starting the game"},
-    };
-    for (const CASE& c : cases) {
-        RUN_OUTCOME outcome;
-        if (c.list[0] != '\0')
-            outcome.ListProblem(c.list);
-        outcome.Tried("a:1", "cannot be reached");
-        outcome.Tried("b:2", "sent no version answer");
-        outcome.Set(c.kind, c.detail);
-        EXPECT_EQ(outcome.Starting("the game"), c.line);
-    }
-    RUN_OUTCOME outcome;
-    outcome.SetVersion(RUN_OUTCOME::UPDATED, 4);
-    EXPECT_EQ(outcome.NotStarted("Velgrim.exe", "No such file or directory (ENOENT)"),
-              "updated to 4; the game could not be started: Velgrim.exe: No such file or directory (ENOENT)");
-}
-
 TEST(UpdaterVersion, AnOfferIsFrom1024AndNewerThanTheLauncher)
 {
     struct CASE {
