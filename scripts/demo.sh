@@ -6,5 +6,5 @@ set -eu
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target updater update-server rxpack velgrim_standin
+cmake --build --preset release --target updater update-server rxpack serverlist velgrim_standin
 exec /usr/bin/python3 scripts/demo_update.py build/release

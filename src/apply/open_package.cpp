@@ -7,6 +7,7 @@
 #include "pack/entry_copy.h"
 #include "pack/pack_checker.h"
 #include "platform/file_io.h"
+#include "platform/error_text.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ bool OPEN_PACKAGE::Open(const std::string& path, std::string* problem)
     m_File.Reset(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_File.Valid()) {
-        *problem = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
+        *problem = "cannot be opened: " + LastErrorText();
         return false;
     }
     m_pSource.reset(new FILE_PACKAGE_SOURCE(m_File.Get()));

@@ -12,6 +12,7 @@
 #include "launcher/hand_over_mark.h"
 #include "launcher/program_globals.h"
 #include "launcher/release_manifest_fetch.h"
+#include "launcher/run_outcome.h"
 #include "launcher/server_dial.h"
 #include "launcher/server_list.h"
 #include "launcher/update_session.h"
@@ -19,6 +20,7 @@
 #include "launcher/version_file.h"
 #include "platform/clock.h"
 #include "platform/durable_files.h"
+#include "platform/error_text.h"
 #include "platform/file_handle.h"
 #include "platform/files.h"
 #include "platform/links.h"
@@ -57,17 +59,28 @@ void StopSockets()
     WSACleanup();
 }
 
-// Starts program in place of this one; the directory is left to it. Should the start fail,
-// the player still gets the game.
-void StartInstead(const char* program)
+// Starts program in place of this one, after the run's closing line; the directory is left
+// to it. Should the start fail, the player still gets the game. Returns the run's exit
+// status when it returns at all: 0, or 1 when the game could not be started.
+int StartInstead(const char* program)
 {
     g_directoryLock.Release();
-    if (g_launcherOps.startByReplacement(program) != 0 && program != kGame) {
+    ShowRunOutcome(g_runOutcome.Starting(program == kGame ? "the game" : program).c_str());
+    if (g_launcherOps.startByReplacement(program) == 0)
+        return 0;
+    if (program != kGame) {
         RX_ERROR("%s cannot be started; starting the game", program);
+        g_runOutcome.Set(RUN_OUTCOME::FAILED, std::string(program) + " cannot be started: " + LastErrorText());
         // The game does not inherit the hand-over's mark.
         TakeHandOverMark();
-        g_launcherOps.startByReplacement(kGame);
+        ShowRunOutcome(g_runOutcome.Starting("the game").c_str());
+        if (g_launcherOps.startByReplacement(kGame) == 0)
+            return 0;
     }
+    const std::string why = LastErrorText();
+    RX_ERROR("%s cannot be started: %s", kGame, why.c_str());
+    ShowRunOutcome(g_runOutcome.NotStarted(kGame, why).c_str());
+    return 1;
 }
 
 // Copies the new updater beside Updater.exe, on the disk, and renames it over, so that
@@ -85,25 +98,26 @@ bool PutNewUpdaterInPlace()
 }
 
 // "new": the freshly downloaded updater replaces the old one and starts it.
-void ReplaceUpdater()
+int ReplaceUpdater()
 {
     unsigned int waited = 0;
     for (;;) {
         if (PutNewUpdaterInPlace()) {
             g_launcherOps.stopSockets();
             MarkHandOver();
-            StartInstead(kUpdater);
-            return;
+            g_runOutcome.Set(RUN_OUTCOME::NOTHING, "the new updater is in place");
+            return StartInstead(kUpdater);
         }
         g_launcherOps.sleepMs(kCopyRetryMs);
         waited += kCopyRetryMs;
         if (waited >= kCopyGiveUpMs)
             break;
     }
-    GetLastError();
+    g_runOutcome.Set(RUN_OUTCOME::FAILED, std::string("the new updater could not be put in place as ") + kUpdater +
+                                              ": " + LastErrorText());
     DeleteFileA(kUpdaterCopy);
     g_launcherOps.stopSockets();
-    StartInstead(kGame);
+    return StartInstead(kGame);
 }
 
 // A start after a crash finishes the update the crash interrupted, without a download.
@@ -122,6 +136,7 @@ void FinishInterruptedUpdate()
 void RefuseRelease(const std::string& reason)
 {
     RX_ERROR("launcher: the release manifest is refused: %s; the game starts without an update", reason.c_str());
+    g_runOutcome.Set(RUN_OUTCOME::REFUSED, reason);
     ShowReleaseRefused(reason.c_str());
 }
 
@@ -151,8 +166,10 @@ int ReachUpdateServer(const RELEASE_MANIFEST* manifest)
         SERVER_DIAL::RESULT result;
         while ((result = dial.Step(kServerPhaseStepMs)) == SERVER_DIAL::DIALING) {
         }
+        const std::string named = server.address + ":" + std::to_string(server.port);
         if (result == SERVER_DIAL::FAILED) {
             RX_ERROR("launcher: update server %s:%d %s", server.address.c_str(), server.port, dial.Failure());
+            g_runOutcome.Tried(named, dial.Failure());
             continue;
         }
         std::string reason;
@@ -160,11 +177,14 @@ int ReachUpdateServer(const RELEASE_MANIFEST* manifest)
             ServerMatchesManifest(*manifest, g_downloader.game_version, g_downloader.updater_version, &reason))
             return static_cast<int>(i);
         RX_ERROR("launcher: update server %s:%d: %s", server.address.c_str(), server.port, reason.c_str());
+        g_runOutcome.Tried(named, reason);
         refusal = reason;
         g_downloader.Close();
     }
     if (!refusal.empty())
         RefuseRelease(refusal);
+    else
+        g_runOutcome.Set(RUN_OUTCOME::NO_SERVER);
     return -1;
 }
 
@@ -177,12 +197,28 @@ void DownloadInWindow(int kind, int server)
     RunUpdateDialog();
 }
 
+// What became of a download under the window, for the closing line.
+void NoteDownloadOutcome(const char* file)
+{
+    if (g_cancelled) {
+        g_runOutcome.Set(RUN_OUTCOME::CANCELLED);
+    } else if (!g_updateProblem.empty()) {
+        g_runOutcome.Set(RUN_OUTCOME::FAILED, std::string("applying ") + file + ": " + g_updateProblem);
+    } else if (g_downloader.IsError() || !g_updateSucceeded) {
+        const std::string notice = UpdateReconnectNotice();
+        g_runOutcome.Set(RUN_OUTCOME::FAILED, std::string("downloading ") + file +
+                                                  (notice.empty() ? ": the transfer failed" : ": " + notice));
+    }
+}
+
 } // namespace
 
 LAUNCHER_OPS g_launcherOps = {StartSockets, StopSockets, StartByReplacement, ShellStartDetached, SleepMs};
 
 int LauncherMain(HINSTANCE instance, const char* commandLine)
 {
+    g_runOutcome.Reset();
+    g_updateProblem.clear();
     char directory[1024];
     GetModuleFileNameA(nullptr, directory, sizeof(directory));
     PathRemoveFileSpecA(directory);
@@ -190,7 +226,8 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 
     if (g_launcherOps.startSockets() != 0) {
         RX_ERROR("WSAStartup() error");
-        return 0;
+        ShowRunOutcome("the socket library cannot be started; the game is not started");
+        return 1;
     }
 
     // One launcher at a time in a directory. The hand-over's new updater waits for the old
@@ -206,21 +243,24 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
         if (!replacing || lock != DIRECTORY_LOCK::TAKEN) {
             g_directoryLock.Release();
             g_launcherOps.stopSockets();
+            g_runOutcome.Set(RUN_OUTCOME::LEFT_TO_OTHER);
+            ShowRunOutcome(g_runOutcome.Ending().c_str());
             return 0;
         }
     } else if (lock == DIRECTORY_LOCK::UNAVAILABLE) {
         RX_ERROR("launcher: %s cannot be had (system error %u); no update, starting the game",
                  DIRECTORY_LOCK::kFileName, static_cast<unsigned>(g_directoryLock.Error()));
+        g_runOutcome.Set(RUN_OUTCOME::NOTHING, std::string("no update: ") + DIRECTORY_LOCK::kFileName +
+                                                   " cannot be had (system error " +
+                                                   std::to_string(g_directoryLock.Error()) + ")");
         g_launcherOps.stopSockets();
-        StartInstead(kGame);
-        return 0;
+        return StartInstead(kGame);
     }
 
     if (commandLine == nullptr || commandLine[0] == '\0') {
         DeleteFileA(UPDATER_FILE_NAME);
     } else if (replacing) {
-        ReplaceUpdater();
-        return 0;
+        return ReplaceUpdater();
     }
 
 #ifdef _WIN32
@@ -230,6 +270,8 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 
     FinishInterruptedUpdate();
     QueryServerList();
+    if (!g_serverListProblem.empty())
+        g_runOutcome.ListProblem(g_serverListProblem);
     ReadLocalVersion();
     // The package request names it, so that the server sends the package made for it.
     g_downloader.installed_version = g_localVersion;
@@ -258,26 +300,31 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
             g_updateMode = UPDATE_MODE_UPDATER;
             DownloadInWindow(FILE_KIND_UPDATER, server);
             g_downloader.Close();
+            NoteDownloadOutcome(UPDATER_FILE_NAME);
             // Only an updater that has just arrived whole is started; otherwise, or when it
             // cannot be started, the game is.
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_launcherOps.stopSockets();
                 g_directoryLock.Release();
+                g_runOutcome.SetVersion(RUN_OUTCOME::UPDATER_ARRIVED, g_downloader.updater_version);
+                ShowRunOutcome(g_runOutcome.Starting(UPDATER_FILE_NAME).c_str());
                 if (g_launcherOps.shellStart(UPDATER_FILE_NAME, "new"))
                     return 0;
                 RX_ERROR("%s cannot be started; starting the game", UPDATER_FILE_NAME);
-                StartInstead(kGame);
-                return 0;
+                g_runOutcome.Set(RUN_OUTCOME::FAILED, std::string(UPDATER_FILE_NAME) + " cannot be started");
+                return StartInstead(kGame);
             }
         } else if (IsGameUpdate(g_downloader.game_version, g_localVersion, signedOnly)) {
             // A part of an updater no longer offered is of no use any more.
             RemoveKeptPart(UPDATER_FILE_NAME);
             DownloadInWindow(FILE_KIND_PATCH, server);
+            NoteDownloadOutcome(PATCH_FILE_NAME);
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_localVersion = g_downloader.game_version;
                 applied = true;
             }
         } else {
+            g_runOutcome.SetVersion(RUN_OUTCOME::UP_TO_DATE, g_localVersion);
             // Up to date: parts kept from an earlier run are of no use any more.
             RemoveKeptPart(UPDATER_FILE_NAME);
             RemoveKeptPart(PATCH_FILE_NAME);
@@ -286,10 +333,14 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 
     // The new files are in place: the version is recorded, then the package and the
     // staging area go (a crash in between is finished by the next start).
-    if (WriteLocalVersion() && applied)
+    if (WriteLocalVersion() && applied) {
+        g_runOutcome.SetVersion(RUN_OUTCOME::UPDATED, g_localVersion);
         PATCH_APPLIER("").Finish(PATCH_FILE_NAME);
+    } else if (applied) {
+        g_runOutcome.Set(RUN_OUTCOME::FAILED, std::string("recording version ") + std::to_string(g_localVersion) +
+                                                  " in version.txt: " + LastErrorText());
+    }
     g_downloader.Close();
     g_launcherOps.stopSockets();
-    StartInstead(kGame);
-    return 0;
+    return StartInstead(kGame);
 }

@@ -25,5 +25,7 @@ constexpr size_t kServersTried = 3;
 constexpr unsigned int kServerPhaseMs = 20000;
 constexpr unsigned int kServerPhaseStepMs = 50;
 
-// Runs once per process; commandLine is the text after the program name. Returns 0.
+// Runs once per process; commandLine is the text after the program name. Ends with the
+// run's closing line (ShowRunOutcome). Returns 0 when the game (or the new updater, or
+// another launcher) takes over, 1 when the game could not be started.
 int LauncherMain(HINSTANCE instance, const char* commandLine);

@@ -1,6 +1,7 @@
 #include "launcher/server_list.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@ RX_INIT_ORDER(RX_INIT_SERVER_ADDRESS) HEAP_STR g_serverAddress;
 int32_t g_serverPort = 0;
 RX_INIT_ORDER(RX_INIT_SERVER_LIST) PTR_ARRAY<SERVER_INFO> g_serverList;
 std::vector<SERVER_ENDPOINT> g_serverCandidates;
+std::string g_serverListProblem;
 
 namespace {
 
@@ -29,6 +31,24 @@ int32_t FieldNumber(const HEAP_STR& field)
 {
     const char* text = field.Get() != nullptr ? field.Get() : "";
     return ReadWrappingDecimal(text, text + std::strlen(text));
+}
+
+// The first bytes of an answer, as a message can show them (no control characters).
+std::string ShownStart(const char* body, int size)
+{
+    const int kShown = 32;
+    std::string text;
+    for (int i = 0; i < size && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(body[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            text += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof(hex), "\\x%02x", c);
+            text += hex;
+        }
+    }
+    return size > kShown ? text + "..." : text;
 }
 
 } // namespace
@@ -112,6 +132,7 @@ void QueryServerList()
 
 void QueryServerList(const char* host, int port)
 {
+    g_serverListProblem.clear();
     g_serverAddress.Assign(VELGRIM_FALLBACK_SERVER);
     g_serverPort = kFallbackServerPort;
     g_serverCandidates.assign(1, {VELGRIM_FALLBACK_SERVER, kFallbackServerPort});
@@ -120,11 +141,16 @@ void QueryServerList(const char* host, int port)
     auto browser = std::make_unique<RX_HTTP_BROWSER>();
     int bodySize = 0;
     const char* body = HttpGetBody(*browser, host, port, kServerListPath, &bodySize);
-    if (body == nullptr)
+    const std::string where = std::string(host) + ":" + std::to_string(port) + "/" + kServerListPath;
+    if (body == nullptr) {
+        g_serverListProblem = where + " gave no answer";
         return;
+    }
     PTR_ARRAY<HEAP_STR> fields;
     fields.Init();
     ParseArgServer(&fields, body);
+    if (fields.Count() == 0 || !IsAllDigits(fields[0].Get()))
+        g_serverListProblem = where + " is not a server list: it begins '" + ShownStart(body, bodySize) + "'";
     std::vector<SERVER_ENDPOINT> others;
     SelectServer(fields, &g_serverList, &g_serverAddress, &g_serverPort, &others);
     fields.Free();

@@ -32,6 +32,10 @@ extern PTR_ARRAY<SERVER_INFO> g_serverList;
 // then the list's other eligible servers, lowest load first, ties in list order.
 extern std::vector<SERVER_ENDPOINT> g_serverCandidates;
 
+// Why the last QueryServerList kept the fallback server (empty when the list was read):
+// no answer, or an answer that is not a list (its first bytes shown).
+extern std::string g_serverListProblem;
+
 // Sets the fallback server, asks the deployment's web host for the list and selects.
 void QueryServerList();
 // The same against an explicit web host and port.

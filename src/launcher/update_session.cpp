@@ -10,6 +10,7 @@
 int g_updateMode = UPDATE_MODE_PATCH;
 bool g_cancelled = false;
 bool g_updateSucceeded = false;
+std::string g_updateProblem;
 
 namespace {
 
@@ -68,8 +69,11 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
     if (g_downloader.IsError() || !arrived)
         return false;
     // The patch is checked whole, staged and swapped in; a failure leaves the game as it was.
-    if (g_updateMode == UPDATE_MODE_PATCH && !PATCH_APPLIER("").Apply(PATCH_FILE_NAME, g_downloader.game_version, progress))
+    PATCH_APPLIER applier("");
+    if (g_updateMode == UPDATE_MODE_PATCH && !applier.Apply(PATCH_FILE_NAME, g_downloader.game_version, progress)) {
+        g_updateProblem = applier.Problem();
         return false;
+    }
     g_updateSucceeded = true;
     return true;
 }

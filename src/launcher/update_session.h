@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "launcher/server_list.h"
@@ -20,6 +21,8 @@ extern bool g_cancelled;
 // The file arrived whole and, for a patch, was unpacked without a failure. Only then may
 // the launcher record the new version or start the new updater.
 extern bool g_updateSucceeded;
+// Why a patch that arrived could not be applied (empty when it was, or did not arrive).
+extern std::string g_updateProblem;
 
 // Opens the update window (or its console counterpart) and returns when it has ended.
 // Each front end provides it.

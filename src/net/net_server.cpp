@@ -4,6 +4,7 @@
 
 #include "common/guard.h"
 #include "common/trace_log.h"
+#include "platform/error_text.h"
 
 NET_SERVER::NET_SERVER() : m_Socket(INVALID_SOCKET), m_pHandler(nullptr)
 {
@@ -25,6 +26,7 @@ bool NET_SERVER::Init(unsigned short port, unsigned long address)
     RX_GUARD_BEGIN
     if (m_Socket != INVALID_SOCKET)
         Release();
+    m_iInitError = 0;
 
     m_Socket = socket(AF_INET, SOCK_STREAM, 0);
     if (m_Socket == INVALID_SOCKET) {
@@ -43,13 +45,11 @@ bool NET_SERVER::Init(unsigned short port, unsigned long address)
     m_Addr.sin_family = AF_INET;
     m_Addr.sin_addr.s_addr = htonl(static_cast<uint32_t>(address));
     m_Addr.sin_port = htons(port);
-    if (bind(m_Socket, reinterpret_cast<const sockaddr*>(&m_Addr), sizeof(m_Addr)) == SOCKET_ERROR) {
-        RX_ERROR("NET_SERVER: bind(...)");
-        return false;
-    }
-
-    if (listen(m_Socket, kListenBacklog) == SOCKET_ERROR) {
-        RX_ERROR("NET_SERVER: listen(...)");
+    if (bind(m_Socket, reinterpret_cast<const sockaddr*>(&m_Addr), sizeof(m_Addr)) == SOCKET_ERROR ||
+        listen(m_Socket, kListenBacklog) == SOCKET_ERROR) {
+        m_iInitError = WSAGetLastError();
+        RX_ERROR("NET_SERVER: cannot listen on %s:%u: %s", inet_ntoa(m_Addr.sin_addr), static_cast<unsigned>(port),
+                 SocketErrorText(m_iInitError).c_str());
         return false;
     }
 

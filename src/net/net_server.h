@@ -32,7 +32,8 @@ public:
 
     // Creates a non-blocking socket, binds it to the port on all interfaces (or on the
     // given IPv4 address, host byte order) and listens. A server that already listens
-    // closes its old socket first. Each failing step writes its Error line.
+    // closes its old socket first. Each failing step writes its Error line, with the
+    // address and the system's words; m_iInitError keeps the error.
     bool Init(unsigned short port, unsigned long address = INADDR_ANY);
     // One polling step: ProcessNewConnect(), then ProcessConnects().
     void Process();
@@ -47,4 +48,5 @@ public:
     sockaddr_in m_Addr;
     PTR_ARRAY<NET_CONNECT*> m_Connects;
     NET_SERVER_HANDLER* m_pHandler;
+    int m_iInitError = 0;
 };

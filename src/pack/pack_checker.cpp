@@ -12,6 +12,7 @@
 #include "pack/package_source.h"
 #include "platform/file_handle.h"
 #include "protocol/own_names.h"
+#include "platform/error_text.h"
 
 namespace {
 
@@ -209,7 +210,7 @@ bool CheckPackage(const std::string& path, std::string* problem)
     const FILE_PACKAGE_SOURCE source(file.Get());
     PACK_INDEX index;
     if (!file.Valid() || !source.Valid()) {
-        *problem = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
+        *problem = "cannot be opened: " + LastErrorText();
         return false;
     }
     return index.Load(source, problem) && CheckStructure(index, problem) && CheckPackageContents(index, source, problem);
@@ -228,7 +229,7 @@ bool VerifyPackage(const std::string& path, std::string* problem)
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     const FILE_PACKAGE_SOURCE source(file.Get());
     if (!file.Valid() || !source.Valid()) {
-        *problem = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
+        *problem = "cannot be opened: " + LastErrorText();
         return false;
     }
     return VerifyPackage(source, problem);

@@ -6,6 +6,7 @@
 #include "pack/pack_format.h"
 #include "pack/package_source.h"
 #include "platform/file_handle.h"
+#include "platform/error_text.h"
 
 using namespace pack_format;
 
@@ -24,7 +25,7 @@ bool PACK_INDEX::Load(const std::string& path, std::string* error)
     FILE_HANDLE file(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
-        *error = "cannot be opened (system error " + std::to_string(GetLastError()) + ")";
+        *error = "cannot be opened: " + LastErrorText();
         return false;
     }
     const FILE_PACKAGE_SOURCE source(file.Get());

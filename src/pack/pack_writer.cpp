@@ -9,6 +9,7 @@
 #include "pack/crc32.h"
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
+#include "platform/error_text.h"
 #include "platform/file_handle.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -23,8 +24,11 @@ namespace {
 
 constexpr size_t kChunk = 1u << 20;
 
+// The system's words for the last failed call; code is the failure the caller kept.
 std::string SystemError(DWORD code)
 {
+    if (code == GetLastError())
+        return ": " + LastErrorText();
     return " (system error " + std::to_string(code) + ")";
 }
 
@@ -35,6 +39,14 @@ uint64_t PACK_WRITER::ContentBytes() const
     uint64_t total = 0;
     for (const SOURCE& f : m_Files)
         total += f.size;
+    return total;
+}
+
+uint64_t PACK_WRITER::PackageBytes() const
+{
+    uint64_t total = kHeaderSize + ContentBytes();
+    for (const SOURCE& f : m_Files)
+        total += kEntrySize + f.name.size() + 1;
     return total;
 }
 

@@ -25,6 +25,8 @@ public:
 
     size_t Count() const { return m_Files.size(); }
     uint64_t ContentBytes() const;
+    // The size of the package Write would make: header, table, names and contents.
+    uint64_t PackageBytes() const;
 
     static constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;
 

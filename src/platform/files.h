@@ -101,4 +101,8 @@ BOOL PathRemoveFileSpecA(char* path);
 
 DWORD GetLastError();
 void SetLastError(DWORD error);
+// The errno behind GetLastError() (0 when the code was set without one).
+int LastErrno();
+// Sets GetLastError() from an errno of a call outside these (an exec, say).
+void SetLastErrno(int error);
 #endif

@@ -42,8 +42,48 @@ run 2 extract a b c;               expect_in "$err" "extract takes PKG and an op
 run 1 list missing.rxpack;         expect_in "$err" "missing.rxpack: cannot be opened"
 run 1 check missing.rxpack;        expect_in "$err" "missing.rxpack: cannot be opened"
 run 1 extract missing.rxpack out;  expect_in "$err" "cannot open missing.rxpack"
-run 1 create p.rxpack no-such-dir; expect_in "$err" "no-such-dir is not a directory"
+# The system's words for a folder where a package belongs, and for a missing folder.
+mkdir -p a-folder
+# | command | the message | on Linux |
+while IFS='|' read -r args message linux; do
+  # shellcheck disable=SC2086
+  run 1 $args;                     expect_in "$err" "$message"
+  [ -z "${VELGRIM_RUN:-}" ] && expect_in "$err" "$message$linux"
+done <<'CASES'
+list a-folder|rxpack: a-folder: cannot be opened: |Is a directory (EISDIR)
+check a-folder|rxpack: a-folder: cannot be opened: |Is a directory (EISDIR)
+list no-such-dir/p.rxpack|rxpack: no-such-dir/p.rxpack: cannot be opened: |No such file or directory (ENOENT)
+extract no-such-dir/p.rxpack out|rxpack: cannot open no-such-dir/p.rxpack: |No such file or directory (ENOENT)
+CASES
+run 1 create p.rxpack no-such-dir; expect_in "$err" "rxpack: no-such-dir: "
 [ -e p.rxpack ] && fail "create left p.rxpack after failing"
+
+# --- create refuses where the mistake is made, in the system's words, and writes nothing
+mkdir -p v2/data empty/sub
+printf 'x' >v2/data/a.bin
+printf 'not a folder' >plain.txt
+# | status | arguments | the message | on Linux, also |
+while IFS='|' read -r status args message linux; do
+  # shellcheck disable=SC2086
+  run "$status" create $args;      expect_in "$err" "$message"
+  [ -z "${VELGRIM_RUN:-}" ] && [ -n "$linux" ] && expect_in "$err" "$linux"
+done <<'CASES'
+2|v2 out.rxpack|v2 is a folder, and the package is written to the first argument: to pack v2, say 'rxpack create out.rxpack v2'|
+2|v2 empty|v2 is a folder, and the package is written to the first argument: to pack v2, say 'rxpack create OUT.rxpack v2'|
+1|out.rxpack empty|empty holds no file: a package of nothing would update nothing|
+1|out.rxpack plain.txt|plain.txt is a file; the folder to pack comes last|
+1|out.rxpack no-such-dir/v2|rxpack: no-such-dir/v2: |No such file or directory (ENOENT)
+1|no-such-dir/out.rxpack v2|cannot create no-such-dir/|No such file or directory (ENOENT)
+1|out.rxpack/x.rxpack v2|cannot create out.rxpack/|
+CASES
+[ -e out.rxpack ] && fail "a refused create left out.rxpack"
+# A package past what the wire carries is refused before a byte is written (sparse files).
+if [ -z "${VELGRIM_RUN:-}" ]; then
+  mkdir -p huge && truncate -s 2147483648 huge/a.bin huge/b.bin
+  run 1 create huge.rxpack huge;   expect_in "$err" "the package would be 4294967420 bytes; update-server serves at most 4294967294"
+  [ -e huge.rxpack ] && fail "the refused package was written"
+  rm -rf huge
+fi
 
 # --- create, list, check, extract
 mkdir -p tree/data/maps tree/empty-dir "tree/with space"

@@ -120,7 +120,10 @@ int CommandExtract(const ARGS& args)
     g_state = nullptr;
     bar.Clear();
     if (code == UNPACK_ERR_OPEN) {
-        PrintError("cannot open " + package);
+        // The index's reader met the same failure first, in the system's words.
+        const std::string opened = "cannot be opened: ";
+        const bool said = state.index == nullptr && loadError.rfind(opened, 0) == 0;
+        PrintError("cannot open " + package + (said ? ": " + loadError.substr(opened.size()) : std::string()));
         return kExitFailed;
     }
     if (state.index == nullptr && code != UNPACK_OK) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/build_info.h"
 #include "rxpack_commands.h"
 #include "rxpack_errors.h"
 
@@ -42,6 +43,7 @@ const char kHelp[] =
     "                          --dry-run prints what each package would hold and\n"
     "                          writes nothing; --json prints the same as JSON\n"
     "  --help                  this text\n"
+    "  --version               the version and what the build was configured with\n"
     "\n"
     "Keys: openssl ecparam -name prime256v1 -genkey -noout -out release.key\n"
     "      openssl ec -in release.key -pubout -out release.pub\n"
@@ -58,6 +60,10 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    if (command == "--version") {
+        std::fputs(VersionText("rxpack", BuildHasReleaseKey()).c_str(), stdout);
         return kExitOk;
     }
     const ARGS args(argv + 2, argv + argc);

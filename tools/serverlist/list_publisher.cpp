@@ -54,12 +54,17 @@ const RELEASE_MANIFEST* LIST_PUBLISHER::RoundManifest()
     std::string problem;
     const RELEASE_MANIFEST* manifest = m_pManifest->Read(static_cast<int64_t>(std::time(nullptr)), &problem);
     std::string state = problem;
+    const std::string versions = manifest == nullptr ? std::string()
+                                                     : "game version " + std::to_string(manifest->gameVersion) +
+                                                           ", updater version " + std::to_string(manifest->updaterVersion);
     if (manifest != nullptr)
-        state = "game version " + std::to_string(manifest->gameVersion) + ", updater version " +
-                std::to_string(manifest->updaterVersion);
+        state = m_pManifest->Fresh() ? versions : problem + "; " + versions;
     if (state != m_strManifestState) {
-        if (manifest != nullptr)
+        if (manifest != nullptr && m_pManifest->Fresh())
             LogLine("manifest %s: hosts must serve %s", m_pManifest->Path().c_str(), state.c_str());
+        else if (manifest != nullptr)
+            LogLine("manifest %s %s: the last good one holds, hosts must serve %s", m_pManifest->Path().c_str(),
+                    problem.c_str(), versions.c_str());
         else
             LogLine("manifest %s is not used (%s): hosts must serve the game version most capacity serves",
                     m_pManifest->Path().c_str(), state.c_str());
@@ -74,8 +79,19 @@ ROUND_OUTCOME LIST_PUBLISHER::Round(int timeoutMs, SOCKET stopFd)
     const std::vector<HOST_POLL> polls = PollFleet(m_Fleet, timeoutMs, stopFd, &interrupted);
     if (interrupted)
         return ROUND_DISCARDED;
-    const SERVER_LIST list = BuildServerList(m_Fleet, polls, RoundManifest());
+    const RELEASE_MANIFEST* manifest = RoundManifest();
+    const SERVER_LIST list = BuildServerList(m_Fleet, polls, manifest);
     LogHosts(list);
+    ++m_Metrics.rounds;
+    m_Metrics.hosts = m_Fleet.size();
+    m_Metrics.answered = list.answered;
+    m_Metrics.eligible = list.eligible;
+    m_Metrics.lastRound = static_cast<int64_t>(std::time(nullptr));
+    m_Metrics.manifestGiven = m_pManifest != nullptr;
+    m_Metrics.manifestHeld = manifest != nullptr;
+    m_Metrics.manifestFresh = manifest != nullptr && m_pManifest->Fresh();
+    m_Metrics.manifestFailures = m_pManifest != nullptr ? m_pManifest->Failures() : 0;
+    m_Metrics.heldGameVersion = manifest != nullptr ? manifest->gameVersion : 0;
     if (list.answered == 0) {
         if (!m_bAllDown)
             LogLine("no host answered: %s keeps the last list", m_strListPath.c_str());

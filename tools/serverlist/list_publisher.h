@@ -12,6 +12,7 @@
 #include "serverlist/fleet_file.h"
 #include "serverlist/list_builder.h"
 #include "serverlist/manifest_source.h"
+#include "serverlist/serverlist_metrics.h"
 
 enum ROUND_OUTCOME {
     ROUND_PUBLISHED,     // the list published now reflects this round
@@ -36,6 +37,9 @@ public:
     // stopFd cuts the round short, and it is then discarded: nothing logged or written.
     ROUND_OUTCOME Round(int timeoutMs, SOCKET stopFd);
 
+    // What the rounds so far came to, for --metrics.
+    const SERVERLIST_METRICS& Metrics() const { return m_Metrics; }
+
 private:
     void LogHosts(const SERVER_LIST& list);
     // The manifest of this round (null: none, or not trusted), logged when that changes.
@@ -49,6 +53,7 @@ private:
     std::string m_strWriteError;
     std::unique_ptr<MANIFEST_SOURCE> m_pManifest;
     std::string m_strManifestState; // what was logged of the manifest last
+    SERVERLIST_METRICS m_Metrics;
 };
 
 // One line on standard error with the local time in front.

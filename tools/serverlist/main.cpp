@@ -1,9 +1,11 @@
 // serverlist: publishes the update-server list from the fleet's status ports.
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 
+#include "common/build_info.h"
 #include "platform/clock.h"
 #include "platform/control_signals.h"
 #include "platform/socket_poll.h"
@@ -45,6 +47,10 @@ int main(int argc, char** argv)
         std::fputs(ServerlistUsage(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::fputs(VersionText("serverlist", BuildHasReleaseKey()).c_str(), stdout);
+        return 0;
+    }
     std::vector<FLEET_HOST> fleet;
     if (!LoadFleet(options.fleetFile, &fleet, &error)) {
         std::fprintf(stderr, "serverlist: %s\n", error.c_str());
@@ -58,6 +64,13 @@ int main(int argc, char** argv)
             return 2;
         }
         manifest = std::make_unique<MANIFEST_SOURCE>(options.manifestFile, key);
+        // A mistyped path would lose the signed protection without a word: refused here.
+        std::string problem;
+        if (manifest->Read(static_cast<int64_t>(std::time(nullptr)), &problem) == nullptr &&
+            problem.rfind("cannot be read", 0) == 0) {
+            std::fprintf(stderr, "serverlist: --manifest %s %s\n", options.manifestFile.c_str(), problem.c_str());
+            return 2;
+        }
     }
     WSADATA data;
     WSAStartup(0x0101, &data);
@@ -73,6 +86,7 @@ int main(int argc, char** argv)
         LogLine("publishing %s for %zu host(s) every %llu s", options.listFile.c_str(), fleet.size(),
                 static_cast<unsigned long long>(options.intervalSeconds));
     uint64_t nextRound = MonotonicMs();
+    std::string metricsError; // logged once until it changes
     for (;;) {
         // Signals are taken between rounds. A wake that came before this point is drained
         // here, so it cannot cut the coming round short; one that comes during the round
@@ -102,6 +116,14 @@ int main(int argc, char** argv)
         const ROUND_OUTCOME outcome = publisher.Round(pollMs, ControlWakeFd());
         if (outcome == ROUND_DISCARDED)
             continue;
+        if (!options.metricsFile.empty()) {
+            std::string failed;
+            if (!ReplaceFileAtomically(options.metricsFile, RenderServerlistMetrics(publisher.Metrics()), &failed)) {
+                if (failed != metricsError)
+                    LogLine("metrics: %s", failed.c_str());
+            }
+            metricsError = failed;
+        }
         if (options.once)
             return outcome == ROUND_PUBLISHED ? 0 : 1;
         nextRound = now + intervalMs;

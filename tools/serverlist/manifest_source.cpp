@@ -1,5 +1,6 @@
 #include "serverlist/manifest_source.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "release/signed_manifest.h"
@@ -13,11 +14,20 @@ MANIFEST_SOURCE::MANIFEST_SOURCE(const std::string& path, const uint8_t publicKe
 const RELEASE_MANIFEST* MANIFEST_SOURCE::Read(int64_t now, std::string* problem)
 {
     std::string text;
+    m_bFresh = false;
+    errno = 0;
     if (!ReadManifestFile(m_strPath, &text)) {
-        *problem = "cannot be read";
-        return nullptr;
+        *problem = std::string("cannot be read: ") + (errno != 0 ? std::strerror(errno) : "a read error");
+    } else if (AcceptReleaseManifest(text.data(), text.size(), m_Key, now, &m_Manifest, problem)) {
+        m_LastGood = m_Manifest;
+        m_bHaveGood = true;
+        m_bFresh = true;
+        return &m_LastGood;
     }
-    if (!AcceptReleaseManifest(text.data(), text.size(), m_Key, now, &m_Manifest, problem))
-        return nullptr;
-    return &m_Manifest;
+    ++m_uFailures;
+    // A file being replaced, or a mistake in the new one, does not undo what the studio
+    // signed before: the last good manifest holds until it expires.
+    if (m_bHaveGood && (!m_LastGood.hasExpiry || now < m_LastGood.expires))
+        return &m_LastGood;
+    return nullptr;
 }

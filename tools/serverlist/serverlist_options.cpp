@@ -5,7 +5,7 @@
 const char* ServerlistUsage()
 {
     return "Usage: serverlist [--interval SECONDS] [--once] [--manifest FILE --pub KEY]\n"
-           "                  FLEET_FILE LIST_FILE\n"
+           "                  [--metrics FILE] FLEET_FILE LIST_FILE\n"
            "\n"
            "Publishes the list of update servers the Velgrim launcher chooses from. Every\n"
            "few seconds it asks each host of FLEET_FILE for its load (GET /load on the\n"
@@ -16,9 +16,15 @@ const char* ServerlistUsage()
            "  --interval S   seconds from one round to the next (default 5, 1 to 3600)\n"
            "  --once         one round, then exit (for cron)\n"
            "  --manifest F   the signed release manifest the web host publishes\n"
-           "                 (velgrim_release.txt), read each round\n"
+           "                 (velgrim_release.txt), read each round; it must be readable\n"
+           "                 at start, and one that becomes unreadable or does not check\n"
+           "                 later is replaced by the last good one until that expires\n"
            "  --pub KEY      the studio's public key (PEM) it must be signed with\n"
+           "  --metrics F    after each round, write Prometheus text there (for\n"
+           "                 node_exporter's textfile collector): hosts, rounds, and\n"
+           "                 whether the manifest read now is the one held to\n"
            "  --help         show this text\n"
+           "  --version      show the version and what the build was configured with\n"
            "\n"
            "FLEET_FILE has one line per host ('#' starts a comment line):\n"
            "  address port status-address:status-port x y\n"
@@ -48,10 +54,12 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             result.help = true;
+        } else if (arg == "--version") {
+            result.version = true;
         } else if (arg == "--once") {
             result.once = true;
         } else if (arg == "--manifest" || arg.compare(0, 11, "--manifest=") == 0 || arg == "--pub" ||
-                   arg.compare(0, 6, "--pub=") == 0) {
+                   arg.compare(0, 6, "--pub=") == 0 || arg == "--metrics" || arg.compare(0, 10, "--metrics=") == 0) {
             const size_t equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
             std::string value;
@@ -63,7 +71,8 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
                 *error = name + " needs a file name";
                 return false;
             }
-            (name == "--manifest" ? result.manifestFile : result.publicKeyFile) = value;
+            (name == "--manifest" ? result.manifestFile
+                                  : name == "--pub" ? result.publicKeyFile : result.metricsFile) = value;
         } else if (arg == "--interval" || arg.compare(0, 11, "--interval=") == 0) {
             std::string value;
             if (arg == "--interval") {
@@ -96,7 +105,7 @@ bool ParseServerlistOptions(int argc, const char* const* argv, SERVERLIST_OPTION
             files.push_back(arg);
         }
     }
-    if (!result.help) {
+    if (!result.help && !result.version) {
         // A manifest is worth nothing without the key that says it is the studio's.
         if (result.manifestFile.empty() != result.publicKeyFile.empty()) {
             *error = result.manifestFile.empty() ? "--pub needs --manifest"

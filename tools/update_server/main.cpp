@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "common/build_info.h"
 #include "common/trace_log.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/control_signals.h"
+#include "platform/error_text.h"
 #include "platform/sockets.h"
 #include "update_server/manifest_warning.h"
 #include "update_server/release.h"
@@ -29,6 +31,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(ServerUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(VersionText("update-server", BuildHasReleaseKey()).c_str(), stdout);
         return 0;
     }
 
@@ -76,8 +82,9 @@ int main(int argc, char** argv)
         if (!options.statusListen.empty())
             statusPort.reset(new STATUS_HTTP_SERVER(&pages, server.Counters()));
         if (!server.Start(release)) {
-            std::fprintf(stderr, "update-server: cannot listen on %s:%u\n",
-                         options.listen.empty() ? "0.0.0.0" : options.listen.c_str(), options.port);
+            std::fprintf(stderr, "update-server: cannot listen on %s:%u: %s\n",
+                         options.listen.empty() ? "0.0.0.0" : options.listen.c_str(), options.port,
+                         SocketErrorText(server.ListenError()).c_str());
             status = 1;
         } else if (statusPort != nullptr && !statusPort->Start(options.statusAddress, options.statusPort)) {
             std::fprintf(stderr, "update-server: cannot listen on %s for status\n", options.statusListen.c_str());
@@ -98,8 +105,11 @@ int main(int argc, char** argv)
                         pages.SetManifestExpiry(
                             WarnIfManifestDiffers(options.manifestPath, *fresh, std::time(nullptr)));
                         server.SetRelease(fresh);
+                        ++server.Counters()->reloads;
                         g_trace->Log("update-server: reloaded %s: %s\n", fresh->dir.c_str(), fresh->Describe().c_str());
                     } else {
+                        // A monitor sees it: the failures grow, the served version stays.
+                        ++server.Counters()->reloadFailures;
                         g_trace->Log("update-server: reload failed, still serving the previous release: %s\n",
                                      error.c_str());
                     }

@@ -3,6 +3,7 @@
 #include "pack/pack_checker.h"
 #include "pack/package_source.h"
 #include "platform/crypto.h"
+#include "platform/error_text.h"
 #include "protocol/update_protocol.h"
 #include "update_server/release_conf.h"
 
@@ -20,7 +21,7 @@ READ_RESULT ReadFileBytes(const std::string& path, uint32_t maxSize, std::unique
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
             return READ_RESULT::kMissing;
-        *error = path + ": cannot be opened (error " + std::to_string(code) + ")";
+        *error = path + ": cannot be opened: " + LastErrorText();
         return READ_RESULT::kFailed;
     }
     READ_RESULT result = READ_RESULT::kOk;

@@ -1,12 +1,12 @@
 // release.conf: the versions a release directory offers.
 //
-//     # comments and blank lines are allowed
+//     # comments and blank lines are allowed; '#' starts a comment anywhere on a line
 //     game_version = 1207          (required)
 //     updater_version = 1100       (optional, 0: no updater offered; 1024 and above: offered)
 //     info_word = 0                (optional, first dword of the version answer)
 //
 // Values are unsigned 32-bit decimals. Unknown keys, repeated keys, malformed lines and
-// malformed numbers are errors.
+// malformed numbers are errors. A UTF-8 byte-order mark at the start is skipped.
 #pragma once
 
 #include <cstdint>

@@ -63,6 +63,10 @@ std::string RenderMetrics(const SERVER_COUNTERS& c, const SERVER_GAUGES& g)
                  "When the release manifest (--manifest) expires, in seconds since 1970-01-01T00:00:00Z.",
                  static_cast<uint64_t>(*g.manifestExpires));
 
+    page.One("reloads_total", "counter", "Reloads (SIGHUP) that took a new release.", c.reloads);
+    page.One("reload_failures_total", "counter",
+             "Reloads (SIGHUP) refused: the release before them is still served (game_version says which).",
+             c.reloadFailures);
     page.One("connections_total", "counter", "Connections accepted.", c.connectionsAccepted);
     page.Family("connections_dropped_total", "counter", "Connections the server ended, by reason.");
     for (int r = 0; r < DROP_REASON_COUNT; ++r)

@@ -37,6 +37,9 @@ struct SERVER_COUNTERS {
     uint64_t loopWakeups = 0;
     uint64_t statusAnswered = 0;
     uint64_t statusRefused = 0;
+    // SIGHUP reloads that took a new release, and those refused (the old one still served).
+    uint64_t reloads = 0;
+    uint64_t reloadFailures = 0;
 };
 
 // Values of the moment.

@@ -30,6 +30,7 @@ const char* ServerUsage()
            "                     (default 1000)\n"
            "  --drain            start draining: serve, but ask for no new players\n"
            "  --help             show this text\n"
+           "  --version          show the version and what the build was configured with\n"
            "\n"
            "RELEASE_DIR holds:\n"
            "  release.conf          'key = value' lines: game_version (required),\n"
@@ -88,6 +89,10 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             result.help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            result.version = true;
             continue;
         }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
@@ -158,7 +163,7 @@ bool ParseServerOptions(int argc, const char* const* argv, SERVER_OPTIONS* optio
             return false;
         }
     }
-    if (!result.help && !haveDir) {
+    if (!result.help && !result.version && !haveDir) {
         *error = "no release directory given";
         return false;
     }

@@ -19,6 +19,7 @@ struct SERVER_OPTIONS {
     std::string releaseDir;
     std::string manifestPath;           // --manifest: compared with the release, warnings only
     bool help = false;
+    bool version = false;
 };
 
 // Parses argv[1..]. "--name value" and "--name=value" are both accepted. On failure

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/trace_log.h"
+#include "platform/error_text.h"
 #include "update_server/status_request.h"
 
 namespace {
@@ -70,8 +71,8 @@ bool STATUS_HTTP_SERVER::Start(unsigned long address, unsigned short port)
         bind(m_Socket, reinterpret_cast<const sockaddr*>(&where), sizeof(where)) == SOCKET_ERROR ||
         listen(m_Socket, 64) == SOCKET_ERROR) {
         const int error = WSAGetLastError();
-        g_trace->Log("update-server: status port %s:%u: cannot listen (error %d: %s)\n", inet_ntoa(where.sin_addr),
-                     port, error, std::strerror(error));
+        g_trace->Log("update-server: status port %s:%u: cannot listen: %s\n", inet_ntoa(where.sin_addr), port,
+                     SocketErrorText(error).c_str());
         Stop();
         return false;
     }

@@ -56,6 +56,8 @@ public:
     bool Start(std::shared_ptr<const RELEASE> release);
     // The port actually listened on (useful with port 0).
     unsigned short Port() const;
+    // Why Start could not listen (the socket error; 0 when it could).
+    int ListenError() const { return m_Server.m_iInitError; }
     // New requests get this release; transfers under way keep theirs.
     void SetRelease(std::shared_ptr<const RELEASE> release);
 

@@ -12,6 +12,8 @@
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+// The errno behind t_lastError, for the system's own words (0: none).
+thread_local int t_lastErrno = 0;
 
 DWORD FromErrno(int e)
 {
@@ -49,6 +51,7 @@ DWORD FromErrno(int e)
 
 BOOL Fail(int e)
 {
+    t_lastErrno = e;
     t_lastError = FromErrno(e);
     return FALSE;
 }
@@ -130,6 +133,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, SECURITY_ATT
         return INVALID_HANDLE_VALUE;
     }
     t_lastError = ERROR_SUCCESS;
+    t_lastErrno = 0;
     return ToHandle(fd);
 }
 
@@ -421,5 +425,18 @@ DWORD GetLastError()
 
 void SetLastError(DWORD error)
 {
+    // A code put back after a clean-up keeps its errno; any other has none behind it.
+    if (error != t_lastError)
+        t_lastErrno = 0;
     t_lastError = error;
+}
+
+int LastErrno()
+{
+    return t_lastErrno;
+}
+
+void SetLastErrno(int error)
+{
+    Fail(error);
 }

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/files.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -40,6 +42,8 @@ int StartByReplacement(const char* program)
     std::fflush(nullptr);
     char* const argv[] = {const_cast<char*>(program), nullptr};
     execv(program, argv);
+    // Why, in the system's words, for the closing line.
+    SetLastErrno(errno);
     return -1;
 }
 

@@ -11,7 +11,10 @@
 #include "launcher/program_globals.h"
 #include "launcher/update_session.h"
 #include "platform/clock.h"
+#include "protocol/update_protocol.h"
+#include "launcher/run_outcome.h"
 #include "ui/console/console_progress.h"
+#include "ui/console/unpack_meter.h"
 #include "ui/error_notice_text.h"
 #include "ui/info_text.h"
 
@@ -27,11 +30,16 @@ void OnInterrupt(int)
 }
 
 CONSOLE_PROGRESS* g_unpackBar = nullptr;
+UNPACK_METER* g_unpackMeter = nullptr;
 
-bool UnpackProgress(int event, int value, const char*)
+// One bar for the whole patch, with the file at work beside it.
+bool UnpackProgress(int event, int value, const char* path)
 {
-    if (event == UNPACK_EVENT_FILE_PROGRESS && g_unpackBar != nullptr)
-        g_unpackBar->Show(value);
+    if (g_unpackBar == nullptr || g_unpackMeter == nullptr)
+        return false;
+    g_unpackMeter->OnEvent(event, value, path);
+    if (event == UNPACK_EVENT_FILE_BEGIN || event == UNPACK_EVENT_FILE_PROGRESS || event == UNPACK_EVENT_FILE_END)
+        g_unpackBar->Show(g_unpackMeter->Percent(), g_unpackMeter->Name().c_str());
     return false;
 }
 
@@ -68,9 +76,12 @@ void RunTicks(CONSOLE_PROGRESS& bar, bool terminal)
             bool ok;
             if (g_updateMode == UPDATE_MODE_PATCH && !g_downloader.IsError()) {
                 CONSOLE_PROGRESS unpack("Unpacking", terminal);
+                UNPACK_METER meter(PackageDataBytes(PATCH_FILE_NAME));
                 g_unpackBar = &unpack;
+                g_unpackMeter = &meter;
                 ok = UpdateFinish(UnpackProgress);
                 g_unpackBar = nullptr;
+                g_unpackMeter = nullptr;
                 unpack.End();
             } else {
                 ok = UpdateFinish(UnpackProgress);
@@ -124,6 +135,7 @@ void RunUpdateDialog()
         // As in the window: a failure abandons the update and shows the notice; the
         // launcher then goes on to start the game.
         g_unpackBar = nullptr;
+        g_unpackMeter = nullptr;
         bar.End();
         UpdateAbandon(failure.c_str());
         ShowErrorNotice();
@@ -136,4 +148,12 @@ void ShowReleaseRefused(const char* reason)
 {
     std::printf("The update could not be verified (release manifest: %s); starting the game without it.\n", reason);
     std::fflush(stdout);
+}
+
+void ShowRunOutcome(const char* line)
+{
+    // Last on standard error, whatever went to standard output before it.
+    std::fflush(stdout);
+    std::fprintf(stderr, "updater: %s\n", line);
+    std::fflush(stderr);
 }

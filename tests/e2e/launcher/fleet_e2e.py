@@ -307,5 +307,98 @@ def metrics():
               "status requests not counted")
 
 
+@scenario
+def reload_failure_is_seen():
+    """A reload that is refused keeps the release served, and the status page says so: the
+    failures grow while the served version stays; a good reload moves both on."""
+    with Scene() as s:
+        release = make_release(s.root, 8)
+        server = s.serve(UpdateServer(release, status=True))
+        port = server.status_port()
+
+        def sighup(conf, logged):
+            before = server.log().count(logged)
+            write(os.path.join(release, "release.conf"), conf)
+            server.proc.send_signal(signal.SIGHUP)
+            wait_until(lambda: server.log().count(logged) > before, 15, f"update-server to log '{logged}'")
+            return metric_samples(port)[1]
+
+        # | release.conf | logged | reloads | failures | version served |
+        cases = [
+            (b"game_version = 9\nchannel = beta\n", "reload failed", 0, 1, 8),
+            (b"game_version = 9 # the spring patch\n", "update-server: reloaded", 1, 1, 9),
+            (b"\xef\xbb\xbfgame_versoin = 10\n", "reload failed", 1, 2, 9),
+        ]
+        for conf, logged, reloads, failures, version in cases:
+            after = sighup(conf, logged)
+            seen = (after[("velgrim_update_server_reloads_total", ())],
+                    after[("velgrim_update_server_reload_failures_total", ())],
+                    after[("velgrim_update_server_game_version", ())])
+            check(seen == (reloads, failures, version), f"{conf!r}: reloads, failures, version are {seen}")
+        check("line 1: unknown key '\\xef\\xbb\\xbfgame_versoin'" not in server.log() and
+              "line 1: unknown key 'game_versoin'" in server.log(), "the key is not named as written:\n" + server.log())
+
+
+@scenario
+def manifest_mistakes():
+    """A manifest path that cannot be read is refused at start; one that becomes unreadable
+    or forged later leaves the last good one in force, and the metrics file shows it."""
+    with Scene() as s:
+        hosts = {"a": StatusHost("0 10 0 7 0\n"), "b": StatusHost("0 10 0 80 0\n")}
+        lister = None
+        try:
+            key = make_key(os.path.join(s.root, "release.key"))
+            pub = public_key(key, os.path.join(s.root, "release.pub"))
+            missing = os.path.join(s.root, "no-such-dir", "velgrim_release.txt")
+            status, states, log = serverlist_once(s.root, hosts, ["--manifest", missing, "--pub", pub])
+            check(status == 2 and states == {}, f"a missing manifest: exit {status}, list {states}\n{log}")
+            check(f"--manifest {missing} cannot be read: No such file or directory" in log, log)
+
+            manifest = os.path.join(s.root, "velgrim_release.txt")
+            signed = sign_release(make_release(os.path.join(s.root, "r80"), 80), key=key, expires_days=30)
+            write(manifest, signed)
+            metrics_path = os.path.join(s.root, "serverlist.prom")
+            listed = os.path.join(s.root, "list.txt")
+            lister = ServerList(s.root, [h.fleet_line(n) for n, h in hosts.items()], listed,
+                                extra=["--manifest", manifest, "--pub", pub, "--metrics", metrics_path])
+
+            def metrics():
+                if not os.path.exists(metrics_path):
+                    return {}
+                from prometheus_client.parser import text_string_to_metric_families
+                return {sample.name: sample.value for family in text_string_to_metric_families(read(metrics_path).decode())
+                        for sample in family.samples}
+
+            def after_rounds(n):
+                start = metrics().get("velgrim_serverlist_rounds_total", 0)
+                return wait_until(lambda: metrics().get("velgrim_serverlist_rounds_total", 0) >= start + n and metrics(),
+                                  15, f"{n} more round(s)")
+
+            # | what happens to the manifest | fresh | held | failures at least | logged |
+            cases = [
+                ("it is good", lambda: None, 1, 1, 0, "hosts must serve game version 80"),
+                ("it goes away", lambda: os.remove(manifest), 0, 1, 1,
+                 "cannot be read: No such file or directory: the last good one holds, hosts must serve game version 80"),
+                ("a forged one comes", lambda: write(manifest, signed.replace(b"game_version 80", b"game_version 7")),
+                 0, 1, 2, "bad signature: the last good one holds"),
+                ("the good one is back", lambda: write(manifest, signed), 1, 1, 2, "hosts must serve game version 80"),
+            ]
+            for what, act, fresh, held, failures, logged in cases:
+                act()
+                seen = after_rounds(2)
+                got = (seen["velgrim_serverlist_manifest_fresh"], seen["velgrim_serverlist_manifest_held"])
+                check(got == (fresh, held), f"{what}: fresh and held are {got}\n{lister.log()}")
+                check(seen["velgrim_serverlist_manifest_failures_total"] >= failures, f"{what}: {seen}")
+                check(seen["velgrim_serverlist_manifest_game_version"] == 80, f"{what}: {seen}")
+                check(logged in lister.log(), f"{what}: not logged: {logged}\n{lister.log()}")
+                states = {addr_port: state for addr_port, (_, state) in lister.servers().items()}
+                check(sorted(states.values()) == [0, 15], f"{what}: the list is {states}")
+        finally:
+            if lister is not None:
+                lister.stop()
+            for h in hosts.values():
+                h.stop()
+
+
 if __name__ == "__main__":
     sys.exit(scenario.main(sys.argv, __doc__))

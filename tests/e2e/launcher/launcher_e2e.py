@@ -747,10 +747,11 @@ def updater_download_fails():
         server = s.serve(ScriptedServer((7, 2000)))  # kind 1003 gets MSG_FILE_FAILED
         publish_one(s, server.port)
         game = Game(s.root, "7")
-        # A stale updater from an earlier run, kept by a command line other than "".
+        # A stale updater from an earlier run, kept by a command line other than "" (the
+        # Linux updater refuses any argument but "new", so there it is deleted at start).
         write(game.path("UpdaterNew.exe"), read(game.path("Velgrim.exe")))
         os.chmod(game.path("UpdaterNew.exe"), 0o755)
-        s.launcher.start(game, args=["--keep"])
+        s.launcher.start(game, args=["--keep"] if WINDOWS else [])
         if WINDOWS:
             s.launcher.close_error_notice()
         s.launcher.wait(60)
@@ -974,6 +975,104 @@ def signed_release_tampered():
             finally:
                 server.stop()
         check(not failures, "\n".join(failures))
+
+
+def console_run(game, *args):
+    """The Linux updater run as a person runs it: its exit status and its standard error."""
+    done = subprocess.run([game.path("Updater.exe"), *args], cwd=os.path.dirname(game.dir), stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=90)
+    return done.returncode, done.stderr.decode("utf-8", "replace"), done.stdout.decode("utf-8", "replace")
+
+
+@scenario
+def console_closing_lines():
+    """Every run of the console launcher ends with one line on standard error that says how
+    it went, and exits 0 whenever the game was started."""
+    if WINDOWS:
+        return
+    web = f"127.0.0.1:{os.environ['VELGRIM_WEB_PORT']}/velgrim_load_servers.php"
+    fallback = f"127.0.0.1:{FALLBACK_PORT}"
+
+    def serve(s, version, files=None):
+        server = s.serve(UpdateServer(make_release(s.root, version, files)))
+        publish_one(s, server.port)
+
+    def closed(s):
+        s.web.publish_servers([("127.0.0.1", free_port(), 10, 0)])
+        s.web.start()
+
+    def not_a_list(s):
+        s.web.publish("<?php echo servers(); ?>\n")
+        s.web.start()
+
+    def in_the_way(s):
+        serve(s, 2, {"readme.txt": b"new\n"})
+
+    # | what | set-up | game | prepare | status | the closing line, as a pattern |
+    cases = [
+        ("updated", lambda s: serve(s, 2), "1", None, 0, r"updated to 2; starting the game"),
+        ("up to date", lambda s: serve(s, 2), "2", None, 0, r"already up to date \(version 2\); starting the game"),
+        ("no server answered", closed, "1", None, 0,
+         r"no update server answered \(tried 127\.0\.0\.1:\d+ cannot be reached\); starting the game"),
+        ("the list is not a list", not_a_list, "1", None, 0,
+         re.escape(f"the server list could not be read ({web} is not a server list: it begins '<?php echo "
+                   f"servers(); ?>\\x0a'); no update server answered (tried {fallback} ") + r".*; starting the game"),
+        ("no web host", lambda s: None, "1", None, 0,
+         re.escape(f"the server list could not be read ({web} gave no answer); no update server answered (tried "
+                   f"{fallback} ") + r".*; starting the game"),
+        ("the update failed", in_the_way, "1", lambda g: os.makedirs(g.path("readme.txt")), 0,
+         r"the update failed: applying Velgrim_patch\.rxpack: readme\.txt is a directory where the update brings "
+         r"a file; starting the game"),
+        ("the game is missing", lambda s: serve(s, 2), "2", lambda g: os.remove(g.path("Velgrim.exe")), 1,
+         r"already up to date \(version 2\); the game could not be started: Velgrim\.exe: No such file or "
+         r"directory \(ENOENT\)"),
+    ]
+    failures = []
+    for what, setup, version, prepare, status, line in cases:
+        with Scene() as s:
+            setup(s)
+            game = Game(s.root, version)
+            if prepare:
+                prepare(game)
+            code, err, _ = console_run(game)
+            lines = err.splitlines()
+            print(f"{what}: {code} {lines[-1] if lines else None!r}")
+            last = lines[-1] if lines else ""
+            if code != status:
+                failures.append(f"{what}: exit status {code}, not {status}: {err!r}")
+            if not re.fullmatch("updater: " + line, last):
+                failures.append(f"{what}: the closing line is {last!r}")
+            if status == 0 and len(game.starts()) != 1:
+                failures.append(f"{what}: the game was started {len(game.starts())} times")
+    check(not failures, "\n".join(failures))
+
+
+@scenario
+def console_arguments():
+    """--help and --version print and touch nothing; any argument but "new" is refused."""
+    if WINDOWS:
+        return
+    # | arguments | status | on standard output | on standard error |
+    cases = [
+        (["--help"], 0, "usage: updater [new]", ""),
+        (["--version"], 0, f"web host: 127.0.0.1:{os.environ['VELGRIM_WEB_PORT']}", ""),
+        (["--keep"], 2, "", "updater: unknown argument '--keep'"),
+        (["new", "x"], 2, "", "updater: one argument at most"),
+        (["-v"], 2, "", "updater: unknown argument '-v'"),
+    ]
+    failures = []
+    with Scene() as s:
+        game = Game(s.root)
+        before = sorted(os.listdir(game.dir))
+        for args, status, out_text, err_text in cases:
+            code, err, out = console_run(game, *args)
+            if code != status or out_text not in out or err_text not in err:
+                failures.append(f"{args}: status {code}, output {out!r}, error {err!r}")
+            if sorted(os.listdir(game.dir)) != before:
+                failures.append(f"{args}: the game folder changed: {sorted(os.listdir(game.dir))}")
+            if game.starts():
+                failures.append(f"{args}: the game was started")
+    check(not failures, "\n".join(failures))
 
 
 if __name__ == "__main__":

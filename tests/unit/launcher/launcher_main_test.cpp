@@ -5,6 +5,7 @@
 
 #include "launcher/game_version_offer.h"
 #include "launcher/launcher_main.h"
+#include "launcher/run_outcome.h"
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
 #include "platform/durable_files.h"
@@ -16,6 +17,13 @@
 #ifndef _WIN32
 void RunUpdateDialog() {}
 void ShowReleaseRefused(const char*) {}
+namespace {
+std::vector<std::string> g_closingLines;
+}
+void ShowRunOutcome(const char* line)
+{
+    g_closingLines.push_back(line);
+}
 #endif
 
 // Each launcher program builds its own version and release key in; the tests' launcher is
@@ -127,7 +135,8 @@ TEST_F(LauncherMainTest, FailedSocketStartLogsAndStartsNothing)
 {
     TRACE_CAPTURE capture;
     RECORDED_OPS::startResult = 10091;
-    EXPECT_EQ(LauncherMain(nullptr, ""), 0);
+    // The game is not started: the run fails.
+    EXPECT_EQ(LauncherMain(nullptr, ""), 1);
     EXPECT_EQ(RECORDED_OPS::steps, std::vector<std::string>{"startup"});
     EXPECT_EQ(capture.ErrorTexts(), std::vector<std::string>{"WSAStartup() error"});
 }
@@ -221,6 +230,54 @@ TEST_F(LauncherMainTest, NewWithATrailingBlankIsAnOrdinaryStart)
     EXPECT_EQ(RECORDED_OPS::steps.back(), "start Velgrim.exe");
     EXPECT_EQ(Count(RECORDED_OPS::steps, "start Updater.exe"), 0);
     DeleteFileA(In("version.txt").c_str());
+}
+
+// The exit status says whether the game was started; the last closing line says why.
+TEST_F(LauncherMainTest, TheRunEndsWithItsOutcomeAndTheGamesStart)
+{
+    struct CASE {
+        const char* what;
+        const char* mode;
+        const char* failing; // the program whose start fails
+        bool lockFolder;     // a folder where the lock file belongs
+        int status;
+        const char* lastLine; // the start of the last closing line (Linux)
+    };
+    const CASE cases[] = {
+        {"the new updater is copied and started", "new", "", false, 0, "the new updater is in place; starting Updater.exe"},
+        {"the new updater cannot start", "new", "Updater.exe", false, 0,
+         "the update failed: Updater.exe cannot be started: "},
+        {"no lock, the game starts", "", "", true, 0, "no update: velgrim_update.lock cannot be had"},
+        {"no lock, the game cannot start", "", "Velgrim.exe", true, 1, "no update: velgrim_update.lock cannot be had"},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        Remove();
+        if (std::string(c.mode) == "new") {
+            FILE* f = std::fopen(In("UpdaterNew.exe").c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::fclose(f);
+        }
+        if (c.lockFolder) {
+            ASSERT_TRUE(CreateDirectoryA(In("velgrim_update.lock").c_str(), nullptr));
+        }
+        RECORDED_OPS::failingProgram = c.failing;
+        TRACE_CAPTURE capture;
+#ifndef _WIN32
+        g_closingLines.clear();
+#endif
+        EXPECT_EQ(LauncherMain(nullptr, c.mode), c.status);
+#ifndef _WIN32
+        ASSERT_FALSE(g_closingLines.empty());
+        const std::string& last = g_closingLines.back();
+        EXPECT_EQ(last.rfind(c.lastLine, 0), 0u) << last;
+        if (c.status != 0) {
+            EXPECT_NE(last.find("; the game could not be started: Velgrim.exe: "), std::string::npos) << last;
+        } else {
+            EXPECT_EQ(last.find("could not be started"), std::string::npos) << last;
+        }
+#endif
+    }
 }
 
 TEST(UpdaterVersion, AnOfferIsFrom1024AndNewerThanTheLauncher)

@@ -25,6 +25,29 @@ TEST(ReleaseConf, ReadsKeysCommentsAndBlankLines)
     EXPECT_EQ(conf.updater_version, 0u) << "defaults";
 }
 
+TEST(ReleaseConf, ReadsAsItsHelpSays)
+{
+    struct CASE {
+        const char* text;
+        uint32_t game;
+        uint32_t updater;
+    };
+    const CASE cases[] = {
+        {"\xEF\xBB\xBFgame_version = 3\r\n", 3, 0},                       // a byte-order mark
+        {"game_version = 4 # the spring patch\nupdater_version=1100#x\n", 4, 1100}, // inline comments
+        {"game_version = 5\n  # updater_version = 9\n", 5, 0},               // an indented comment
+        {"game_version = 6\t#\n#\xEF\xBB\xBF\n", 6, 0},                        // a mark inside a comment
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.text);
+        RELEASE_CONF conf;
+        std::string error;
+        ASSERT_TRUE(ParseReleaseConf(c.text, &conf, &error)) << error;
+        EXPECT_EQ(conf.game_version, c.game);
+        EXPECT_EQ(conf.updater_version, c.updater);
+    }
+}
+
 TEST(ReleaseConf, RejectsWhatItDoesNotUnderstand)
 {
     struct CASE {
@@ -43,6 +66,11 @@ TEST(ReleaseConf, RejectsWhatItDoesNotUnderstand)
         {"game_version = 1 2\n", "found '1 2'"},
         {"game_version =\n", "found ''"},
         {"game_version = +5\n", "found '+5'"},
+        // Only the first mark of the file is one; anywhere else it is shown.
+        {"game_version = 1\n\xEF\xBB\xBFinfo_word = 2\n", "line 2: unknown key '\\xef\\xbb\\xbfinfo_word'"},
+        {"# x\n\ngame_versoin = 1\n", "line 3: unknown key 'game_versoin'"},
+        {"game_version = 1 # two\ngame_version = 2 # again\n", "line 2: 'game_version' is given twice"},
+        {"game_version = 1\x01\n", "found '1\\x01'"},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.text);

@@ -326,6 +326,12 @@ TEST(UpdateServerCommandLine, BadArgumentsAndReleasesGiveClearErrors)
     WriteRelease(notAPackage.Path(), "game_version = 1\n", "P");
     TEMP_DIR badConf;
     WriteRelease(badConf.Path(), "game_version = 1\nchannel = beta\n", BarePackage());
+    // A folder where the patch belongs, a byte-order mark and a comment the help allows.
+    TEMP_DIR folderPatch;
+    ASSERT_TRUE(WriteWholeFile(folderPatch / "release.conf", "game_version = 1\n"));
+    ASSERT_TRUE(CreateDirectoryA((folderPatch / "Velgrim_patch.rxpack").c_str(), nullptr));
+    TEMP_DIR markedConf;
+    WriteRelease(markedConf.Path(), "\xEF\xBB\xBFgame_version = 1 # spring\nchanel = 2\n", BarePackage());
     struct CASE {
         std::vector<std::string> args;
         int status;
@@ -340,6 +346,9 @@ TEST(UpdateServerCommandLine, BadArgumentsAndReleasesGiveClearErrors)
         {{"/no/such/dir"}, 2, "bad release directory: /no/such/dir: not a directory"},
         {{noPatch.Path()}, 2, "Velgrim_patch.rxpack: missing"},
         {{badConf.Path()}, 2, "release.conf: line 2: unknown key 'channel'"},
+        {{folderPatch.Path()}, 2, "Velgrim_patch.rxpack: cannot be opened: Is a directory (EISDIR)"},
+        {{markedConf.Path()}, 2, "release.conf: line 2: unknown key 'chanel'"},
+        {{"--version"}, 0, "update-server "},
         {{notAPackage.Path()}, 2, "Velgrim_patch.rxpack: not a sound package: the header is short"},
     };
     for (const CASE& c : cases) {
@@ -356,7 +365,9 @@ TEST(UpdateServerCommandLine, BadArgumentsAndReleasesGiveClearErrors)
     EXPECT_EQ(UPDATE_SERVER_PROCESS::Run(kProgram, {"--listen", "127.0.0.1", "--port", std::to_string(port), good.Path()},
                                          &output),
               1);
-    EXPECT_NE(output.find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos) << output;
+    EXPECT_NE(output.find("cannot listen on 127.0.0.1:" + std::to_string(port) + ": Address already in use (EADDRINUSE)"),
+              std::string::npos)
+        << output;
 }
 
 #endif
