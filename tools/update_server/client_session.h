@@ -1,12 +1,15 @@
 // CLIENT_SESSION: the server's side of the conversation with one connected client.
 //
-// It answers MSG_GET_INFO from the current release, and for MSG_GET_FILE sends
+// It answers MSG_GET_INFO from the current release (its first dword announces the
+// extensions this server knows), and for MSG_GET_FILE (shapes in file_request.h) sends
 // MSG_FILE_BEGIN, the file in chunks paced by the client's acknowledgements, and
-// MSG_FILE_END right after the last chunk (MSG_FILE_FAILED for a kind that is not
-// offered). A request with a tag is answered with the resuming fields, and the file goes
-// from the asked offset when the client's tag is the file's. Nothing is appended to the connection's send queue while it still holds
-// unsent bytes, so the queue never holds more than one chunk and an append never copies
-// a large one; frames that must wait sit in a small outbox meanwhile.
+// MSG_FILE_END right after the last chunk; MSG_FILE_FAILED for a kind that is not offered,
+// a request of no known shape, or a file above 4 GiB asked for without the package
+// request. A package request gets the package for its installed version
+// (package_choice.h). Chunks are read from the file as they are queued. Nothing is
+// appended to the connection's send queue while it still holds unsent bytes, so the queue
+// never holds more than one chunk and an append never copies a large one; frames that
+// must wait sit in a small outbox meanwhile.
 //
 // A client that breaks the conversation (a frame outside the client's messages, a body
 // that does not fit its id, a request during a transfer, an acknowledgement with no chunk
@@ -102,8 +105,8 @@ private:
     struct TRANSFER {
         std::shared_ptr<const RELEASE_FILE> file;
         int kind = 0;
-        uint32_t from = 0;   // the offset the client goes on from
-        uint32_t queued = 0; // the file's bytes queued so far, from included
+        uint64_t from = 0;   // the offset the client goes on from
+        uint64_t queued = 0; // the file's bytes queued so far, from included
         uint32_t chunks = 0;
         std::deque<CHUNK> unacked;
         uint64_t startMs = 0;
@@ -114,6 +117,7 @@ private:
     void OnGetFile(const char* body, int length, uint64_t nowMs);
     void OnAck(uint64_t nowMs);
     void OnGetInfo();
+    void RefuseFile(const char* why);
     bool TakeRequest(uint64_t nowMs);
     void Violation(const std::string& what, DROP_REASON reason = DROP_PROTOCOL);
     void QueueFrame(short id, const NET_MESSAGE_HELPER& body);
