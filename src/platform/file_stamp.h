@@ -1,5 +1,6 @@
 // What says that an open file is still the one that was read: its identity, size and
-// change times. A file rewritten in place under an open handle shows a new stamp.
+// modification time. A file rewritten in place under an open handle shows a new stamp; one
+// renamed or unlinked (a release replaced beside it) does not.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,6 @@ struct FILE_STAMP {
     uint64_t id = 0;
     uint64_t size = 0;
     uint64_t modified = 0; // the system's own units
-    uint64_t changed = 0;  // status change where the system has one, else 0
 
     bool operator==(const FILE_STAMP&) const = default;
 };

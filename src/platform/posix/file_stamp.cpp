@@ -11,6 +11,5 @@ bool GetFileStamp(HANDLE file, FILE_STAMP* stamp)
     stamp->id = static_cast<uint64_t>(st.st_ino);
     stamp->size = static_cast<uint64_t>(st.st_size);
     stamp->modified = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_mtim.tv_nsec);
-    stamp->changed = static_cast<uint64_t>(st.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_ctim.tv_nsec);
     return true;
 }

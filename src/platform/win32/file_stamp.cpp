@@ -8,6 +8,5 @@ bool GetFileStamp(HANDLE file, FILE_STAMP* stamp)
     stamp->id = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     stamp->size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     stamp->modified = static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
-    stamp->changed = 0;
     return true;
 }
