@@ -287,7 +287,18 @@ void CLIENT_SESSION::DropForMemory(uint64_t nowMs)
 void CLIENT_SESSION::SendMore(int maxBytes)
 {
     int sent = 0;
-    while (sent < maxBytes && !m_pConnection->m_bClosed && Unsent() > 0) {
+    while (sent < maxBytes && !m_pConnection->m_bClosed) {
+        if (Unsent() == 0) {
+            // The chunk under way goes on as fast as the socket takes it, a piece at a time.
+            const TRANSFER* t = m_pTransfer.get();
+            if (!m_strEnd.empty() || t == nullptr || t->chunkLeft == 0)
+                break;
+            std::string none;
+            if (QueuePiece(&none, MonotonicMs()) == 0)
+                break;
+            if (m_pCounters != nullptr)
+                m_pCounters->queuedBytes += Unsent();
+        }
         const uint64_t before = Unsent();
         m_pConnection->ProcessSend();
         const uint64_t after = Unsent();
@@ -297,14 +308,42 @@ void CLIENT_SESSION::SendMore(int maxBytes)
     }
 }
 
+uint32_t CLIENT_SESSION::QueuePiece(std::string* head, uint64_t nowMs)
+{
+    TRANSFER* t = m_pTransfer.get();
+    const uint32_t piece = std::min(t->chunkLeft, kPieceBytes);
+    // Waiting frames or the chunk's frame header, and the piece read from the file behind
+    // them, go into the queue in one append.
+    std::vector<char>& buffer = ChunkBuffer();
+    buffer.resize(std::max(buffer.size(), head->size() + piece));
+    std::copy(head->begin(), head->end(), buffer.begin());
+    if (!t->file->ReadAt(t->queued, buffer.data() + head->size(), piece)) {
+        // Nothing more of it is sent: the client would take bytes of two files as one.
+        m_strEnd = "dropped: " + t->file->path + " cannot be read or changed on disk since it was loaded (reload to "
+                   "serve it)";
+        return 0;
+    }
+    m_pConnection->Send(buffer.data(), static_cast<int>(head->size() + piece));
+    head->clear();
+    t->queued += piece;
+    t->chunkLeft -= piece;
+    m_iActiveMs = nowMs;
+    return piece;
+}
+
 uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxChunk)
 {
     if (!m_strEnd.empty() || m_pConnection->m_bClosed || Unsent() > 0)
         return 0;
+    TRANSFER* t = m_pTransfer.get();
+    // Nothing may come between the pieces of a chunk's frame.
+    if (t != nullptr && t->chunkLeft > 0) {
+        std::string none;
+        return QueuePiece(&none, nowMs);
+    }
     std::string head;
     head.swap(m_Outbox);
     uint32_t queued = 0;
-    TRANSFER* t = m_pTransfer.get();
     if (t != nullptr) {
         const uint64_t left = t->file->size - t->queued;
         const bool rateAllows = m_Limits.rateBytesPerSecond == 0 || t->queued - t->from < RateAllowance(nowMs);
@@ -318,27 +357,12 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
                 bytes = budgetLeft >= std::min<uint64_t>(CHUNK_PACER::kMinChunk, left) ? static_cast<uint32_t>(budgetLeft)
                                                                                        : 0;
             if (bytes > 0) {
-                // Waiting frames, the chunk's frame header and the chunk read from the file
-                // behind them go into the queue in one append.
-                std::vector<char>& buffer = ChunkBuffer();
                 head += FileDataPrefix(bytes);
-                buffer.resize(std::max(buffer.size(), head.size() + bytes));
-                std::copy(head.begin(), head.end(), buffer.begin());
-                if (!t->file->ReadAt(t->queued, buffer.data() + head.size(), bytes)) {
-                    // Nothing of it is sent: the client would take bytes of two files as one.
-                    head.resize(head.size() - FileDataPrefix(bytes).size());
-                    m_strEnd = "dropped: " + t->file->path + " cannot be read or changed on disk since it was "
-                               "loaded (reload to serve it)";
-                } else {
-                    SizeSendBuffer(bytes);
-                    m_pConnection->Send(buffer.data(), static_cast<int>(head.size() + bytes));
-                    head.clear();
-                    t->queued += bytes;
-                    t->chunks += 1;
-                    t->unacked.push_back({bytes, nowMs});
-                    m_iActiveMs = nowMs;
-                    queued = bytes;
-                }
+                SizeSendBuffer(bytes);
+                t->chunkLeft = bytes;
+                t->chunks += 1;
+                t->unacked.push_back({bytes, nowMs});
+                queued = QueuePiece(&head, nowMs);
             }
         } else if (left == 0) {
             // The end follows the last chunk at once, not a round trip later: the
@@ -348,7 +372,7 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
             EndTransfer(nowMs, nullptr);
         }
     }
-    if (!head.empty())
+    if (!head.empty() && m_strEnd.empty())
         m_pConnection->Send(head.data(), static_cast<int>(head.size()));
     return queued;
 }

@@ -6,10 +6,11 @@
 // MSG_FILE_END right after the last chunk; MSG_FILE_FAILED for a kind that is not offered,
 // a request of no known shape, or a file above 4 GiB asked for without the package
 // request. A package request gets the package for its installed version
-// (package_choice.h). Chunks are read from the file as they are queued. Nothing is
-// appended to the connection's send queue while it still holds unsent bytes, so the queue
-// never holds more than one chunk and an append never copies a large one; frames that
-// must wait sit in a small outbox meanwhile.
+// (package_choice.h). Chunks are read from the file as they are queued, a piece at a
+// time. Nothing is appended to the connection's send queue while it still holds unsent
+// bytes, so the queue never holds more than one piece and an append never copies a large
+// one; frames that must wait sit in a small outbox meanwhile, until a chunk's last piece
+// has gone.
 //
 // A client that breaks the conversation (a frame outside the client's messages, a body
 // that does not fit its id, a request during a transfer, an acknowledgement with no chunk
@@ -52,6 +53,10 @@ struct SESSION_LIMITS {
 
 class CLIENT_SESSION final : public NET_MESSAGE_RECEIVER {
 public:
+    // A chunk goes into the send queue a piece at a time, each read from the file when the
+    // queue has emptied: what a session holds in memory does not grow with its chunks.
+    static constexpr uint32_t kPieceBytes = 64u << 10;
+
     // `release` is the server's current release, read when a request arrives.
     // Files sent and drops are counted in `counters` when given.
     CLIENT_SESSION(NET_CONNECT* connection, const std::string& peer, const std::shared_ptr<const RELEASE>& release,
@@ -70,11 +75,13 @@ public:
     // Logs the end (and any unfinished transfer) and releases the connection.
     void Finish(uint64_t nowMs, const char* reasonIfOpen = nullptr);
 
-    // Queues what may go now: waiting frames, then one chunk of at most maxChunk bytes
-    // when the send queue is empty and the window allows (none if fewer than
-    // CHUNK_PACER::kMinChunk bytes of budget are left). Returns file bytes queued.
+    // Queues what may go now when the send queue is empty: the next piece of the chunk under
+    // way; else waiting frames, then the start of a chunk of at most maxChunk bytes when the
+    // window allows (none if fewer than CHUNK_PACER::kMinChunk bytes of budget are left).
+    // Returns file bytes queued.
     uint32_t Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxChunk);
-    // Sends more of the queue while the socket takes it, up to maxBytes in this step.
+    // Sends more of the queue while the socket takes it, up to maxBytes in this step,
+    // queueing the next pieces of the chunk under way as the queue empties.
     void SendMore(int maxBytes);
 
     // Bytes waiting in the connection's send queue.
@@ -108,6 +115,7 @@ private:
         uint64_t from = 0;   // the offset the client goes on from
         uint64_t queued = 0; // the file's bytes queued so far, from included
         uint32_t chunks = 0;
+        uint32_t chunkLeft = 0; // bytes of the chunk under way not yet queued
         std::deque<CHUNK> unacked;
         uint64_t startMs = 0;
         uint64_t lastAckMs = 0;
@@ -118,6 +126,9 @@ private:
     void OnAck(uint64_t nowMs);
     void OnGetInfo();
     void RefuseFile(const char* why);
+    // Reads the next piece of the chunk under way and queues it behind *head (emptied);
+    // returns the file bytes queued (0 when the file cannot be read: the session ends).
+    uint32_t QueuePiece(std::string* head, uint64_t nowMs);
     bool TakeRequest(uint64_t nowMs);
     void Violation(const std::string& what, DROP_REASON reason = DROP_PROTOCOL);
     void QueueFrame(short id, const NET_MESSAGE_HELPER& body);
