@@ -86,6 +86,8 @@ public:
 
     // Bytes waiting in the connection's send queue.
     uint64_t Unsent() const;
+    // Bytes queued, or the rest of a chunk under way: the socket's room is waited for.
+    bool WantsToSend() const { return Unsent() > 0 || (m_pTransfer != nullptr && m_pTransfer->chunkLeft > 0); }
     // Memory this client holds and will hold for what is queued, against the budget: the
     // send queue's block (kept whole until its last byte is sent), its unsent bytes once
     // more (they are copied into the kernel before the block goes) and what the kernel's
