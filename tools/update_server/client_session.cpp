@@ -251,6 +251,9 @@ uint64_t CLIENT_SESSION::HeldBytes() const
     uint64_t held = m_Outbox.size();
     if (c.m_pSendBuf != nullptr)
         held += static_cast<uint64_t>(c.m_iSendLen) + Unsent();
+    // The rest of the chunk under way is on its way into the kernel's buffer.
+    if (m_pTransfer != nullptr)
+        held += m_pTransfer->chunkLeft;
     if (m_pTransfer != nullptr && c.m_Socket != INVALID_SOCKET) {
         // Where the system does not tell, the buffer size asked for bounds it.
         const int64_t kernel = SocketSendQueueBytes(c.m_Socket);
@@ -339,7 +342,8 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
     // Nothing may come between the pieces of a chunk's frame.
     if (t != nullptr && t->chunkLeft > 0) {
         std::string none;
-        return QueuePiece(&none, nowMs);
+        QueuePiece(&none, nowMs);
+        return 0; // counted when the chunk started
     }
     std::string head;
     head.swap(m_Outbox);
@@ -362,7 +366,7 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
                 t->chunkLeft = bytes;
                 t->chunks += 1;
                 t->unacked.push_back({bytes, nowMs});
-                queued = QueuePiece(&head, nowMs);
+                queued = QueuePiece(&head, nowMs) > 0 ? bytes : 0;
             }
         } else if (left == 0) {
             // The end follows the last chunk at once, not a round trip later: the

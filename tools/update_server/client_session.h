@@ -78,7 +78,7 @@ public:
     // Queues what may go now when the send queue is empty: the next piece of the chunk under
     // way; else waiting frames, then the start of a chunk of at most maxChunk bytes when the
     // window allows (none if fewer than CHUNK_PACER::kMinChunk bytes of budget are left).
-    // Returns file bytes queued.
+    // Returns the bytes of the chunk it started (0 when it started none).
     uint32_t Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxChunk);
     // Sends more of the queue while the socket takes it, up to maxBytes in this step,
     // queueing the next pieces of the chunk under way as the queue empties.
@@ -91,7 +91,7 @@ public:
     // Memory this client holds and will hold for what is queued, against the budget: the
     // send queue's block (kept whole until its last byte is sent), its unsent bytes once
     // more (they are copied into the kernel before the block goes) and what the kernel's
-    // send buffer holds.
+    // send buffer holds, and the rest of the chunk under way, bound for that buffer.
     uint64_t HeldBytes() const;
     // A transfer whose client has acknowledged nothing for at least forMs.
     bool Stalled(uint64_t nowMs, uint64_t forMs) const;
