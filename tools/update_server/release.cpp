@@ -79,7 +79,7 @@ bool LoadVersionPackages(RELEASE* release, std::string* error)
     std::vector<std::string> names;
     for (std::filesystem::directory_iterator it(release->dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() > sizeof(kPackagePrefix) + sizeof(kPackageSuffix) - 2 && name.rfind(kPackagePrefix, 0) == 0 &&
+        if (name.size() >= sizeof(kPackagePrefix) + sizeof(kPackageSuffix) - 2 && name.rfind(kPackagePrefix, 0) == 0 &&
             name.compare(name.size() - (sizeof(kPackageSuffix) - 1), std::string::npos, kPackageSuffix) == 0)
             names.push_back(name);
     }

@@ -260,6 +260,7 @@ TEST(ReleaseStoreLoad, LayoutsAreTakenOrRefusedWithTheReason)
         {"version 0", package("Velgrim_patch.from-0.rxpack", {}), true, "from-0.rxpack: not a package name"},
         {"no version", package("Velgrim_patch.from-.rxpack", {}), true, "from-.rxpack: not a package name"},
         {"another word", package("Velgrim_patch.delta.rxpack", {}), true, "delta.rxpack: not a package name"},
+        {"nothing between the dots", package("Velgrim_patch..rxpack", {}), true, "patch..rxpack: not a package name"},
         {"a version beyond 32 bits", package("Velgrim_patch.from-4294967296.rxpack", {}), true, "not a package name"},
         {"from the release's own version", package("Velgrim_patch.from-3.rxpack", {}), true,
          "a package from version 3 in a release of game version 3"},
