@@ -119,6 +119,7 @@ TEST(ManifestMatch, TheServerWarnsInItsLog)
     }
 
     TRACE_CAPTURE trace;
+    release.reset(); // its files are open, which Windows lets nobody write meanwhile
     std::shared_ptr<const RELEASE> same = WriteRelease(dir, "game_version = 7\nupdater_version = 1100\n", "PATCH");
     WarnIfManifestDiffers(dir / "good.txt", *same, 1000 - week - 1);
     const std::string matches = "update-server: " + dir.Path() + " matches manifest " + dir / "good.txt" + "\n";
