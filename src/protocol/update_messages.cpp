@@ -101,7 +101,8 @@ bool IsClientMessage(uint32_t id, uint32_t bodyLength)
 {
     switch (id) {
     case MSG_GET_FILE:
-        return bodyLength == 12;
+        // The server answers a request of an unknown shape with MSG_FILE_FAILED.
+        return bodyLength <= kMaxFileRequestBody;
     case MSG_FILE_DATA_ACK:
     case MSG_GET_INFO:
         return bodyLength == 0;

@@ -57,6 +57,11 @@ bool ReadFileAnnouncement(const char* body, int length, FILE_ANNOUNCEMENT* file)
 bool ReadFileData(const char* body, int length, const char** chunk, int* chunkBytes);
 bool ReadVersionInfo(const char* body, int length, VERSION_INFO* info);
 
+// The longest MSG_GET_FILE body a server reads (one of an unknown shape is answered
+// MSG_FILE_FAILED; a longer one breaks the conversation).
+constexpr uint32_t kMaxFileRequestBody = 256;
+
 // Whether a message with this id and body length may come from a client: the requests
-// and the acknowledgement, with exactly their bodies' lengths.
+// (MSG_GET_FILE up to kMaxFileRequestBody) and the acknowledgement, with exactly their
+// bodies' lengths.
 bool IsClientMessage(uint32_t id, uint32_t bodyLength);

@@ -6,7 +6,7 @@
 #
 # DIR/servers.txt has one line per server: "NAME PORT". Each server NAME serves DIR/NAME
 # and logs to DIR/NAME.log:
-#   main   game 1207, updater 1100 (UpdaterNew.exe 1000000 bytes), info_word 77, info.txt,
+#   main   game 1207, updater 1100 (UpdaterNew.exe 1000000 bytes), info_word 77 (accepted, not sent), info.txt,
 #          a patch of 3 MiB + 123 bytes
 #   empty  game 5, updater 1024 (an empty UpdaterNew.exe), a patch of 48 bytes, no info.txt
 #   idle   game 9, no updater, a patch of 16 MiB, clients silent for 1 s are dropped

@@ -85,7 +85,7 @@ UPDATE_SERVER_PROCESS::~UPDATE_SERVER_PROCESS()
 }
 
 bool UPDATE_SERVER_PROCESS::Start(const std::string& releaseDir, const std::string& logPath,
-                                  const std::vector<std::string>& args)
+                                  const std::vector<std::string>& args, int timeoutMs)
 {
     m_strLog = logPath;
     const int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -104,7 +104,7 @@ bool UPDATE_SERVER_PROCESS::Start(const std::string& releaseDir, const std::stri
         close(nullFd);
     if (m_iPid < 0)
         return false;
-    const uint64_t deadline = MonotonicMs() + 10000;
+    const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs);
     while (MonotonicMs() < deadline) {
         const std::string log = Log();
         const size_t at = log.find("listening on 127.0.0.1:");

@@ -18,8 +18,9 @@ public:
     UPDATE_SERVER_PROCESS& operator=(const UPDATE_SERVER_PROCESS&) = delete;
 
     // Starts `program --listen 127.0.0.1 --port 0 args... releaseDir` with its standard
-    // error in logPath, and waits (bounded) until it names its port.
-    bool Start(const std::string& releaseDir, const std::string& logPath, const std::vector<std::string>& args = {});
+    // error in logPath, and waits (up to timeoutMs) until it names its port.
+    bool Start(const std::string& releaseDir, const std::string& logPath, const std::vector<std::string>& args = {},
+               int timeoutMs = 10000);
     unsigned short Port() const { return m_iPort; }
     // The status port named in the log (started with --status-listen 127.0.0.1:0); 0 when
     // none is named within a few seconds.

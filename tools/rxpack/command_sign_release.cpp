@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "common/decimal_text.h"
@@ -12,10 +13,12 @@ namespace {
 
 constexpr uint32_t kMaxExpiresDays = 36500;
 
+// The release read the file through and hashed it. A format-1 manifest holds 32-bit sizes.
 bool Describe(MANIFEST_FILE* out, const RELEASE_FILE& file)
 {
-    out->size = file.size;
-    return Sha256(file.bytes.get(), file.size, out->sha256);
+    out->size = static_cast<uint32_t>(file.size);
+    std::memcpy(out->sha256, file.sha256, sizeof(out->sha256));
+    return file.size <= UINT32_MAX;
 }
 
 } // namespace
@@ -62,7 +65,7 @@ int CommandSignRelease(const ARGS& args)
     manifest.hasUpdater = release->updater != nullptr;
     if (!Describe(&manifest.patch, *release->patch) ||
         (manifest.hasUpdater && !Describe(&manifest.updater, *release->updater))) {
-        PrintError("the SHA-256 of the release files cannot be computed");
+        PrintError("a release file is 4 GiB or more, which this manifest format cannot name");
         return kExitFailed;
     }
     if (days != 0) {

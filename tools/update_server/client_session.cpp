@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "common/trace_log.h"
 #include "protocol/update_messages.h"
@@ -9,8 +10,18 @@
 #include "net/net_frame.h"
 #include "net/net_message_helper.h"
 #include "platform/clock.h"
+#include "update_server/file_request.h"
+#include "update_server/package_choice.h"
 
 namespace {
+
+// One buffer for the chunk being queued, whichever session queues it: sessions are pumped
+// one at a time on the server's one thread.
+std::vector<char>& ChunkBuffer()
+{
+    static std::vector<char> buffer;
+    return buffer;
+}
 
 double Seconds(uint64_t ms)
 {
@@ -103,8 +114,14 @@ void CLIENT_SESSION::OnGetInfo()
 {
     const RELEASE& release = *m_Release;
     NET_MESSAGE_HELPER body;
-    WriteVersionInfo(body, {release.info_word, release.game_version, release.info_text, release.updater_version});
+    WriteVersionInfo(body, {kServerCapabilities, release.game_version, release.info_text, release.updater_version});
     QueueFrame(MSG_GET_INFO, body);
+}
+
+void CLIENT_SESSION::RefuseFile(const char* why)
+{
+    QueueFrame(MSG_FILE_FAILED, NET_MESSAGE_HELPER());
+    g_trace->Log("%s %s: sent MSG_FILE_FAILED\n", m_strPeer.c_str(), why);
 }
 
 void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
@@ -113,40 +130,62 @@ void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
         Violation("a second MSG_GET_FILE during a transfer");
         return;
     }
-    FILE_REQUEST request;
-    ReadFileRequest(body, length, &request);
+    const SHAPED_FILE_REQUEST request = ReadShapedFileRequest(body, length);
     const int kind = static_cast<int>(request.kind);
-    std::shared_ptr<const RELEASE_FILE> file = m_Release->FileOfKind(kind);
-    if (file == nullptr) {
-        QueueFrame(MSG_FILE_FAILED, NET_MESSAGE_HELPER());
-        g_trace->Log("%s asked for kind %d, which is not offered: sent MSG_FILE_FAILED\n", m_strPeer.c_str(), kind);
+    if (request.shape == REQUEST_SHAPE::kMalformed) {
+        RefuseFile(("sent a file request of " + std::to_string(length) + " bytes that is none of the known shapes")
+                       .c_str());
         return;
     }
-    // A plain client (tag 0) gets the plain announcement; a part of another file, or one
-    // that is not shorter than this one, starts again from the beginning.
-    FILE_ANNOUNCEMENT announced;
-    announced.name = file->name;
-    announced.size = file->size;
-    announced.resumable = request.tag != 0;
-    announced.tag = file->tag;
-    announced.start = request.tag == file->tag && request.offset < file->size ? request.offset : 0;
+    const bool package = request.shape == REQUEST_SHAPE::kPackage;
+    const PACKAGE_CHOICE choice = package ? ChoosePackage(*m_Release, kind, request.installed, request.features)
+                                          : PACKAGE_CHOICE{m_Release->FileOfKind(kind), PACKAGE_BASE_CUMULATIVE};
+    const std::shared_ptr<const RELEASE_FILE>& file = choice.file;
+    if (file == nullptr) {
+        RefuseFile(("asked for kind " + std::to_string(kind) + ", which is not offered").c_str());
+        return;
+    }
+    if (!package && file->size > RELEASE::kMaxPlainSize) {
+        // Its size does not fit the plain answer; a cut one would be a lie.
+        RefuseFile(("asked for kind " + std::to_string(kind) + " without the package request, and " + file->path +
+                    " is " + std::to_string(file->size) + " bytes, more than a plain answer can announce")
+                       .c_str());
+        return;
+    }
+    if (!file->Unchanged()) {
+        RefuseFile(("asked for " + file->path + ", which changed on disk since it was loaded (reload to serve it)")
+                       .c_str());
+        return;
+    }
+    // A part of another file, or one that is not shorter than this one, starts again from
+    // the beginning.
+    const uint64_t start = request.tag == file->tag && request.offset < file->size ? request.offset : 0;
     m_pTransfer.reset(new TRANSFER);
     m_pTransfer->file = file;
     m_pTransfer->kind = kind;
-    m_pTransfer->from = announced.start;
-    m_pTransfer->queued = announced.start;
+    m_pTransfer->from = start;
+    m_pTransfer->queued = start;
     m_pTransfer->startMs = nowMs;
-    if (announced.start > 0) {
-        g_trace->Log("%s goes on with %s (kind %d) from byte %u of %u\n", m_strPeer.c_str(), file->name.c_str(), kind,
-                     announced.start, file->size);
-        if (m_pCounters != nullptr) {
-            ++m_pCounters->resumedTransfers;
-            m_pCounters->resumedBytesSkipped += announced.start;
-        }
+    if (package)
+        g_trace->Log("%s asked for kind %d at installed version %u with features %u: %s (base %u)\n",
+                     m_strPeer.c_str(), kind, request.installed, request.features, file->path.c_str(), choice.base);
+    if (start > 0)
+        g_trace->Log("%s goes on with %s (kind %d) from byte %llu of %llu\n", m_strPeer.c_str(), file->name.c_str(),
+                     kind, static_cast<unsigned long long>(start), static_cast<unsigned long long>(file->size));
+    NET_MESSAGE_HELPER answer;
+    if (package) {
+        WritePackageAnswer(answer, {file->name, file->size, file->tag, start, choice.base});
+    } else {
+        // A plain client (tag 0) gets the plain answer; a resuming one the tag and start too.
+        FILE_ANNOUNCEMENT announced;
+        announced.name = file->name;
+        announced.size = static_cast<uint32_t>(file->size);
+        announced.resumable = request.shape == REQUEST_SHAPE::kResume;
+        announced.tag = file->tag;
+        announced.start = static_cast<uint32_t>(start);
+        WriteFileAnnouncement(answer, announced);
     }
-    NET_MESSAGE_HELPER announcement;
-    WriteFileAnnouncement(announcement, announced);
-    QueueFrame(MSG_FILE_BEGIN, announcement);
+    QueueFrame(MSG_FILE_BEGIN, answer);
 }
 
 void CLIENT_SESSION::OnAck(uint64_t nowMs)
@@ -212,6 +251,9 @@ uint64_t CLIENT_SESSION::HeldBytes() const
     uint64_t held = m_Outbox.size();
     if (c.m_pSendBuf != nullptr)
         held += static_cast<uint64_t>(c.m_iSendLen) + Unsent();
+    // The rest of the chunk under way is on its way into the kernel's buffer.
+    if (m_pTransfer != nullptr)
+        held += m_pTransfer->chunkLeft;
     if (m_pTransfer != nullptr && c.m_Socket != INVALID_SOCKET) {
         // Where the system does not tell, the buffer size asked for bounds it.
         const int64_t kernel = SocketSendQueueBytes(c.m_Socket);
@@ -248,7 +290,18 @@ void CLIENT_SESSION::DropForMemory(uint64_t nowMs)
 void CLIENT_SESSION::SendMore(int maxBytes)
 {
     int sent = 0;
-    while (sent < maxBytes && !m_pConnection->m_bClosed && Unsent() > 0) {
+    while (sent < maxBytes && !m_pConnection->m_bClosed) {
+        if (Unsent() == 0) {
+            // The chunk under way goes on as fast as the socket takes it, a piece at a time.
+            const TRANSFER* t = m_pTransfer.get();
+            if (!m_strEnd.empty() || t == nullptr || t->chunkLeft == 0)
+                break;
+            std::string none;
+            if (QueuePiece(&none, MonotonicMs()) == 0)
+                break;
+            if (m_pCounters != nullptr)
+                m_pCounters->queuedBytes += Unsent();
+        }
         const uint64_t before = Unsent();
         m_pConnection->ProcessSend();
         const uint64_t after = Unsent();
@@ -258,37 +311,62 @@ void CLIENT_SESSION::SendMore(int maxBytes)
     }
 }
 
+uint32_t CLIENT_SESSION::QueuePiece(std::string* head, uint64_t nowMs)
+{
+    TRANSFER* t = m_pTransfer.get();
+    const uint32_t piece = std::min(t->chunkLeft, kPieceBytes);
+    // Waiting frames or the chunk's frame header, and the piece read from the file behind
+    // them, go into the queue in one append.
+    std::vector<char>& buffer = ChunkBuffer();
+    buffer.resize(std::max(buffer.size(), head->size() + piece));
+    std::copy(head->begin(), head->end(), buffer.begin());
+    if (!t->file->ReadAt(t->queued, buffer.data() + head->size(), piece)) {
+        // Nothing more of it is sent: the client would take bytes of two files as one.
+        m_strEnd = "dropped: " + t->file->path + " cannot be read or changed on disk since it was loaded (reload to "
+                   "serve it)";
+        return 0;
+    }
+    m_pConnection->Send(buffer.data(), static_cast<int>(head->size() + piece));
+    head->clear();
+    t->queued += piece;
+    t->chunkLeft -= piece;
+    m_iActiveMs = nowMs;
+    return piece;
+}
+
 uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxChunk)
 {
     if (!m_strEnd.empty() || m_pConnection->m_bClosed || Unsent() > 0)
         return 0;
+    TRANSFER* t = m_pTransfer.get();
+    // Nothing may come between the pieces of a chunk's frame.
+    if (t != nullptr && t->chunkLeft > 0) {
+        std::string none;
+        QueuePiece(&none, nowMs);
+        return 0; // counted when the chunk started
+    }
     std::string head;
     head.swap(m_Outbox);
     uint32_t queued = 0;
-    TRANSFER* t = m_pTransfer.get();
     if (t != nullptr) {
-        const uint32_t left = t->file->size - t->queued;
+        const uint64_t left = t->file->size - t->queued;
         const bool rateAllows = m_Limits.rateBytesPerSecond == 0 || t->queued - t->from < RateAllowance(nowMs);
         if (left > 0 && t->unacked.size() < m_Limits.window && rateAllows) {
-            uint32_t bytes = std::min({t->pacer.ChunkSize(), maxChunk, left});
+            uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>({t->pacer.ChunkSize(), maxChunk, left}));
             if (Stalled(nowMs, m_Limits.stallMs))
                 bytes = std::min(bytes, CHUNK_PACER::kMinChunk);
             if (m_Limits.rateBytesPerSecond != 0)
                 bytes = std::min<uint64_t>(bytes, std::max<uint64_t>(m_Limits.rateBytesPerSecond / 8, 4096));
             if (bytes > budgetLeft)
-                bytes = budgetLeft >= std::min(CHUNK_PACER::kMinChunk, left) ? static_cast<uint32_t>(budgetLeft) : 0;
+                bytes = budgetLeft >= std::min<uint64_t>(CHUNK_PACER::kMinChunk, left) ? static_cast<uint32_t>(budgetLeft)
+                                                                                       : 0;
             if (bytes > 0) {
                 head += FileDataPrefix(bytes);
                 SizeSendBuffer(bytes);
-                // Two appends: the small one, then the chunk, copied once into the queue.
-                m_pConnection->Send(head.data(), static_cast<int>(head.size()));
-                head.clear();
-                m_pConnection->Send(t->file->bytes.get() + t->queued, static_cast<int>(bytes));
-                t->queued += bytes;
+                t->chunkLeft = bytes;
                 t->chunks += 1;
                 t->unacked.push_back({bytes, nowMs});
-                m_iActiveMs = nowMs;
-                queued = bytes;
+                queued = QueuePiece(&head, nowMs) > 0 ? bytes : 0;
             }
         } else if (left == 0) {
             // The end follows the last chunk at once, not a round trip later: the
@@ -298,7 +376,7 @@ uint32_t CLIENT_SESSION::Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxC
             EndTransfer(nowMs, nullptr);
         }
     }
-    if (!head.empty())
+    if (!head.empty() && m_strEnd.empty())
         m_pConnection->Send(head.data(), static_cast<int>(head.size()));
     return queued;
 }
@@ -340,20 +418,27 @@ void CLIENT_SESSION::EndTransfer(uint64_t nowMs, const char* outcome)
     const uint64_t ms = nowMs - t->startMs;
     const double seconds = Seconds(ms);
     if (outcome == nullptr) {
-        const uint32_t sent = t->file->size - t->from;
+        const uint64_t sent = t->file->size - t->from;
         const double mbps = ms > 0 ? static_cast<double>(sent) / 1e6 / seconds : 0.0;
-        g_trace->Log("%s sent %s (kind %d): %u bytes in %.2f s, %u chunks, %.1f MB/s\n", m_strPeer.c_str(),
-                     t->file->name.c_str(), t->kind, sent, seconds, t->chunks, mbps);
+        g_trace->Log("%s sent %s (kind %d): %llu bytes in %.2f s, %u chunks, %.1f MB/s\n", m_strPeer.c_str(),
+                     t->file->name.c_str(), t->kind, static_cast<unsigned long long>(sent), seconds, t->chunks, mbps);
         ++m_iFilesSent;
-        if (m_pCounters != nullptr)
+        if (m_pCounters != nullptr) {
             ++(t->kind == FILE_KIND_UPDATER ? m_pCounters->updatersSent : m_pCounters->patchesSent);
+            // Counted once it has gone out whole: a client that asks again and again and
+            // leaves does not inflate them.
+            if (t->from > 0) {
+                ++m_pCounters->resumedTransfers;
+                m_pCounters->resumedBytesSkipped += t->from;
+            }
+        }
     } else {
         uint64_t acked = t->queued;
         for (const CHUNK& c : t->unacked)
             acked -= c.bytes;
-        g_trace->Log("%s stopped sending %s (kind %d) after %llu of %u bytes in %.2f s: %s\n", m_strPeer.c_str(),
-                     t->file->name.c_str(), t->kind, static_cast<unsigned long long>(acked), t->file->size, seconds,
-                     outcome);
+        g_trace->Log("%s stopped sending %s (kind %d) after %llu of %llu bytes in %.2f s: %s\n", m_strPeer.c_str(),
+                     t->file->name.c_str(), t->kind, static_cast<unsigned long long>(acked),
+                     static_cast<unsigned long long>(t->file->size), seconds, outcome);
     }
     m_pTransfer.reset();
 }

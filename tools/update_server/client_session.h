@@ -1,12 +1,16 @@
 // CLIENT_SESSION: the server's side of the conversation with one connected client.
 //
-// It answers MSG_GET_INFO from the current release, and for MSG_GET_FILE sends
+// It answers MSG_GET_INFO from the current release (its first dword announces the
+// extensions this server knows), and for MSG_GET_FILE (shapes in file_request.h) sends
 // MSG_FILE_BEGIN, the file in chunks paced by the client's acknowledgements, and
-// MSG_FILE_END right after the last chunk (MSG_FILE_FAILED for a kind that is not
-// offered). A request with a tag is answered with the resuming fields, and the file goes
-// from the asked offset when the client's tag is the file's. Nothing is appended to the connection's send queue while it still holds
-// unsent bytes, so the queue never holds more than one chunk and an append never copies
-// a large one; frames that must wait sit in a small outbox meanwhile.
+// MSG_FILE_END right after the last chunk; MSG_FILE_FAILED for a kind that is not offered,
+// a request of no known shape, or a file above 4 GiB asked for without the package
+// request. A package request gets the package for its installed version
+// (package_choice.h). Chunks are read from the file as they are queued, a piece at a
+// time. Nothing is appended to the connection's send queue while it still holds unsent
+// bytes, so the queue never holds more than one piece and an append never copies a large
+// one; frames that must wait sit in a small outbox meanwhile, until a chunk's last piece
+// has gone.
 //
 // A client that breaks the conversation (a frame outside the client's messages, a body
 // that does not fit its id, a request during a transfer, an acknowledgement with no chunk
@@ -49,6 +53,10 @@ struct SESSION_LIMITS {
 
 class CLIENT_SESSION final : public NET_MESSAGE_RECEIVER {
 public:
+    // A chunk goes into the send queue a piece at a time, each read from the file when the
+    // queue has emptied: what a session holds in memory does not grow with its chunks.
+    static constexpr uint32_t kPieceBytes = 64u << 10;
+
     // `release` is the server's current release, read when a request arrives.
     // Files sent and drops are counted in `counters` when given.
     CLIENT_SESSION(NET_CONNECT* connection, const std::string& peer, const std::shared_ptr<const RELEASE>& release,
@@ -67,19 +75,23 @@ public:
     // Logs the end (and any unfinished transfer) and releases the connection.
     void Finish(uint64_t nowMs, const char* reasonIfOpen = nullptr);
 
-    // Queues what may go now: waiting frames, then one chunk of at most maxChunk bytes
-    // when the send queue is empty and the window allows (none if fewer than
-    // CHUNK_PACER::kMinChunk bytes of budget are left). Returns file bytes queued.
+    // Queues what may go now when the send queue is empty: the next piece of the chunk under
+    // way; else waiting frames, then the start of a chunk of at most maxChunk bytes when the
+    // window allows (none if fewer than CHUNK_PACER::kMinChunk bytes of budget are left).
+    // Returns the bytes of the chunk it started (0 when it started none).
     uint32_t Pump(uint64_t nowMs, uint64_t budgetLeft, uint32_t maxChunk);
-    // Sends more of the queue while the socket takes it, up to maxBytes in this step.
+    // Sends more of the queue while the socket takes it, up to maxBytes in this step,
+    // queueing the next pieces of the chunk under way as the queue empties.
     void SendMore(int maxBytes);
 
     // Bytes waiting in the connection's send queue.
     uint64_t Unsent() const;
+    // Bytes queued, or the rest of a chunk under way: the socket's room is waited for.
+    bool WantsToSend() const { return Unsent() > 0 || (m_pTransfer != nullptr && m_pTransfer->chunkLeft > 0); }
     // Memory this client holds and will hold for what is queued, against the budget: the
     // send queue's block (kept whole until its last byte is sent), its unsent bytes once
     // more (they are copied into the kernel before the block goes) and what the kernel's
-    // send buffer holds.
+    // send buffer holds, and the rest of the chunk under way, bound for that buffer.
     uint64_t HeldBytes() const;
     // A transfer whose client has acknowledged nothing for at least forMs.
     bool Stalled(uint64_t nowMs, uint64_t forMs) const;
@@ -102,9 +114,10 @@ private:
     struct TRANSFER {
         std::shared_ptr<const RELEASE_FILE> file;
         int kind = 0;
-        uint32_t from = 0;   // the offset the client goes on from
-        uint32_t queued = 0; // the file's bytes queued so far, from included
+        uint64_t from = 0;   // the offset the client goes on from
+        uint64_t queued = 0; // the file's bytes queued so far, from included
         uint32_t chunks = 0;
+        uint32_t chunkLeft = 0; // bytes of the chunk under way not yet queued
         std::deque<CHUNK> unacked;
         uint64_t startMs = 0;
         uint64_t lastAckMs = 0;
@@ -114,6 +127,10 @@ private:
     void OnGetFile(const char* body, int length, uint64_t nowMs);
     void OnAck(uint64_t nowMs);
     void OnGetInfo();
+    void RefuseFile(const char* why);
+    // Reads the next piece of the chunk under way and queues it behind *head (emptied);
+    // returns the file bytes queued (0 when the file cannot be read: the session ends).
+    uint32_t QueuePiece(std::string* head, uint64_t nowMs);
     bool TakeRequest(uint64_t nowMs);
     void Violation(const std::string& what, DROP_REASON reason = DROP_PROTOCOL);
     void QueueFrame(short id, const NET_MESSAGE_HELPER& body);

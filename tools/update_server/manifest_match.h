@@ -10,5 +10,6 @@
 #include "update_server/release.h"
 
 // One line per difference ("game_version 8 here, 7 in the manifest"); empty when they
-// match.
+// match. A format-2 manifest's packages are compared each with the one of its base here,
+// both ways ("package from 5: in the manifest, not here").
 std::vector<std::string> CompareReleaseWithManifest(const RELEASE& release, const RELEASE_MANIFEST& manifest);

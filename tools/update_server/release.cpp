@@ -1,75 +1,128 @@
 #include "update_server/release.h"
 
-#include "pack/pack_checker.h"
-#include "pack/package_source.h"
-#include "platform/crypto.h"
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "common/decimal_text.h"
+#include "common/trace_log.h"
 #include "platform/error_text.h"
+#include "platform/file_handle.h"
+#include "platform/file_io.h"
 #include "protocol/update_protocol.h"
 #include "update_server/release_conf.h"
 
 namespace {
 
-enum class READ_RESULT { kOk, kMissing, kFailed };
+constexpr char kPackagePrefix[] = "Velgrim_patch.";
+constexpr char kPackageSuffix[] = ".rxpack";
+constexpr char kFullName[] = "Velgrim_patch.full.rxpack";
 
-// Reads a whole file of at most maxSize bytes.
-READ_RESULT ReadFileBytes(const std::string& path, uint32_t maxSize, std::unique_ptr<char[]>* bytes, uint32_t* size,
-                          std::string* error)
+// Reads a whole small file. kMissing when it is not there.
+RELEASE_FILE::OPEN_RESULT ReadSmallFile(const std::string& path, uint32_t maxSize, std::string* text,
+                                        std::string* error)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FILE_HANDLE file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
-            return READ_RESULT::kMissing;
+            return RELEASE_FILE::kMissing;
         *error = path + ": cannot be opened: " + LastErrorText();
-        return READ_RESULT::kFailed;
+        return RELEASE_FILE::kFailed;
     }
-    READ_RESULT result = READ_RESULT::kOk;
     LARGE_INTEGER length;
-    if (!GetFileSizeEx(file, &length)) {
+    if (!GetFileSizeEx(file.Get(), &length)) {
         *error = path + ": cannot read its size";
-        result = READ_RESULT::kFailed;
-    } else if (length.QuadPart < 0 || static_cast<uint64_t>(length.QuadPart) > maxSize) {
+        return RELEASE_FILE::kFailed;
+    }
+    if (length.QuadPart < 0 || static_cast<uint64_t>(length.QuadPart) > maxSize) {
         *error = path + ": too large (" + std::to_string(length.QuadPart) + " bytes, at most " +
                  std::to_string(maxSize) + ")";
-        result = READ_RESULT::kFailed;
-    } else {
-        *size = static_cast<uint32_t>(length.QuadPart);
-        bytes->reset(new char[*size + static_cast<size_t>(1)]);
-        uint32_t done = 0;
-        while (done < *size) {
-            const DWORD want = *size - done < (64u << 20) ? *size - done : (64u << 20);
-            DWORD got = 0;
-            if (!ReadFile(file, bytes->get() + done, want, &got, nullptr) || got == 0) {
-                *error = path + ": read failed after " + std::to_string(done) + " bytes";
-                result = READ_RESULT::kFailed;
-                break;
-            }
-            done += got;
-        }
+        return RELEASE_FILE::kFailed;
     }
-    CloseHandle(file);
-    return result;
+    text->assign(static_cast<size_t>(length.QuadPart), '\0');
+    if (!text->empty() && !ReadFileAt(file.Get(), 0, text->data(), static_cast<uint32_t>(text->size()))) {
+        *error = path + ": read failed";
+        return RELEASE_FILE::kFailed;
+    }
+    return RELEASE_FILE::kOpened;
 }
 
-bool LoadOffered(const std::string& dir, const char* name, std::shared_ptr<const RELEASE_FILE>* out,
+// The installed version a package name is made from: "from-<V>" (*version = V) or "full"
+// (*full). False for any other middle part.
+bool ParsePackageName(const std::string& middle, uint32_t* version, bool* full)
+{
+    *full = middle == "full";
+    if (*full)
+        return true;
+    if (middle.compare(0, 5, "from-") != 0)
+        return false;
+    const std::string digits = middle.substr(5);
+    return !digits.empty() && digits[0] != '0' && ParseUInt32(digits, version);
+}
+
+bool LoadPackage(const std::string& dir, const std::string& fileName, std::shared_ptr<const RELEASE_FILE>* out,
                  std::string* error)
 {
-    auto file = std::make_shared<RELEASE_FILE>();
-    file->name = name;
-    const READ_RESULT r = ReadFileBytes(dir + "/" + name, RELEASE::kMaxFileSize, &file->bytes, &file->size, error);
-    if (r == READ_RESULT::kMissing)
-        *error = dir + "/" + name + ": missing";
-    if (r != READ_RESULT::kOk)
-        return false;
-    uint8_t digest[SHA256_DIGEST_SIZE];
-    if (!Sha256(file->bytes.get(), file->size, digest)) {
-        *error = dir + "/" + name + ": its SHA-256 cannot be computed";
+    // Every package goes out under the one name the launcher stores it under.
+    const std::string path = dir + "/" + fileName;
+    const RELEASE_FILE::OPEN_RESULT r = RELEASE_FILE::Open(path, PATCH_FILE_NAME, RELEASE_FILE::kPackage, out, error);
+    if (r == RELEASE_FILE::kMissing)
+        *error = path + ": missing";
+    return r == RELEASE_FILE::kOpened;
+}
+
+// The packages made for installed versions, and the full one.
+bool LoadVersionPackages(RELEASE* release, std::string* error)
+{
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (std::filesystem::directory_iterator it(release->dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() >= sizeof(kPackagePrefix) + sizeof(kPackageSuffix) - 2 && name.rfind(kPackagePrefix, 0) == 0 &&
+            name.compare(name.size() - (sizeof(kPackageSuffix) - 1), std::string::npos, kPackageSuffix) == 0)
+            names.push_back(name);
+    }
+    if (ec) {
+        *error = release->dir + ": cannot be listed (" + ec.message() + ")";
         return false;
     }
-    file->tag = ResumeTagOfDigest(digest);
-    *out = file;
+    for (const std::string& name : names) {
+        const std::string where = release->dir + "/" + name;
+        const std::string middle =
+            name.substr(sizeof(kPackagePrefix) - 1, name.size() - sizeof(kPackagePrefix) - sizeof(kPackageSuffix) + 2);
+        uint32_t version = 0;
+        bool full = false;
+        if (!ParsePackageName(middle, &version, &full)) {
+            *error = where + ": not a package name update-server knows (Velgrim_patch.full.rxpack, or "
+                             "Velgrim_patch.from-<version>.rxpack with a version above 0 in decimal, no leading zero)";
+            return false;
+        }
+        if (!full && version >= release->game_version) {
+            *error = where + ": a package from version " + std::to_string(version) +
+                     " in a release of game version " + std::to_string(release->game_version) +
+                     " (it must be made from an older version)";
+            return false;
+        }
+        std::shared_ptr<const RELEASE_FILE> file;
+        if (!LoadPackage(release->dir, name, &file, error))
+            return false;
+        if (full && file->flagged) {
+            *error = where + ": the full package must have plain entries only (its header announces removals)";
+            return false;
+        }
+        if (full)
+            release->full = file;
+        else
+            release->from[version] = file;
+    }
     return true;
+}
+
+std::string Size(const std::shared_ptr<const RELEASE_FILE>& file)
+{
+    return std::to_string(file->size) + " bytes";
 }
 
 } // namespace
@@ -87,8 +140,12 @@ std::string RELEASE::Describe() const
 {
     std::string text = "game version " + std::to_string(game_version) + ", updater version " +
                        std::to_string(updater_version);
-    text += updater ? " (" + std::to_string(updater->size) + " bytes)" : " (none offered)";
-    text += ", patch " + std::to_string(patch ? patch->size : 0) + " bytes";
+    text += updater ? " (" + Size(updater) + ")" : " (none offered)";
+    text += ", patch " + (patch ? Size(patch) : std::string("0 bytes"));
+    if (full)
+        text += ", full package " + Size(full);
+    for (const auto& [version, file] : from)
+        text += ", package from " + std::to_string(version) + " " + Size(file) + (file->flagged ? " (removals)" : "");
     text += ", info text " + std::to_string(info_text.size()) + " bytes";
     return text;
 }
@@ -103,17 +160,16 @@ std::shared_ptr<const RELEASE> LoadRelease(const std::string& dir, std::string* 
         return nullptr;
     }
 
-    std::unique_ptr<char[]> bytes;
-    uint32_t size = 0;
+    std::string text;
     const std::string confPath = dir + "/release.conf";
-    READ_RESULT r = ReadFileBytes(confPath, 1u << 20, &bytes, &size, error);
-    if (r == READ_RESULT::kMissing)
+    RELEASE_FILE::OPEN_RESULT r = ReadSmallFile(confPath, 1u << 20, &text, error);
+    if (r == RELEASE_FILE::kMissing)
         *error = confPath + ": missing";
-    if (r != READ_RESULT::kOk)
+    if (r != RELEASE_FILE::kOpened)
         return nullptr;
     RELEASE_CONF conf;
     std::string confError;
-    if (!ParseReleaseConf(std::string(bytes.get(), size), &conf, &confError)) {
+    if (!ParseReleaseConf(text, &conf, &confError)) {
         *error = confPath + ": " + confError;
         return nullptr;
     }
@@ -122,31 +178,42 @@ std::shared_ptr<const RELEASE> LoadRelease(const std::string& dir, std::string* 
     release->info_word = conf.info_word;
 
     const std::string infoPath = dir + "/info.txt";
-    r = ReadFileBytes(infoPath, RELEASE::kMaxInfoText, &bytes, &size, error);
-    if (r == READ_RESULT::kFailed)
+    r = ReadSmallFile(infoPath, RELEASE::kMaxInfoText, &release->info_text, error);
+    if (r == RELEASE_FILE::kFailed)
         return nullptr;
-    if (r == READ_RESULT::kOk) {
-        release->info_text.assign(bytes.get(), size);
-        if (release->info_text.find('\0') != std::string::npos) {
-            *error = infoPath + ": contains a NUL byte";
+    if (release->info_text.find('\0') != std::string::npos) {
+        *error = infoPath + ": contains a NUL byte";
+        return nullptr;
+    }
+
+    if (!LoadPackage(dir, PATCH_FILE_NAME, &release->patch, error))
+        return nullptr;
+    if (release->patch->flagged) {
+        // A plain launcher would make each removal an empty file.
+        *error = dir + "/" + PATCH_FILE_NAME +
+                 ": the cumulative package must have plain entries only (its header announces removals)";
+        return nullptr;
+    }
+    if (!LoadVersionPackages(release.get(), error))
+        return nullptr;
+    if (conf.updater_version >= UPDATER_OFFER_MIN_VERSION) {
+        const std::string path = dir + "/" + UPDATER_FILE_NAME;
+        r = RELEASE_FILE::Open(path, UPDATER_FILE_NAME, RELEASE_FILE::kNoCheck, &release->updater, error);
+        if (r == RELEASE_FILE::kMissing)
+            *error = path + ": missing";
+        if (r != RELEASE_FILE::kOpened) {
+            *error += " (updater_version " + std::to_string(conf.updater_version) + " offers an updater)";
             return nullptr;
         }
     }
-
-    if (!LoadOffered(dir, PATCH_FILE_NAME, &release->patch, error))
-        return nullptr;
-    // A patch that would fail the launcher's check is never served: players would fetch it
-    // only to throw it away. The check reads the very bytes that are served.
-    const std::string patchPath = dir + "/" + PATCH_FILE_NAME;
-    std::string problem;
-    if (!VerifyPackage(MEMORY_PACKAGE_SOURCE(release->patch->bytes.get(), release->patch->size), &problem)) {
-        *error = patchPath + ": not a sound package: " + problem;
-        return nullptr;
-    }
-    if (conf.updater_version >= UPDATER_OFFER_MIN_VERSION &&
-        !LoadOffered(dir, UPDATER_FILE_NAME, &release->updater, error)) {
-        *error += " (updater_version " + std::to_string(conf.updater_version) + " offers an updater)";
-        return nullptr;
-    }
+    if (release->info_word != 0)
+        g_trace->Log("update-server: %s: info_word %u is not sent any more (the version answer's first dword "
+                     "announces the server's extensions)\n",
+                     confPath.c_str(), release->info_word);
+    for (const std::shared_ptr<const RELEASE_FILE>& file : {release->patch, release->updater})
+        if (file != nullptr && file->size > RELEASE::kMaxPlainSize)
+            g_trace->Log("update-server: %s is %llu bytes, above what a plain request can be answered with: "
+                         "launchers that do not ask for packages get MSG_FILE_FAILED\n",
+                         file->path.c_str(), static_cast<unsigned long long>(file->size));
     return release;
 }

@@ -1,43 +1,47 @@
-// A release directory, loaded whole: what the server offers until the next reload.
+// A release directory, loaded and checked: what the server offers until the next reload.
 //
-//     release.conf           versions (see release_conf.h), required
-//     info.txt               text shown by the launcher, optional (no NUL byte, <= 64 KiB)
-//     Velgrim_patch.rxpack   the patch, required (kind 1002); it must check as a package
-//     UpdaterNew.exe         the updater, required when updater_version >= 1024 (kind 1003)
+//     release.conf                    versions (see release_conf.h), required
+//     info.txt                        text shown by the launcher, optional (no NUL byte, <= 64 KiB)
+//     Velgrim_patch.rxpack            the cumulative package, required (kind 1002): plain
+//                                     entries, what every launcher that does not say its
+//                                     version gets
+//     Velgrim_patch.from-<V>.rxpack   optional, any number: the package from installed
+//                                     version V (decimal, no leading zero, 0 < V < game_version)
+//     Velgrim_patch.full.rxpack       optional: every file of the release, plain entries
+//     UpdaterNew.exe                  the updater, required when updater_version >= 1024 (kind 1003)
 //
-// Files are read into memory once and shared by every transfer that sends them; a
-// transfer keeps the file it started with across a reload.
+// Every package must check as the launcher checks it; any other Velgrim_patch.*.rxpack
+// name is refused. Files are served from disk (release_file.h), never held in memory.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
-// The contents of one file offered for download, and the name it is sent under.
-struct RELEASE_FILE {
-    std::string name;
-    std::unique_ptr<char[]> bytes;
-    uint32_t size = 0;
-    // What a client that goes on with a part of it must hold (ResumeTagOfDigest).
-    uint32_t tag = 0;
-};
+#include "update_server/release_file.h"
 
 struct RELEASE {
     static constexpr uint32_t kMaxInfoText = 64 * 1024;
-    // The client's buffer holds size + 1 bytes, counted in 32 bits.
-    static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
+    // The largest file a plain answer may announce: the client's buffer holds size + 1
+    // bytes, counted in 32 bits. Larger ones go only in the package answer (64-bit).
+    static constexpr uint64_t kMaxPlainSize = 0xFFFFFFFEu;
 
     std::string dir;
     uint32_t game_version = 0;
     uint32_t updater_version = 0;
+    // release.conf's info_word, accepted for old configurations and not sent: the version
+    // answer's first dword announces the server's extensions.
     uint32_t info_word = 0;
     std::string info_text; // without its zero byte
-    std::shared_ptr<const RELEASE_FILE> patch;
+    std::shared_ptr<const RELEASE_FILE> patch; // the cumulative package
+    std::shared_ptr<const RELEASE_FILE> full;  // null when none
+    std::map<uint32_t, std::shared_ptr<const RELEASE_FILE>> from; // by installed version
     std::shared_ptr<const RELEASE_FILE> updater; // null when none is offered
 
-    // The file of a kind (1002, 1003), or null.
+    // The file a plain or resuming request of a kind (1002, 1003) gets, or null.
     std::shared_ptr<const RELEASE_FILE> FileOfKind(int kind) const;
-    // "game version 7, updater version 0 (none), patch 123 bytes, ..."
+    // "game version 7, updater version 0 (none offered), patch 123 bytes, ..."
     std::string Describe() const;
 };
 

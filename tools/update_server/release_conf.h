@@ -3,7 +3,8 @@
 //     # comments and blank lines are allowed; '#' starts a comment anywhere on a line
 //     game_version = 1207          (required)
 //     updater_version = 1100       (optional, 0: no updater offered; 1024 and above: offered)
-//     info_word = 0                (optional, first dword of the version answer)
+//     info_word = 0                (optional, accepted from older releases and not sent: the
+//                                   version answer's first dword announces the extensions)
 //
 // Values are unsigned 32-bit decimals. Unknown keys, repeated keys, malformed lines and
 // malformed numbers are errors. A UTF-8 byte-order mark at the start is skipped.

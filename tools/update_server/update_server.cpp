@@ -215,7 +215,7 @@ void UPDATE_SERVER::Wait(int maxMs, const std::vector<SOCKET_POLL_ENTRY>& also, 
     for (const std::unique_ptr<CLIENT_SESSION>& session : m_Sessions) {
         NET_CONNECT* c = session->Connection();
         if (c->m_Socket != INVALID_SOCKET && !c->m_bClosed)
-            entries.push_back({c->m_Socket, true, session->Unsent() > 0});
+            entries.push_back({c->m_Socket, true, session->WantsToSend()});
         deadline = std::min({deadline, session->IdleDeadline(), session->RateDeadline()});
     }
     const int timeout = deadline > now ? static_cast<int>(deadline - now) : 0;

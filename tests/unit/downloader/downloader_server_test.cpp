@@ -246,7 +246,6 @@ TEST_F(RealServer, FileRequestsAreAnsweredByteForByteFromTheirStart)
     };
     const CASE cases[] = {
         {"a plain client", 1002, 0, 0, false, 0},
-        {"an offset with tag 0 is a plain request", 1002, 1000, 0, false, 0},
         {"nothing held", 1002, 0, RESUME_TAG_NONE, true, 0},
         {"a part of this file", 1002, 1000001, tag, true, 1000001},
         {"the last byte missing", 1002, size - 1, tag, true, size - 1},

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "protocol/update_protocol.h"
 #include "release/release_manifest.h"
 #include "support/temp_dir.h"
 #include "support/test_packages.h"
@@ -117,8 +119,54 @@ TEST(ManifestMatch, TheServerWarnsInItsLog)
     }
 
     TRACE_CAPTURE trace;
+    release.reset(); // its files are open, which Windows lets nobody write meanwhile
     std::shared_ptr<const RELEASE> same = WriteRelease(dir, "game_version = 7\nupdater_version = 1100\n", "PATCH");
     WarnIfManifestDiffers(dir / "good.txt", *same, 1000 - week - 1);
     const std::string matches = "update-server: " + dir.Path() + " matches manifest " + dir / "good.txt" + "\n";
     EXPECT_EQ(trace.LogLines(), std::vector<std::string>{matches});
+}
+
+// A format-2 manifest names every package of the release: each is compared with the
+// package of its base here, both ways.
+TEST(ManifestMatch, AFormat2ManifestIsComparedPackageByPackage)
+{
+    auto package = [](uint32_t base, const std::string& bytes) {
+        MANIFEST_PACKAGE p;
+        p.base = base;
+        p.size = bytes.size();
+        std::memcpy(p.sha256, ManifestFileOf(bytes).sha256, sizeof(p.sha256));
+        return p;
+    };
+    const MANIFEST_PACKAGE cumulative = package(PACKAGE_BASE_CUMULATIVE, BarePackage("PATCH"));
+    const MANIFEST_PACKAGE full = package(PACKAGE_BASE_FULL, BarePackage("FULL"));
+    const MANIFEST_PACKAGE from5 = package(5, BarePackage("FROM 5"));
+    struct CASE {
+        const char* what;
+        std::vector<MANIFEST_PACKAGE> packages;
+        std::vector<std::string> differences;
+    };
+    const CASE cases[] = {
+        {"every package, the same", {cumulative, full, from5}, {}},
+        {"one here is not in the manifest", {cumulative, full}, {"package from 5: here, not in the manifest"}},
+        {"one in the manifest is not here", {cumulative, full, from5, package(6, "x")},
+         {"package from 6: in the manifest, not here"}},
+        {"another size", {cumulative, package(PACKAGE_BASE_FULL, BarePackage("FULL!")), from5},
+         {"package full: 52 bytes here, 53 in the manifest"}},
+        {"other bytes", {cumulative, full, package(5, BarePackage("FROM 6"))},
+         {"package from 5: SHA-256 differs from the manifest's"}},
+    };
+    TEMP_DIR dir;
+    std::shared_ptr<const RELEASE> release = WriteRelease(dir, "game_version = 7\nupdater_version = 1100\n", "PATCH");
+    ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.full.rxpack", BarePackage("FULL")));
+    ASSERT_TRUE(WriteWholeFile(dir / "Velgrim_patch.from-5.rxpack", BarePackage("FROM 5")));
+    std::string error;
+    release = LoadRelease(dir.Path(), &error);
+    ASSERT_NE(release, nullptr) << error;
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        RELEASE_MANIFEST manifest = Manifest();
+        manifest.format = 2;
+        manifest.packages = c.packages;
+        EXPECT_EQ(CompareReleaseWithManifest(*release, manifest), c.differences);
+    }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -174,7 +175,8 @@ TEST_F(UpdateServerProcess, MisbehavingClientsAreDroppedWithoutDisturbingOthers)
     const std::vector<BAD> bad = {
         {"garbage header", Bytes({0xFF, 0xFF, 0xFF, 0x7F, 0x10, 0, 0, 0}) + RandomBytes(64, 3),
          "a malformed frame header"},
-        {"body too short", Frame(MSG_GET_FILE, Dword(FILE_KIND_PATCH)), "message 256 with a body of 4 bytes"},
+        {"body too long to be a request", Frame(MSG_GET_FILE, std::string(257, '\0')),
+         "message 256 with a body of 257 bytes"},
         {"huge body announced", FrameHeader(MSG_GET_FILE, 50000000), "message 256 with a body of 50000000 bytes"},
         {"id outside the conversation", Frame(300, ""), "message 300 with a body of 0 bytes"},
         {"transport id", Frame(5, ""), "a frame with the transport's id 5"},
@@ -243,8 +245,11 @@ TEST_F(UpdateServerProcess, ReloadOnSighupKeepsTransfersUnderWay)
     ASSERT_TRUE(first.GetFile(FILE_KIND_PATCH, firstDir.Path().c_str()));
     ASSERT_TRUE(PumpUntil(first, [&] { return first.GetReceivedSize() > 0; }));
 
-    // The files are rewritten in place, as a careless operator would.
-    WriteRelease(release.Path(), "game_version = 2\nupdater_version = 0\n", newPatch);
+    // The new release replaces the files by rename, as `rxpack release` publishes one.
+    TEMP_DIR next;
+    WriteRelease(next.Path(), "game_version = 2\nupdater_version = 0\n", newPatch);
+    for (const char* name : {"release.conf", "Velgrim_patch.rxpack"})
+        ASSERT_EQ(std::rename((next / name).c_str(), (release / name).c_str()), 0);
     ASSERT_TRUE(server.Signal(SIGHUP));
     ASSERT_TRUE(server.WaitForLog("update-server: reloaded")) << server.Log();
 
@@ -264,6 +269,26 @@ TEST_F(UpdateServerProcess, ReloadOnSighupKeepsTransfersUnderWay)
     EXPECT_FALSE(first.IsError());
     ASSERT_TRUE(ReadWholeFile(firstDir / "Velgrim_patch.rxpack", &got));
     EXPECT_TRUE(got == oldPatch) << "the transfer under way keeps the file it started with";
+
+    // A package rewritten in place under a transfer is never sent mixed: the transfer
+    // ends, and new requests for it are refused until a reload.
+    // The client acknowledges nothing until the file has been rewritten: the server has
+    // queued at most its window of first chunks by then.
+    SOCKET_HOLDER fourth(ConnectLoopback(server.Port()));
+    ASSERT_TRUE(SendAll(fourth.Get(), Frame(MSG_GET_FILE, Dword(FILE_KIND_PATCH) + Dword(0) + Dword(0))));
+    std::string some;
+    ASSERT_TRUE(RecvExactly(fourth.Get(), 100000, &some, 5000));
+    ASSERT_TRUE(WriteWholeFile(release / "Velgrim_patch.rxpack", oldPatch));
+    const std::string ack = Frame(MSG_FILE_DATA_ACK, "");
+    ASSERT_TRUE(SendAll(fourth.Get(), ack + ack + ack));
+    EXPECT_TRUE(WaitPeerClosed(fourth.Get(), 10000));
+    EXPECT_TRUE(server.WaitForLog("changed on disk since it was loaded (reload to serve it)")) << server.Log();
+    DOWNLOADER fifth;
+    TEMP_DIR fifthDir;
+    ASSERT_TRUE(fifth.Connect("127.0.0.1", server.Port()));
+    ASSERT_TRUE(fifth.GetFile(FILE_KIND_PATCH, fifthDir.Path().c_str()));
+    ASSERT_TRUE(PumpToEnd(fifth));
+    EXPECT_TRUE(fifth.IsError()) << "refused, not sent mixed";
 
     // A broken release is not taken; the last good one stays.
     ASSERT_TRUE(WriteWholeFile(release / "release.conf", "game_version = three\n"));
