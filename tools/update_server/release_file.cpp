@@ -74,7 +74,7 @@ RELEASE_FILE::OPEN_RESULT RELEASE_FILE::Open(const std::string& path, const std:
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
             return kMissing;
-        *error = path + ": cannot be opened (error " + std::to_string(code) + ")";
+        *error = path + ": cannot be opened: " + LastErrorText();
         return kFailed;
     }
     if (!GetFileStamp(file->m_File.Get(), &file->m_Stamp)) {
