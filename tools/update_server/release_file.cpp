@@ -7,6 +7,7 @@
 #include "pack/pack_format.h"
 #include "pack/pack_index.h"
 #include "pack/package_source.h"
+#include "platform/error_text.h"
 #include "platform/file_io.h"
 #include "protocol/update_protocol.h"
 
