@@ -103,15 +103,20 @@ void ReplaceUpdater()
 }
 
 // A start after a crash finishes the update the crash interrupted, without a download.
-void FinishInterruptedUpdate()
+// False when no update may be made in this run (its journal cannot be read now).
+bool FinishInterruptedUpdate()
 {
     PATCH_APPLIER applier("");
     uint32_t version = 0;
-    if (applier.Recover(PATCH_FILE_NAME, &version, nullptr) != PATCH_APPLIER::RECOVERY_COMPLETED)
-        return;
+    const PATCH_APPLIER::RECOVERY recovery = applier.Recover(PATCH_FILE_NAME, &version, nullptr);
+    if (recovery == PATCH_APPLIER::RECOVERY_SKIP)
+        return false;
+    if (recovery != PATCH_APPLIER::RECOVERY_COMPLETED)
+        return true;
     g_localVersion = version;
     if (WriteLocalVersion())
         applier.Finish(PATCH_FILE_NAME);
+    return true;
 }
 
 // No update this time: the release the servers offer is not one the studio signed.
@@ -198,12 +203,16 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     if (lock == DIRECTORY_LOCK::HELD) {
         g_trace->Log("launcher: another launcher is at work in this directory; waiting for it\n");
         lock = g_directoryLock.WaitAndTake(DIRECTORY_LOCK::kWaitMs, g_launcherOps.sleepMs);
-        if (!replacing || lock != DIRECTORY_LOCK::TAKEN) {
+        // Still held: that launcher starts the game. Had after the wait (what held it may
+        // not have been a launcher at all: a backup tool), this is a normal start.
+        if (lock == DIRECTORY_LOCK::HELD) {
             g_directoryLock.Release();
             g_launcherOps.stopSockets();
             return 0;
         }
-    } else if (lock == DIRECTORY_LOCK::UNAVAILABLE) {
+        g_trace->Log("launcher: the directory is free now; going on\n");
+    }
+    if (lock == DIRECTORY_LOCK::UNAVAILABLE) {
         RX_ERROR("launcher: %s cannot be had (system error %u); no update, starting the game",
                  DIRECTORY_LOCK::kFileName, static_cast<unsigned>(g_directoryLock.Error()));
         g_launcherOps.stopSockets();
@@ -223,7 +232,11 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 #endif
     g_hInstance = instance;
 
-    FinishInterruptedUpdate();
+    if (!FinishInterruptedUpdate()) {
+        g_launcherOps.stopSockets();
+        StartInstead(kGame);
+        return 0;
+    }
     QueryServerList();
     ReadLocalVersion();
 
