@@ -72,9 +72,14 @@ void StartInstead(const char* program)
 // copy (a full disk, a crash, a power cut).
 bool PutNewUpdaterInPlace()
 {
-    // Our temporary name: a link planted there is removed, never written through.
-    RemoveLink(kUpdaterCopy);
-    if (!CopyFileA(UPDATER_FILE_NAME, kUpdaterCopy, FALSE))
+    // Our temporary name: whatever is there goes (a link, a hard link to a file elsewhere),
+    // and the copy is a new file, so a link planted meanwhile fails it instead of being
+    // written through. A link at the new updater's own name is never taken for it.
+    if (IsLink(UPDATER_FILE_NAME))
+        return false;
+    if (!RemoveLink(kUpdaterCopy))
+        DeleteFileA(kUpdaterCopy);
+    if (!CopyFileA(UPDATER_FILE_NAME, kUpdaterCopy, TRUE))
         return false;
     FILE_HANDLE copy(OpenOwnFile(kUpdaterCopy, GENERIC_WRITE, 0, OPEN_EXISTING));
     return copy.Valid() && FlushFile(copy.Get(), kUpdaterCopy) && copy.Close() &&

@@ -3,6 +3,7 @@
 // link to a file as the file itself).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,52 @@ TEST(Links, OwnNamesAreNeverWrittenRemovedOrEmptiedThroughALink)
     EXPECT_TRUE(RemoveTree((game / "tree").c_str()));
     outside.ExpectUntouched();
 }
+
+// A FIFO or a hard link to a file elsewhere, at one of our own names, as each is opened
+// (a download's part reopened, its record read, a temporary created, the lock): the open
+// never waits, the name is made a plain file of ours or found empty, and the file
+// elsewhere keeps its bytes.
+TEST(Links, FifosAndHardLinksAtOwnNamesAreRemovedNotUsed)
+{
+    struct CASE {
+        const char* what;
+        std::function<bool(const std::string&)> open;
+        bool created; // the open makes a file of its own; otherwise it finds none
+    };
+    const CASE cases[] = {
+        {"a part reopened", [](const std::string& p) { REPLACING_FILE f(p.substr(0, p.size() - 5)); return f.Reopen(0); },
+         false},
+        {"a record read",
+         [](const std::string& p) { return FILE_HANDLE(OpenOwnFile(p.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)).Valid(); },
+         false},
+        {"a temporary created",
+         [](const std::string& p) {
+             REPLACING_FILE f(p.substr(0, p.size() - 5));
+             return f.Create() && f.Write("new", 3) && (f.Keep(), true);
+         },
+         true},
+        {"the lock taken",
+         [](const std::string& p) { return FILE_HANDLE(OpenOwnFile(p.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS)).Valid(); },
+         true},
+    };
+    for (const bool fifo : {true, false}) {
+        for (const CASE& c : cases) {
+            SCOPED_TRACE(std::string(fifo ? "a FIFO: " : "a hard link: ") + c.what);
+            OUTSIDE outside;
+            TEMP_DIR game;
+            const std::string own = game / "Velgrim_patch.rxpack.part";
+            ASSERT_EQ(fifo ? mkfifo(own.c_str(), 0600) : link((outside.dir / "victim.txt").c_str(), own.c_str()), 0);
+            EXPECT_EQ(c.open(own), c.created);
+            struct stat st {};
+            if (c.created)
+                EXPECT_TRUE(lstat(own.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1);
+            else
+                EXPECT_NE(lstat(own.c_str(), &st), 0) << "removed";
+            outside.ExpectUntouched();
+            EXPECT_TRUE(stat((outside.dir / "victim.txt").c_str(), &st) == 0 && st.st_nlink == 1);
+        }
+    }
+}
 #endif
 
 // The temporary file is on the disk before it takes the target's name.
@@ -88,9 +135,7 @@ TEST(Links, AReplacingFileIsOnTheDiskBeforeItsName)
     const bool written = out.Create() && out.Write("7", 1) && out.Commit();
     g_durableStepObserver = nullptr;
     ASSERT_TRUE(written);
-    std::vector<std::string> expected = {"flush version.txt.new", "rename version.txt"};
-#ifndef _WIN32
-    expected.push_back("flushdir " + dir.Path().substr(dir.Path().find_last_of('/') + 1));
-#endif
+    std::vector<std::string> expected = {"flush version.txt.new", "rename version.txt",
+                                         "flushdir " + dir.Path().substr(dir.Path().find_last_of("/\\") + 1)};
     EXPECT_EQ(steps, expected);
 }
