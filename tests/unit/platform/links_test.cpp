@@ -139,3 +139,18 @@ TEST(Links, AReplacingFileIsOnTheDiskBeforeItsName)
                                          "flushdir " + dir.Path().substr(dir.Path().find_last_of("/\\") + 1)};
     EXPECT_EQ(steps, expected);
 }
+
+// A folder flush opens the folder itself, on every target (on Windows with backup
+// semantics): a folder that is not there cannot be flushed, one that is can.
+TEST(Links, AFolderFlushOpensTheFolder)
+{
+    TEMP_DIR dir;
+    ASSERT_TRUE(CreateDirectoryA((dir / "made").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(dir / "made/file", "x"));
+    EXPECT_TRUE(FlushDirectory(dir / "made"));
+    EXPECT_FALSE(FlushDirectory(dir / "missing"));
+    DURABLE_DIRECTORIES batch;
+    batch.Add(dir / "made");
+    batch.AddFile(dir / "made/file");
+    EXPECT_TRUE(batch.Flush());
+}
