@@ -12,6 +12,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/files.h"
+#include "platform/held_folders.h"
 #include "platform/links.h"
 #include "protocol/own_names.h"
 
@@ -267,16 +268,20 @@ bool PATCH_APPLIER::Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, U
     return true;
 }
 
-bool PATCH_APPLIER::MoveOut(const std::string& name, DURABLE_DIRECTORIES* dirs)
+bool PATCH_APPLIER::MoveOut(const std::string& name, HELD_FOLDERS* game)
 {
-    const std::string target = InDir(name);
-    // Not there: never was, or moved out already by the swap a crash cut short.
-    if (!Present(target))
-        return true;
     const std::string to = Removed(name);
     MakeParents(to, InDir(kStagingDir));
     const uint64_t deadline = MonotonicMs() + m_uLockedWaitMs;
-    for (uint32_t wait = 0; !RenameDurably(target.c_str(), to.c_str(), dirs); ++wait) {
+    for (uint32_t wait = 0;; ++wait) {
+        // Not there: never was, or moved out already by the swap a crash cut short.
+        bool absent = false;
+        const HELD_FOLDERS::RESULT moved = game->MoveOut(name, to, &absent);
+        if (moved == HELD_FOLDERS::DONE)
+            return true;
+        if (moved == HELD_FOLDERS::LINK)
+            return Fail(name + ": a link on the way could lead out of the game directory; the update is kept for the "
+                               "next start");
         const DWORD error = GetLastError();
         if (!Busy(error) || MonotonicMs() >= deadline)
             return Fail(name + " could not be removed (system error " + std::to_string(error) +
@@ -284,7 +289,6 @@ bool PATCH_APPLIER::MoveOut(const std::string& name, DURABLE_DIRECTORIES* dirs)
         Step("waiting", wait);
         SleepMs(kRetryStepMs);
     }
-    return true;
 }
 
 bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, bool verify)
@@ -297,20 +301,17 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
         Step("journal", APPLY_SWAPPING);
     }
     const std::string kept = "; the update is kept for the next start";
-    DURABLE_DIRECTORIES dirs;
+    // The game's folders are entered through handles, part by part, never through a link
+    // that replaced one after a look.
+    HELD_FOLDERS game(m_strDir);
     for (uint32_t i = 0; i < journal.items.size(); ++i) {
         const std::string& name = journal.items[i].name;
         if (journal.items[i].removal) {
-            // Its folders are checked like any other; the file itself is moved, even a link.
-            if (PathCrossesLink(m_strDir.c_str(), DirectoryOf(name).c_str()))
-                return Fail(name + ": a link on the way could lead out of the game directory" + kept);
-            if (!MoveOut(name, &dirs))
+            if (!MoveOut(name, &game))
                 return false;
             Step("swapped", i);
             continue;
         }
-        if (PathCrossesLink(m_strDir.c_str(), name.c_str()))
-            return Fail(name + ": a link on the way could lead out of the game directory" + kept);
         const std::string from = Staged(name);
         const std::string to = InDir(name);
         const int entry = package != nullptr ? package->Find(name) : -1;
@@ -319,7 +320,7 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
             // when the target holds the new content; otherwise staged again.
             if (entry < 0)
                 return Fail(name + ": its staged copy is missing and no package of this update is at hand" + kept);
-            if (package->Holds(static_cast<size_t>(entry), to)) {
+            if (!IsLink(to.c_str()) && package->Holds(static_cast<size_t>(entry), to)) {
                 Step("swapped", i);
                 continue;
             }
@@ -333,10 +334,13 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
                 !CopyOut(*package, static_cast<size_t>(entry), from, nullptr))
                 return Fail(m_strProblem + kept);
         }
-        MakeParents(to, m_strDir);
-        AddParents(&dirs, to, m_strDir);
         const uint64_t deadline = MonotonicMs() + m_uLockedWaitMs;
-        for (uint32_t wait = 0; !RenameDurably(from.c_str(), to.c_str(), &dirs); ++wait) {
+        for (uint32_t wait = 0;; ++wait) {
+            const HELD_FOLDERS::RESULT moved = game.MoveIn(from, name);
+            if (moved == HELD_FOLDERS::DONE)
+                break;
+            if (moved == HELD_FOLDERS::LINK)
+                return Fail(name + ": a link on the way could lead out of the game directory" + kept);
             const DWORD error = GetLastError();
             if (!Busy(error) || MonotonicMs() >= deadline)
                 return Fail(name + " could not be replaced (system error " + std::to_string(error) +
@@ -347,7 +351,7 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
         Step("swapped", i);
     }
     // Every move on the disk before the version that depends on them is recorded.
-    if (!dirs.Flush())
+    if (!game.Flush())
         return Fail("the moved files could not be written to the disk; the next start finishes the update");
     return true;
 }

@@ -36,7 +36,7 @@
 #include "pack/pack_unpacker.h"
 #include "protocol/own_names.h"
 
-class DURABLE_DIRECTORIES;
+class HELD_FOLDERS;
 class OPEN_PACKAGE;
 
 // Called at the steps of an update, for tests that cut it short there: ("staged", i)
@@ -113,7 +113,7 @@ private:
     // then only staged files that need no check can move.
     bool Swap(const APPLY_JOURNAL& journal, OPEN_PACKAGE* package, bool verify);
     // Moves the file the update removes into the staging area (nothing there: done).
-    bool MoveOut(const std::string& name, DURABLE_DIRECTORIES* dirs);
+    bool MoveOut(const std::string& name, HELD_FOLDERS* game);
     // Finishes the swap an earlier run left, with the package its journal names (a
     // format-1 journal: the one at package, when its names are the journal's).
     bool FinishSwap(const APPLY_JOURNAL& journal, const std::string& package);

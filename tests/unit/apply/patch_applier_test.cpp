@@ -17,6 +17,7 @@
 #include "platform/durable_files.h"
 #include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/held_folders.h"
 #include "support/current_dir.h"
 #include "support/temp_dir.h"
 
@@ -327,6 +328,70 @@ TEST_F(Apply, LinksInTheGameDirectoryAreNotFollowed)
         EXPECT_EQ(Snapshot(dir / "outside"), (TREE{{"a.txt", "outside"}})) << "nothing written outside";
     }
 }
+
+// A folder of the game swapped for a link to a folder outside while the files are moved in,
+// at any point of the swap: nothing is written outside.
+TEST_F(Apply, AFolderSwappedForALinkMidSwapIsNotEntered)
+{
+    for (const uint32_t at : {0u, 1u, 2u}) {
+        SCOPED_TRACE("after file " + std::to_string(at));
+        Reset();
+        fs::create_directories(dir / "outside/maps");
+        static std::string s_game;
+        static std::string s_outside;
+        static uint32_t s_at;
+        s_game = game;
+        s_outside = dir / "outside";
+        s_at = at;
+        g_applyStepHook = [](const char* step, uint32_t index) {
+            if (std::string(step) == "swapped" && index == s_at) {
+                fs::rename(s_game + "/data", s_game + "/data-moved");
+                fs::create_directory_symlink(s_outside, s_game + "/data");
+            }
+        };
+        PATCH_APPLIER applier(game);
+        const bool applied = applier.Apply(package, 7, nullptr);
+        g_applyStepHook = nullptr;
+        EXPECT_TRUE(Snapshot(dir / "outside").empty()) << "nothing written outside; " << applier.Problem();
+        if (!applied) {
+            EXPECT_NE(applier.Problem().find("a link on the way"), std::string::npos) << applier.Problem();
+        }
+    }
+}
+
+namespace {
+
+// A folder and its own link, a link at a name, and a name with nothing there, moved in and
+// out through held folders: a link is never entered, only moved itself.
+TEST(HeldFolders, LinksAreNeverEntered)
+{
+    TEMP_DIR dir;
+    fs::create_directories(dir / "game/real");
+    fs::create_directories(dir / "outside");
+    fs::create_directory_symlink(dir / "outside", dir / "game/linked");
+    fs::create_symlink(dir / "outside/victim", dir / "game/real/link.txt");
+    ASSERT_TRUE(WriteWholeFile(dir / "outside/victim", "outside"));
+    for (const char* name : {"a", "b", "c", "d"})
+        ASSERT_TRUE(WriteWholeFile(dir / name, name));
+    HELD_FOLDERS game(dir / "game");
+    EXPECT_EQ(game.MoveIn(dir / "a", "linked/a.txt"), HELD_FOLDERS::LINK);
+    EXPECT_EQ(game.MoveIn(dir / "b", "real/link.txt"), HELD_FOLDERS::LINK);
+    EXPECT_EQ(game.MoveIn(dir / "c", "new/deeper/c.txt"), HELD_FOLDERS::DONE);
+    EXPECT_TRUE(FileExists(dir / "game/new/deeper/c.txt"));
+    bool absent = false;
+    EXPECT_EQ(game.MoveOut("real/link.txt", dir / "moved-link", &absent), HELD_FOLDERS::DONE);
+    EXPECT_FALSE(absent);
+    EXPECT_TRUE(fs::is_symlink(dir / "moved-link"));
+    EXPECT_EQ(game.MoveOut("missing/x.txt", dir / "x", &absent), HELD_FOLDERS::DONE);
+    EXPECT_TRUE(absent);
+    EXPECT_EQ(game.MoveOut("linked/victim", dir / "v", &absent), HELD_FOLDERS::LINK);
+    EXPECT_TRUE(game.Flush());
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(dir / "outside/victim", &bytes) && bytes == "outside");
+    EXPECT_EQ(Snapshot(dir / "outside"), (TREE{{"victim", "outside"}}));
+}
+
+} // namespace
 #endif
 
 namespace {
