@@ -8,6 +8,7 @@
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
 #include "platform/durable_files.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 #include "platform/links.h"
 #include "support/temp_dir.h"
@@ -223,6 +224,26 @@ TEST_F(LauncherMainTest, ALauncherThatWaitedForTheLockGoesOn)
         EXPECT_EQ(steps.back(), letGo ? "start Velgrim.exe" : "cleanup");
         DeleteFileA(In("version.txt").c_str());
     }
+}
+
+// A journal another program holds (a sync client, an antivirus): nothing is touched, no
+// update is tried, the game starts.
+TEST_F(LauncherMainTest, AJournalThatCannotBeReadSkipsTheUpdate)
+{
+    DeleteFileA(In("version.txt").c_str());
+    ASSERT_TRUE(CreateDirectoryA(In(".velgrim-update").c_str(), nullptr));
+    const std::string journal = In(".velgrim-update/journal");
+    ASSERT_TRUE(WriteWholeFile(journal, "velgrim-apply 2\nversion 9\npackage 1 00000000\nstate swapping\n"));
+    FILE_HANDLE holder(
+        CreateFileA(journal.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder.Valid());
+    EXPECT_EQ(LauncherMain(nullptr, ""), 0);
+    holder.Close();
+    const std::vector<std::string> steps = {"startup", "cleanup", "start Velgrim.exe"};
+    EXPECT_EQ(RECORDED_OPS::steps, steps);
+    EXPECT_TRUE(FileExists(journal)) << "the journal is kept";
+    EXPECT_FALSE(FileExists(In("version.txt"))) << "nothing is recorded";
+    RemoveTree(In(".velgrim-update").c_str());
 }
 
 #ifndef _WIN32
