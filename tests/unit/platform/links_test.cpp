@@ -154,3 +154,30 @@ TEST(Links, AFolderFlushOpensTheFolder)
     batch.AddFile(dir / "made/file");
     EXPECT_TRUE(batch.Flush());
 }
+
+// A hard link to a file elsewhere, planted at one of our names, on every target (Wine makes
+// them too): a temporary written there and a record read there never reach that file.
+TEST(Links, AHardLinkAtAnOwnNameIsNeverWrittenThrough)
+{
+    TEMP_DIR dir;
+    const std::string victim = dir / "victim.txt";
+    const std::string own = dir / "version.txt.new";
+    const auto plant = [&]() {
+#ifdef _WIN32
+        return CreateHardLinkA(own.c_str(), victim.c_str(), nullptr) != FALSE;
+#else
+        return link(victim.c_str(), own.c_str()) == 0;
+#endif
+    };
+    ASSERT_TRUE(WriteWholeFile(victim, "outside"));
+    ASSERT_TRUE(plant());
+    REPLACING_FILE out(dir / "version.txt", ".new");
+    ASSERT_TRUE(out.Create() && out.Write("8", 1) && out.Commit());
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(victim, &bytes) && bytes == "outside") << bytes;
+    EXPECT_TRUE(ReadWholeFile(dir / "version.txt", &bytes) && bytes == "8") << bytes;
+    ASSERT_TRUE(plant());
+    EXPECT_FALSE(FILE_HANDLE(OpenOwnFile(own.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)).Valid());
+    EXPECT_FALSE(FileExists(own)) << "the shared name is removed";
+    EXPECT_TRUE(ReadWholeFile(victim, &bytes) && bytes == "outside") << bytes;
+}
