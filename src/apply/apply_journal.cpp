@@ -1,5 +1,7 @@
 #include "apply/apply_journal.h"
 
+#include <cstdio>
+
 #include "common/decimal_text.h"
 #include "pack/entry_name.h"
 #include "platform/file_handle.h"
@@ -10,7 +12,8 @@
 
 namespace {
 
-const char kFirstLine[] = "velgrim-apply 1";
+const char kFirstLine[] = "velgrim-apply 2";
+const char kFirstLineV1[] = "velgrim-apply 1";
 // Far more than a journal of any real package; a larger file is not one of ours.
 const uint32_t kMaxJournalBytes = 64u << 20;
 
@@ -28,6 +31,31 @@ bool StartsWith(const std::string& text, const char* prefix, std::string* rest)
     return true;
 }
 
+// "SIZE CRC": decimal size, eight lower-case hex digits.
+bool ParsePackage(const std::string& text, uint64_t* size, uint32_t* crc)
+{
+    const size_t space = text.find(' ');
+    if (space == std::string::npos || space == 0 || space > 20 || text.size() != space + 9)
+        return false;
+    uint64_t s = 0;
+    for (size_t i = 0; i < space; ++i) {
+        if (text[i] < '0' || text[i] > '9' || s > (UINT64_MAX - 9) / 10)
+            return false;
+        s = s * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    uint32_t c = 0;
+    for (size_t i = space + 1; i < text.size(); ++i) {
+        const char h = text[i];
+        const int digit = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : -1;
+        if (digit < 0)
+            return false;
+        c = c << 4 | static_cast<uint32_t>(digit);
+    }
+    *size = s;
+    *crc = c;
+    return true;
+}
+
 } // namespace
 
 bool IsJournalFileName(const std::string& name)
@@ -37,26 +65,34 @@ bool IsJournalFileName(const std::string& name)
 
 bool WriteApplyJournal(const std::string& path, const APPLY_JOURNAL& journal)
 {
-    std::string text = std::string(kFirstLine) + "\nversion " + std::to_string(journal.version) + "\nstate " +
-                       StateName(journal.state) + "\n";
-    for (const std::string& file : journal.files)
-        text += "file " + file + "\n";
+    char crc[16];
+    std::snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(journal.packageIndexCrc));
+    std::string text = std::string(kFirstLine) + "\nversion " + std::to_string(journal.version) + "\npackage " +
+                       std::to_string(journal.packageSize) + " " + crc + "\nstate " + StateName(journal.state) + "\n";
+    for (const APPLY_ITEM& item : journal.items)
+        text += (item.removal ? "remove " : "file ") + item.name + "\n";
     REPLACING_FILE out(path);
     return out.Create() && out.Write(text.data(), text.size()) && out.Commit();
 }
 
-bool ReadApplyJournal(const std::string& path, APPLY_JOURNAL* journal)
+JOURNAL_READ ReadApplyJournal(const std::string& path, APPLY_JOURNAL* journal)
 {
     FILE_HANDLE file(OpenOwnFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    if (!file.Valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? JOURNAL_ABSENT : JOURNAL_UNREADABLE;
+    }
     LARGE_INTEGER size{};
-    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMaxJournalBytes)
-        return false;
+    if (!GetFileSizeEx(file.Get(), &size))
+        return JOURNAL_UNREADABLE;
+    if (size.QuadPart <= 0 || size.QuadPart > kMaxJournalBytes)
+        return JOURNAL_NOT_OURS;
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     if (!ReadFileAt(file.Get(), 0, text.data(), static_cast<uint32_t>(text.size())))
-        return false;
+        return JOURNAL_UNREADABLE;
     // A journal cut short by a crash is never taken: it is written whole or not at all.
     if (text.back() != '\n')
-        return false;
+        return JOURNAL_NOT_OURS;
     std::vector<std::string> lines;
     for (size_t at = 0; at < text.size();) {
         const size_t end = text.find('\n', at);
@@ -65,17 +101,34 @@ bool ReadApplyJournal(const std::string& path, APPLY_JOURNAL* journal)
     }
     APPLY_JOURNAL read;
     std::string value;
-    if (lines.size() < 3 || lines[0] != kFirstLine || !StartsWith(lines[1], "version ", &value) ||
-        !ParseUInt32(value, &read.version) || (lines[2] != "state staging" && lines[2] != "state swapping"))
-        return false;
-    read.state = lines[2] == "state swapping" ? APPLY_SWAPPING : APPLY_STAGING;
-    for (size_t i = 3; i < lines.size(); ++i) {
+    const bool v2 = !lines.empty() && lines[0] == kFirstLine;
+    const size_t stateLine = v2 ? 3 : 2;
+    if (lines.size() <= stateLine || (!v2 && lines[0] != kFirstLineV1) || !StartsWith(lines[1], "version ", &value) ||
+        !ParseUInt32(value, &read.version))
+        return JOURNAL_NOT_OURS;
+    if (v2 && (!StartsWith(lines[2], "package ", &value) ||
+               !ParsePackage(value, &read.packageSize, &read.packageIndexCrc)))
+        return JOURNAL_NOT_OURS;
+    read.hasPackage = v2;
+    if (lines[stateLine] != "state staging" && lines[stateLine] != "state swapping")
+        return JOURNAL_NOT_OURS;
+    read.state = lines[stateLine] == "state swapping" ? APPLY_SWAPPING : APPLY_STAGING;
+    for (size_t i = stateLine + 1; i < lines.size(); ++i) {
+        APPLY_ITEM item;
+        if (StartsWith(lines[i], "file ", &value)) {
+            item.name = value;
+        } else if (v2 && StartsWith(lines[i], "remove ", &value)) {
+            item.name = value;
+            item.removal = true;
+        } else {
+            return JOURNAL_NOT_OURS;
+        }
         // Names are written where the package's own would be: one that could lead out of
         // the game directory, or onto the launcher's own files, was never written by us.
-        if (!StartsWith(lines[i], "file ", &value) || !IsJournalFileName(value))
-            return false;
-        read.files.push_back(value);
+        if (!IsJournalFileName(item.name))
+            return JOURNAL_NOT_OURS;
+        read.items.push_back(item);
     }
     *journal = read;
-    return true;
+    return JOURNAL_FOUND;
 }

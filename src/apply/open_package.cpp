@@ -29,8 +29,9 @@ bool OPEN_PACKAGE::Open(const std::string& path, std::string* problem)
 {
     Close();
     m_bDamaged = false;
-    m_File.Reset(
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Renaming it while open is allowed: it moves into the staging area once checked.
+    m_File.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_File.Valid()) {
         *problem = "cannot be opened: " + LastErrorText();
         return false;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "pack/pack_format.h"
 #include "pack/pack_index.h"
 #include "pack/pack_unpacker.h"
 #include "pack/package_reader.h"
@@ -19,10 +20,15 @@ public:
     // Opens the package and checks its index (everything but the contents, which are
     // checked as they are copied). False with the problem otherwise.
     bool Open(const std::string& path, std::string* problem);
-    // Lets the file go (it can then be deleted).
+    // Lets the file go (it can then be deleted). While open, it may be renamed.
     void Close();
 
     const PACK_INDEX& Index() const { return m_Index; }
+    // What names this package in a journal: its size and the CRC-32 of its entry table and
+    // name block (which hold every entry's content CRC).
+    uint64_t Size() const { return m_Index.m_uFileSize; }
+    uint32_t IndexCrc() const { return m_Index.ComputedIndexCrc(); }
+    bool IsRemoval(size_t i) const { return m_Index.m_Entries[i].kind == pack_format::kEntryKindRemoval; }
     // The entry a name refers to: the last of that name, as the last one written wins.
     // -1 when the package has none.
     int Find(const std::string& name) const;

@@ -1,6 +1,10 @@
 #include "apply/patch_applier.h"
 
 #include "apply/open_package.h"
+
+#include <cstdio>
+
+#include "common/decimal_text.h"
 #include "common/trace_log.h"
 #include "pack/pack_path.h"
 #include "platform/clock.h"
@@ -8,7 +12,9 @@
 #include "platform/file_handle.h"
 #include "platform/file_system.h"
 #include "platform/files.h"
+#include "platform/held_folders.h"
 #include "platform/links.h"
+#include "protocol/own_names.h"
 
 APPLY_STEP_HOOK g_applyStepHook = nullptr;
 
@@ -17,6 +23,10 @@ namespace {
 const unsigned int kRetryStepMs = 100;
 const char kJournalName[] = "journal";
 const char kFilesDir[] = "files";
+// The package the update applies, moved in before its journal names it.
+const char kPackageName[] = "package";
+// Files the update removes, deleted with the staging area once the version is recorded.
+const char kRemovedDir[] = "removed";
 
 void Step(const char* step, uint32_t index)
 {
@@ -33,6 +43,19 @@ std::string Join(const std::string& dir, const std::string& name)
 bool Exists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Something is at path itself: a file, a folder, or a link (dangling ones included).
+bool Present(const std::string& path)
+{
+    return Exists(path) || IsLink(path.c_str());
+}
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "%08x", static_cast<unsigned>(value));
+    return text;
 }
 
 bool Busy(DWORD error)
@@ -63,9 +86,19 @@ std::string PATCH_APPLIER::Staged(const std::string& name) const
     return Join(InDir(std::string(kStagingDir) + "/" + kFilesDir), name);
 }
 
+std::string PATCH_APPLIER::Removed(const std::string& name) const
+{
+    return Join(InDir(std::string(kStagingDir) + "/" + kRemovedDir), name);
+}
+
 std::string PATCH_APPLIER::JournalPath() const
 {
     return InDir(std::string(kStagingDir) + "/" + kJournalName);
+}
+
+std::string PATCH_APPLIER::StagedPackage() const
+{
+    return InDir(std::string(kStagingDir) + "/" + kPackageName);
 }
 
 bool PATCH_APPLIER::Fail(const std::string& problem)
@@ -75,7 +108,22 @@ bool PATCH_APPLIER::Fail(const std::string& problem)
     return false;
 }
 
-bool PATCH_APPLIER::ReadJournal(APPLY_JOURNAL* journal)
+bool PATCH_APPLIER::RecordedVersion(uint32_t* version) const
+{
+    const std::string path = InDir(VERSION_FILE_NAME);
+    FILE_HANDLE file(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char text[32] = {};
+    DWORD got = 0;
+    if (!file.Valid() || !ReadFile(file.Get(), text, sizeof(text) - 1, &got, nullptr))
+        return false;
+    std::string digits(text, got);
+    const size_t first = digits.find_first_not_of(" \t\r\n");
+    const size_t last = digits.find_last_not_of(" \t\r\n");
+    return first != std::string::npos && ParseUInt32(digits.substr(first, last - first + 1), version);
+}
+
+JOURNAL_READ PATCH_APPLIER::ReadJournal(APPLY_JOURNAL* journal)
 {
     // The staging area is ours: a link planted under its name is removed, never read or
     // written through.
@@ -83,29 +131,39 @@ bool PATCH_APPLIER::ReadJournal(APPLY_JOURNAL* journal)
     if (IsLink(staging.c_str())) {
         RX_ERROR("update: %s is a link, not the launcher's folder; it is removed", staging.c_str());
         RemoveLink(staging.c_str());
-        return false;
+        return JOURNAL_ABSENT;
     }
     return ReadApplyJournal(JournalPath(), journal);
 }
 
-bool PATCH_APPLIER::CheckTarget(const std::string& name)
+bool PATCH_APPLIER::CheckTarget(const std::string& name, bool removal)
 {
-    if (PathCrossesLink(m_strDir.c_str(), name.c_str()))
-        return Fail(name + ": a link on the way could lead out of the game directory");
-    std::string prefix;
+    // Folders met on the way are looked at once per run, not once per file below them.
     for (size_t at = name.find_first_of("/\\"); at != std::string::npos; at = name.find_first_of("/\\", at + 1)) {
-        prefix = name.substr(0, at);
-        const DWORD attributes = GetFileAttributesA(InDir(prefix).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        const std::string prefix = name.substr(0, at);
+        const std::string folder = InDir(prefix);
+        if (prefix.empty() || m_MadeDirs.count(folder) != 0)
+            continue;
+        if (IsLink(folder.c_str()))
+            return Fail(name + ": a link on the way could lead out of the game directory");
+        const DWORD attributes = GetFileAttributesA(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            break; // the rest does not exist yet
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             return Fail(prefix + " is a file where " + name + " needs a directory");
+        m_MadeDirs.insert(folder);
     }
     const std::string target = InDir(name);
+    // A link the update removes is moved away itself, never followed.
+    if (IsLink(target.c_str()))
+        return removal ? true : Fail(name + ": a link on the way could lead out of the game directory");
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return Fail(name + " is a directory where the update brings a file");
-    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return Fail(name + (removal ? " is a directory where the update removes a file"
+                                    : " is a directory where the update brings a file"));
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !removal)
         return Fail(name + " is read-only and cannot be replaced");
     // A file another program holds (the game, an antivirus scan) is waited for a while.
     const uint64_t deadline = MonotonicMs() + m_uLockedWaitMs;
@@ -115,6 +173,8 @@ bool PATCH_APPLIER::CheckTarget(const std::string& name)
         if (probe.Valid())
             return true;
         const DWORD error = GetLastError();
+        if (removal && error == ERROR_ACCESS_DENIED)
+            return true; // read-only: it can still be moved away
         if (error != ERROR_SHARING_VIOLATION || MonotonicMs() >= deadline)
             return Fail(name + (error == ERROR_SHARING_VIOLATION ? " is in use by another program"
                                                                  : " cannot be replaced (system error " +
@@ -127,8 +187,9 @@ bool PATCH_APPLIER::CheckTarget(const std::string& name)
 bool PATCH_APPLIER::Preflight(const OPEN_PACKAGE& package)
 {
     uint64_t needed = kSpareBytes;
-    for (const PACK_INDEX_ENTRY& e : package.Index().m_Entries) {
-        if (!CheckTarget(e.name))
+    for (size_t i = 0; i < package.Index().m_Entries.size(); ++i) {
+        const PACK_INDEX_ENTRY& e = package.Index().m_Entries[i];
+        if (!CheckTarget(e.name, package.IsRemoval(i)))
             return false;
         needed += e.dataSize;
     }
@@ -140,11 +201,23 @@ bool PATCH_APPLIER::Preflight(const OPEN_PACKAGE& package)
     return true;
 }
 
+void PATCH_APPLIER::MakeParents(const std::string& path, const std::string& top)
+{
+    std::vector<std::string> missing;
+    for (std::string dir = DirectoryOf(path); dir.size() > top.size() && m_MadeDirs.count(dir) == 0;
+         dir = DirectoryOf(dir))
+        missing.push_back(dir);
+    for (auto dir = missing.rbegin(); dir != missing.rend(); ++dir) {
+        CreateDirectoryA(dir->c_str(), nullptr); // or it is there already
+        m_MadeDirs.insert(*dir);
+    }
+}
+
 bool PATCH_APPLIER::CopyOut(OPEN_PACKAGE& package, size_t i, const std::string& path, UNPACK_CALLBACK events,
                             bool flushNow)
 {
     const std::string& name = package.Index().m_Entries[i].name;
-    CreateParentDirectories(path.c_str());
+    MakeParents(path, InDir(kStagingDir));
     FILE_HANDLE out(OpenOwnFile(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS));
     if (!out.Valid())
         return Fail(name + " cannot be created in the staging area (system error " + std::to_string(GetLastError()) +
@@ -164,45 +237,58 @@ bool PATCH_APPLIER::Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, U
 {
     const std::string staging = InDir(kStagingDir);
     const std::string files = InDir(std::string(kStagingDir) + "/" + kFilesDir);
-    if (!MakeOwnDirectory(staging.c_str()) || !MakeOwnDirectory(files.c_str())) {
-        RemoveStaging();
-        return Fail("the staging area " + staging + " cannot be made (the folder is read-only, or a link is in the way)");
-    }
-    if (!WriteApplyJournal(JournalPath(), journal)) {
-        RemoveStaging();
+    if (!WriteApplyJournal(JournalPath(), journal))
         return Fail("the update's journal cannot be written in " + staging);
-    }
     Step("journal", APPLY_STAGING);
     if (progress != nullptr)
         progress(UNPACK_EVENT_BEGIN, 0, staging.c_str());
+    // Where the whole file system is flushed at once, files are only started on their way
+    // to the disk here; elsewhere each is flushed as it is written, in one pass.
+    const bool later = FlushesWholeFileSystem();
     DURABLE_DIRECTORIES dirs;
     AddParents(&dirs, files, m_strDir);
-    for (uint32_t i = 0; i < journal.files.size(); ++i) {
-        const std::string path = Staged(journal.files[i]);
-        if (!CopyOut(package, i, path, progress, false)) {
+    for (uint32_t i = 0; i < journal.items.size(); ++i) {
+        // A removal has no content to stage: its file is moved away in the swap.
+        if (!journal.items[i].removal) {
+            const std::string path = Staged(journal.items[i].name);
             // A full disk, a file-size limit, a damaged entry: nothing of the game was
-            // touched, and the space the staged files took is given back.
-            RemoveStaging();
-            return false;
+            // touched, and the caller gives back the space the staged files took.
+            if (!CopyOut(package, i, path, progress, !later))
+                return false;
+            if (later)
+                dirs.AddFile(path);
+            AddParents(&dirs, path, files);
         }
-        AddParents(&dirs, path, files);
         Step("staged", i);
     }
     if (progress != nullptr)
         progress(UNPACK_EVENT_END, 0, staging.c_str());
-    // Written out while the next ones were copied; each is flushed now that most of its
-    // bytes are on the disk already.
-    bool flushed = true;
-    for (const std::string& name : journal.files) {
-        const std::string path = Staged(name);
-        FILE_HANDLE staged(OpenOwnFile(path.c_str(), GENERIC_WRITE, 0, OPEN_EXISTING));
-        flushed = flushed && staged.Valid() && FlushFile(staged.Get(), path.c_str()) && staged.Close();
-    }
-    if (!flushed || !dirs.Flush()) {
-        RemoveStaging();
+    if (!dirs.Flush())
         return Fail("the staged files could not be written to the disk");
-    }
     return true;
+}
+
+bool PATCH_APPLIER::MoveOut(const std::string& name, HELD_FOLDERS* game)
+{
+    const std::string to = Removed(name);
+    MakeParents(to, InDir(kStagingDir));
+    const uint64_t deadline = MonotonicMs() + m_uLockedWaitMs;
+    for (uint32_t wait = 0;; ++wait) {
+        // Not there: never was, or moved out already by the swap a crash cut short.
+        bool absent = false;
+        const HELD_FOLDERS::RESULT moved = game->MoveOut(name, to, &absent);
+        if (moved == HELD_FOLDERS::DONE)
+            return true;
+        if (moved == HELD_FOLDERS::LINK)
+            return Fail(name + ": a link on the way could lead out of the game directory; the update is kept for the "
+                               "next start");
+        const DWORD error = GetLastError();
+        if (!Busy(error) || MonotonicMs() >= deadline)
+            return Fail(name + " could not be removed (system error " + std::to_string(error) +
+                        "); the next start finishes the update");
+        Step("waiting", wait);
+        SleepMs(kRetryStepMs);
+    }
 }
 
 bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, bool verify)
@@ -210,18 +296,22 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
     APPLY_JOURNAL journal = staged;
     if (journal.state != APPLY_SWAPPING) {
         journal.state = APPLY_SWAPPING;
-        if (!WriteApplyJournal(JournalPath(), journal)) {
-            RemoveStaging();
+        if (!WriteApplyJournal(JournalPath(), journal))
             return Fail("the update's journal cannot be written in " + InDir(kStagingDir));
-        }
         Step("journal", APPLY_SWAPPING);
     }
     const std::string kept = "; the update is kept for the next start";
-    DURABLE_DIRECTORIES dirs;
-    for (uint32_t i = 0; i < journal.files.size(); ++i) {
-        const std::string& name = journal.files[i];
-        if (PathCrossesLink(m_strDir.c_str(), name.c_str()))
-            return Fail(name + ": a link on the way could lead out of the game directory" + kept);
+    // The game's folders are entered through handles, part by part, never through a link
+    // that replaced one after a look.
+    HELD_FOLDERS game(m_strDir);
+    for (uint32_t i = 0; i < journal.items.size(); ++i) {
+        const std::string& name = journal.items[i].name;
+        if (journal.items[i].removal) {
+            if (!MoveOut(name, &game))
+                return false;
+            Step("swapped", i);
+            continue;
+        }
         const std::string from = Staged(name);
         const std::string to = InDir(name);
         const int entry = package != nullptr ? package->Find(name) : -1;
@@ -230,7 +320,7 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
             // when the target holds the new content; otherwise staged again.
             if (entry < 0)
                 return Fail(name + ": its staged copy is missing and no package of this update is at hand" + kept);
-            if (package->Holds(static_cast<size_t>(entry), to)) {
+            if (!IsLink(to.c_str()) && package->Holds(static_cast<size_t>(entry), to)) {
                 Step("swapped", i);
                 continue;
             }
@@ -244,10 +334,13 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
                 !CopyOut(*package, static_cast<size_t>(entry), from, nullptr))
                 return Fail(m_strProblem + kept);
         }
-        CreateParentDirectories(to.c_str());
-        AddParents(&dirs, to, m_strDir);
         const uint64_t deadline = MonotonicMs() + m_uLockedWaitMs;
-        for (uint32_t wait = 0; !RenameDurably(from.c_str(), to.c_str(), &dirs); ++wait) {
+        for (uint32_t wait = 0;; ++wait) {
+            const HELD_FOLDERS::RESULT moved = game.MoveIn(from, name);
+            if (moved == HELD_FOLDERS::DONE)
+                break;
+            if (moved == HELD_FOLDERS::LINK)
+                return Fail(name + ": a link on the way could lead out of the game directory" + kept);
             const DWORD error = GetLastError();
             if (!Busy(error) || MonotonicMs() >= deadline)
                 return Fail(name + " could not be replaced (system error " + std::to_string(error) +
@@ -258,33 +351,81 @@ bool PATCH_APPLIER::Swap(const APPLY_JOURNAL& staged, OPEN_PACKAGE* package, boo
         Step("swapped", i);
     }
     // Every move on the disk before the version that depends on them is recorded.
-    if (!dirs.Flush())
+    if (!game.Flush())
         return Fail("the moved files could not be written to the disk; the next start finishes the update");
     return true;
 }
 
 bool PATCH_APPLIER::FinishSwap(const APPLY_JOURNAL& journal, const std::string& package)
 {
-    OPEN_PACKAGE open;
-    std::string problem;
-    bool usable = open.Open(package, &problem);
-    if (usable) {
-        std::vector<std::string> names;
-        for (const PACK_INDEX_ENTRY& e : open.Index().m_Entries)
-            names.push_back(e.name);
-        usable = names == journal.files;
+    // Only the journal's own package: the one it moved into the staging area, or the same
+    // package (its size and index) downloaded again. A format-1 journal names none; its
+    // package is the one in the game directory when it holds the journal's names.
+    std::vector<std::string> candidates;
+    if (journal.hasPackage)
+        candidates.push_back(StagedPackage());
+    candidates.push_back(package);
+    std::string refused;
+    for (const std::string& path : candidates) {
+        if (!Exists(path))
+            continue;
+        OPEN_PACKAGE open;
+        std::string problem;
+        if (!open.Open(path, &problem)) {
+            refused = path + " is not a sound package: " + problem;
+            continue;
+        }
+        std::vector<APPLY_ITEM> items;
+        for (size_t i = 0; i < open.Index().m_Entries.size(); ++i)
+            items.push_back(APPLY_ITEM{open.Index().m_Entries[i].name, open.IsRemoval(i)});
+        if (items != journal.items || (journal.hasPackage && (open.Size() != journal.packageSize ||
+                                                              open.IndexCrc() != journal.packageIndexCrc))) {
+            refused = path + " is not this update's package (" + std::to_string(open.Size()) + " bytes, index " +
+                      Hex(open.IndexCrc()) + ")";
+            continue;
+        }
+        if (Swap(journal, &open, true))
+            return true;
+        // A damaged package: the same one downloaded again may still do.
+        if (!open.Damaged())
+            return Fail("an update to version " + std::to_string(journal.version) +
+                        " was cut short while its files were moved in, and cannot be finished now: " + m_strProblem);
     }
-    const bool done = Swap(journal, usable ? &open : nullptr, true);
-    const bool useless = !usable || open.Damaged();
-    open.Close();
-    if (done)
+    if (refused.empty() && Swap(journal, nullptr, true))
         return true;
-    // A package that is not this update's, or is damaged, is of no use to it: the next
-    // start fetches the update's package again.
-    if (useless && Exists(package))
-        DeleteFileA(package.c_str());
     return Fail("an update to version " + std::to_string(journal.version) +
-                " was cut short while its files were moved in, and cannot be finished now: " + m_strProblem);
+                " was cut short while its files were moved in, and cannot be finished now: " +
+                (m_strProblem.empty() ? refused : m_strProblem));
+}
+
+bool PATCH_APPLIER::SettleLeftover(const APPLY_JOURNAL& leftover, const std::string& package, uint32_t version,
+                                   const OPEN_PACKAGE& next, bool* sameUpdate)
+{
+    *sameUpdate = false;
+    uint32_t recorded = 0;
+    if (RecordedVersion(&recorded) && recorded == leftover.version) {
+        // Finished and recorded; only its journal could not be removed then.
+        g_trace->Log("update: the update to version %u was finished already; its journal goes\n", leftover.version);
+        RemoveStaging();
+        return true;
+    }
+    if (FinishSwap(leftover, package)) {
+        *sameUpdate = leftover.version == version;
+        return true;
+    }
+    // Neither finished nor recorded: a newer update that writes every file it named leaves
+    // nothing of it that matters, so it no longer stands in the way.
+    bool covers = version > leftover.version;
+    for (const APPLY_ITEM& item : leftover.items)
+        covers = covers && next.Find(item.name) >= 0;
+    if (!covers)
+        return false;
+    RX_ERROR("update: the update to version %u cannot be finished (%s); it is set aside, as version %u writes every "
+             "file it named",
+             leftover.version, m_strProblem.c_str(), version);
+    m_strProblem.clear();
+    RemoveStaging();
+    return true;
 }
 
 void PATCH_APPLIER::RemoveStaging()
@@ -294,39 +435,65 @@ void PATCH_APPLIER::RemoveStaging()
     if (!IsLink(staging.c_str()))
         DeleteFileA(JournalPath().c_str());
     RemoveTree(staging.c_str());
+    m_MadeDirs.clear();
 }
 
 bool PATCH_APPLIER::Apply(const std::string& package, uint32_t version, UNPACK_CALLBACK progress)
 {
     m_strProblem.clear();
+    m_MadeDirs.clear();
     APPLY_JOURNAL leftover;
-    if (ReadJournal(&leftover) && leftover.state == APPLY_SWAPPING) {
+    const JOURNAL_READ read = ReadJournal(&leftover);
+    if (read == JOURNAL_UNREADABLE)
+        return Fail("the journal of an earlier update cannot be read now (system error " +
+                    std::to_string(GetLastError()) + "); nothing is changed in this run");
+
+    OPEN_PACKAGE open;
+    std::string problem;
+    if (!open.Open(package, &problem)) {
+        // Nothing will use it: the next start fetches the patch again.
+        open.Close();
+        DeleteFileA(package.c_str());
+        return Fail(package + " is not a sound package: " + problem);
+    }
+    if (read == JOURNAL_FOUND && leftover.state == APPLY_SWAPPING) {
         // A swap an earlier run could not finish: part of its files are in place. It is
         // finished first; when it brought this same update, nothing more is to be done.
+        // One that blocks this update keeps its package, and this one is kept too.
         g_trace->Log("update: an update to version %u was cut short while swapping; finishing it first\n",
                      leftover.version);
-        if (!FinishSwap(leftover, package))
+        bool same = false;
+        if (!SettleLeftover(leftover, package, version, open, &same))
             return false;
-        if (leftover.version == version)
+        if (same)
             return true;
     }
     RemoveStaging();
 
-    OPEN_PACKAGE open;
-    std::string problem;
     APPLY_JOURNAL journal;
     journal.version = version;
-    bool ok = open.Open(package, &problem);
-    if (!ok) {
-        Fail(package + " is not a sound package: " + problem);
-    } else {
-        for (const PACK_INDEX_ENTRY& e : open.Index().m_Entries)
-            journal.files.push_back(e.name);
-        ok = Preflight(open) && Stage(open, journal, progress);
+    journal.hasPackage = true;
+    journal.packageSize = open.Size();
+    journal.packageIndexCrc = open.IndexCrc();
+    for (size_t i = 0; i < open.Index().m_Entries.size(); ++i)
+        journal.items.push_back(APPLY_ITEM{open.Index().m_Entries[i].name, open.IsRemoval(i)});
+    bool ok = Preflight(open);
+    if (ok) {
+        // The package moves in (open, it is read on from the same file): nothing can replace
+        // it there, and it goes only with the staging area, after its journal.
+        const std::string staging = InDir(kStagingDir);
+        ok = MakeOwnDirectory(staging.c_str()) && MakeOwnDirectory(InDir(std::string(kStagingDir) + "/" + kFilesDir).c_str());
+        if (!ok)
+            Fail("the staging area " + staging + " cannot be made (the folder is read-only, or a link is in the way)");
+        else if (!(ok = RenameDurably(package.c_str(), StagedPackage().c_str())))
+            Fail(package + " cannot be moved into the staging area (system error " + std::to_string(GetLastError()) +
+                 ")");
     }
+    ok = ok && Stage(open, journal, progress);
     if (!ok) {
         // Nothing will use it: the next start fetches the patch again.
         open.Close();
+        RemoveStaging();
         DeleteFileA(package.c_str());
         return false;
     }
@@ -337,30 +504,48 @@ bool PATCH_APPLIER::Apply(const std::string& package, uint32_t version, UNPACK_C
 void PATCH_APPLIER::Finish(const std::string& package)
 {
     RemoveStaging();
-    DeleteFileA(package.c_str());
+    if (Present(package))
+        DeleteFileA(package.c_str());
 }
 
 PATCH_APPLIER::RECOVERY PATCH_APPLIER::Recover(const std::string& package, uint32_t* version, UNPACK_CALLBACK progress)
 {
     m_strProblem.clear();
+    m_MadeDirs.clear();
     APPLY_JOURNAL journal;
-    if (!ReadJournal(&journal)) {
+    const JOURNAL_READ read = ReadJournal(&journal);
+    if (read == JOURNAL_UNREADABLE) {
+        Fail("the journal of an interrupted update cannot be read now (system error " +
+             std::to_string(GetLastError()) + "); nothing is changed and no update is made in this run");
+        return RECOVERY_SKIP;
+    }
+    // The package an update moved in, back where a fresh start takes it from.
+    const auto rescuePackage = [&]() {
+        if (Exists(StagedPackage()))
+            RenameDurably(StagedPackage().c_str(), package.c_str());
+    };
+    if (read != JOURNAL_FOUND) {
         // A staging area without a journal is what a crash left while it was being made
-        // or removed: nothing in it is still wanted.
-        if (Exists(InDir(kStagingDir)))
+        // or removed: nothing in it is still wanted but the package.
+        if (Present(InDir(kStagingDir))) {
+            rescuePackage();
             RemoveStaging();
+        }
         return RECOVERY_NONE;
     }
     g_trace->Log("update: an update to version %u was interrupted while %s; finishing it\n", journal.version,
                  journal.state == APPLY_SWAPPING ? "swapping" : "staging");
     if (journal.state == APPLY_SWAPPING) {
-        if (!FinishSwap(journal, package))
+        uint32_t recorded = 0;
+        // Recorded already: a crash came before its journal went. It is finished.
+        if (!(RecordedVersion(&recorded) && recorded == journal.version) && !FinishSwap(journal, package))
             return RECOVERY_FAILED;
         *version = journal.version;
         return RECOVERY_COMPLETED;
     }
     // Interrupted while staging: the game files are the old ones. The package that was
     // being staged is still here; checked again, it is staged again without a download.
+    rescuePackage();
     RemoveStaging();
     if (!Exists(package))
         return RECOVERY_NONE;

@@ -6,23 +6,29 @@
 //   2. Preflight: every target can be replaced (no directory or read-only file in the way,
 //      no file held open by another program, no link on the way) and the disk has room;
 //      a failure names the file.
-//   3. Stage: every entry is copied from the open package below the staging area inside
-//      the game directory, checked against its checksum as it is copied, and flushed to
-//      the disk, with the unpacker's progress events. A failure removes the staging area.
-//   4. Swap: the journal says "swapping" (on the disk), the staged files are moved over
-//      their targets by rename, and the moves are made durable.
-//   5. The caller records the version, then Finish removes journal, package and staging.
+//   3. Stage: the package moves into the staging area inside the game directory (nothing
+//      can replace it there), every entry is copied from it below the staging area,
+//      checked against its checksum as it is copied, and flushed to the disk, with the
+//      unpacker's progress events. A failure removes the staging area.
+//   4. Swap: the journal says "swapping" (on the disk) and names the package, the staged
+//      files are moved over their targets by rename, each file the update removes is moved
+//      into the staging area, and the moves are made durable.
+//   5. The caller records the version, then Finish removes the journal, then the staging
+//      area with the package and the removed files in it.
 //
 // The game files are untouched until step 4. A journal in the staging area says how far
 // an update came: Recover, at the next start, finishes a swap a crash or a power cut
 // interrupted (each staged file checked against the package before it moves, one that is
 // damaged or missing staged again from it), or stages again from the local package when
 // the crash came while staging, so that nothing is downloaded again. A swap that cannot be
-// finished now is kept, journal and staged files, for the next start: it is never thrown
-// away.
+// finished now is kept, journal and staged files, for the next start; it never blocks a
+// later update that rewrites every file it names, which sets it aside. A swapping journal
+// whose version is already recorded in version.txt was finished. A journal that cannot be
+// read now is left alone, and no update is made in that run.
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +36,7 @@
 #include "pack/pack_unpacker.h"
 #include "protocol/own_names.h"
 
+class HELD_FOLDERS;
 class OPEN_PACKAGE;
 
 // Called at the steps of an update, for tests that cut it short there: ("staged", i)
@@ -53,6 +60,7 @@ public:
         RECOVERY_NONE,      // nothing was interrupted
         RECOVERY_COMPLETED, // an interrupted update is in place: record *version, then Finish
         RECOVERY_FAILED,    // it could not be finished now; the next start tries again
+        RECOVERY_SKIP,      // the journal cannot be read now: no update in this run
     };
 
     // dir: the game directory ("" is the current directory).
@@ -62,10 +70,12 @@ public:
     // place (the journal says so until Finish). False with Problem() otherwise: before the
     // swap nothing of the game was touched and the package is deleted; a swap that stopped
     // part way (a file stayed locked) is kept in the journal for Recover. A swap an earlier
-    // run left unfinished is finished first, with this package when it is that update's;
-    // otherwise nothing is applied and the unfinished swap is kept.
+    // run left unfinished is finished first, with the package its journal names; one that
+    // cannot be is set aside when this package is newer and names every file it named,
+    // and otherwise kept (then nothing is applied and the package is kept).
     bool Apply(const std::string& package, uint32_t version, UNPACK_CALLBACK progress);
-    // After the version is recorded: journal, package and staging area go.
+    // After the version is recorded: the journal goes, then the staging area (the package
+    // and removed files in it), then a package still at `package`.
     void Finish(const std::string& package);
     // At start, before anything else touches the directory.
     RECOVERY Recover(const std::string& package, uint32_t* version, UNPACK_CALLBACK progress);
@@ -78,14 +88,20 @@ public:
 private:
     std::string InDir(const std::string& name) const;
     std::string Staged(const std::string& name) const;
+    std::string Removed(const std::string& name) const;
     std::string JournalPath() const;
+    std::string StagedPackage() const;
     bool Fail(const std::string& problem);
+    // The version version.txt records; false when there is none.
+    bool RecordedVersion(uint32_t* version) const;
 
     // The journal of an earlier run, read only from a staging area that is a real folder
     // (a link there is removed).
-    bool ReadJournal(APPLY_JOURNAL* journal);
+    JOURNAL_READ ReadJournal(APPLY_JOURNAL* journal);
     bool Preflight(const OPEN_PACKAGE& package);
-    bool CheckTarget(const std::string& name);
+    bool CheckTarget(const std::string& name, bool removal);
+    // Makes every folder on the way to path below top, remembering those made or met.
+    void MakeParents(const std::string& path, const std::string& top);
     bool Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, UNPACK_CALLBACK progress);
     // Copies entry i of the package to path, flushed to the disk now, or (flushNow false)
     // only started on its way there, for the caller to flush later.
@@ -96,11 +112,20 @@ private:
     // the package before it moves (after a crash). package may be null (none at hand):
     // then only staged files that need no check can move.
     bool Swap(const APPLY_JOURNAL& journal, OPEN_PACKAGE* package, bool verify);
-    // Finishes the swap an earlier run left, with the package when it is that update's.
+    // Moves the file the update removes into the staging area (nothing there: done).
+    bool MoveOut(const std::string& name, HELD_FOLDERS* game);
+    // Finishes the swap an earlier run left, with the package its journal names (a
+    // format-1 journal: the one at package, when its names are the journal's).
     bool FinishSwap(const APPLY_JOURNAL& journal, const std::string& package);
+    // A swapping journal met by Apply: finished, recorded already, or set aside for the
+    // newer update in `next`. False when it blocks this update.
+    bool SettleLeftover(const APPLY_JOURNAL& leftover, const std::string& package, uint32_t version,
+                        const OPEN_PACKAGE& next, bool* sameUpdate);
     // Removes the journal first, then the staging area, never entering a link.
     void RemoveStaging();
 
     std::string m_strDir;
     std::string m_strProblem;
+    // Folders known to exist in this run: each is made once, not once per file.
+    std::set<std::string> m_MadeDirs;
 };

@@ -88,9 +88,14 @@ int StartInstead(const char* program)
 // copy (a full disk, a crash, a power cut).
 bool PutNewUpdaterInPlace()
 {
-    // Our temporary name: a link planted there is removed, never written through.
-    RemoveLink(kUpdaterCopy);
-    if (!CopyFileA(UPDATER_FILE_NAME, kUpdaterCopy, FALSE))
+    // Our temporary name: whatever is there goes (a link, a hard link to a file elsewhere),
+    // and the copy is a new file, so a link planted meanwhile fails it instead of being
+    // written through. A link at the new updater's own name is never taken for it.
+    if (IsLink(UPDATER_FILE_NAME))
+        return false;
+    if (!RemoveLink(kUpdaterCopy))
+        DeleteFileA(kUpdaterCopy);
+    if (!CopyFileA(UPDATER_FILE_NAME, kUpdaterCopy, TRUE))
         return false;
     FILE_HANDLE copy(OpenOwnFile(kUpdaterCopy, GENERIC_WRITE, 0, OPEN_EXISTING));
     return copy.Valid() && FlushFile(copy.Get(), kUpdaterCopy) && copy.Close() &&
@@ -121,15 +126,20 @@ int ReplaceUpdater()
 }
 
 // A start after a crash finishes the update the crash interrupted, without a download.
-void FinishInterruptedUpdate()
+// False when no update may be made in this run (its journal cannot be read now).
+bool FinishInterruptedUpdate()
 {
     PATCH_APPLIER applier("");
     uint32_t version = 0;
-    if (applier.Recover(PATCH_FILE_NAME, &version, nullptr) != PATCH_APPLIER::RECOVERY_COMPLETED)
-        return;
+    const PATCH_APPLIER::RECOVERY recovery = applier.Recover(PATCH_FILE_NAME, &version, nullptr);
+    if (recovery == PATCH_APPLIER::RECOVERY_SKIP)
+        return false;
+    if (recovery != PATCH_APPLIER::RECOVERY_COMPLETED)
+        return true;
     g_localVersion = version;
     if (WriteLocalVersion())
         applier.Finish(PATCH_FILE_NAME);
+    return true;
 }
 
 // No update this time: the release the servers offer is not one the studio signed.
@@ -240,14 +250,18 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     if (lock == DIRECTORY_LOCK::HELD) {
         g_trace->Log("launcher: another launcher is at work in this directory; waiting for it\n");
         lock = g_directoryLock.WaitAndTake(DIRECTORY_LOCK::kWaitMs, g_launcherOps.sleepMs);
-        if (!replacing || lock != DIRECTORY_LOCK::TAKEN) {
+        // Still held: that launcher starts the game. Had after the wait (what held it may
+        // not have been a launcher at all: a backup tool), this is a normal start.
+        if (lock == DIRECTORY_LOCK::HELD) {
             g_directoryLock.Release();
             g_launcherOps.stopSockets();
             g_runOutcome.Set(RUN_OUTCOME::LEFT_TO_OTHER);
             ShowRunOutcome(g_runOutcome.Ending().c_str());
             return 0;
         }
-    } else if (lock == DIRECTORY_LOCK::UNAVAILABLE) {
+        g_trace->Log("launcher: the directory is free now; going on\n");
+    }
+    if (lock == DIRECTORY_LOCK::UNAVAILABLE) {
         RX_ERROR("launcher: %s cannot be had (system error %u); no update, starting the game",
                  DIRECTORY_LOCK::kFileName, static_cast<unsigned>(g_directoryLock.Error()));
         g_runOutcome.Set(RUN_OUTCOME::NOTHING, std::string("no update: ") + DIRECTORY_LOCK::kFileName +
@@ -268,7 +282,11 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
 #endif
     g_hInstance = instance;
 
-    FinishInterruptedUpdate();
+    if (!FinishInterruptedUpdate()) {
+        g_launcherOps.stopSockets();
+        StartInstead(kGame);
+        return 0;
+    }
     QueryServerList();
     if (!g_serverListProblem.empty())
         g_runOutcome.ListProblem(g_serverListProblem);

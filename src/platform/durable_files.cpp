@@ -1,5 +1,7 @@
 #include "platform/durable_files.h"
 
+#include "platform/file_handle.h"
+
 DURABLE_STEP_OBSERVER g_durableStepObserver = nullptr;
 
 void ReportDurableStep(const char* step, const char* path)
@@ -25,8 +27,19 @@ std::string DirectoryOf(const std::string& path)
 bool DURABLE_DIRECTORIES::Flush()
 {
     bool all = true;
-    for (const std::string& dir : m_Dirs)
-        all = FlushDirectory(dir) && all;
+    const std::string anchor = !m_Dirs.empty()    ? *m_Dirs.begin()
+                               : !m_Files.empty() ? DirectoryOf(*m_Files.begin())
+                                                  : std::string();
+    if ((m_Dirs.empty() && m_Files.empty()) || !FlushFileSystem(anchor)) {
+        for (const std::string& path : m_Files) {
+            FILE_HANDLE file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+            all = file.Valid() && FlushFile(file.Get(), path.c_str()) && file.Close() && all;
+        }
+        for (const std::string& dir : m_Dirs)
+            all = FlushDirectory(dir) && all;
+    }
     m_Dirs.clear();
+    m_Files.clear();
     return all;
 }

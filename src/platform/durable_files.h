@@ -27,22 +27,36 @@ bool FlushFile(HANDLE file, const char* path);
 void StartWritingOut(HANDLE file);
 
 // The entries of directory dir (names made, renamed or removed there) reach the disk;
-// "" is the current directory. Windows keeps no such step apart (each rename is written
-// through), so there it only reports.
+// "" is the current directory. On Windows the folder is opened with backup semantics and
+// flushed; a file system that cannot flush a folder (FAT32, exFAT refuse the call) keeps
+// its entries as durable as it can, which is not an error.
 bool FlushDirectory(const std::string& dir);
+
+// Everything written on the file system that holds dir reaches the disk in one call
+// (syncfs), files and folders alike. False when the platform has no such call (Windows)
+// or it failed: the caller then flushes each file and folder.
+bool FlushFileSystem(const std::string& dir);
+// True where FlushFileSystem is the way (POSIX): files need only be started on their way
+// out as they are written.
+bool FlushesWholeFileSystem();
 
 // The folder a path lies in ("" for a bare name).
 std::string DirectoryOf(const std::string& path);
 
-// Folders whose entries changed, flushed together once a batch of renames is done.
+// Files written and folders whose entries changed, made durable together once a batch is
+// done: one flush of the whole file system where the platform has it (so ten thousand
+// small files cost one call, not ten thousand), else each file and folder once.
 class DURABLE_DIRECTORIES {
 public:
     void Add(const std::string& dir) { m_Dirs.insert(dir); }
-    // Flushes each once; false when any could not be flushed.
+    // A file written (and closed) whose content must be on the disk too.
+    void AddFile(const std::string& path) { m_Files.insert(path); }
+    // False when any could not be flushed.
     bool Flush();
 
 private:
     std::set<std::string> m_Dirs;
+    std::set<std::string> m_Files;
 };
 
 // Moves from over to, replacing a file there (a file another program holds is not

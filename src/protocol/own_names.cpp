@@ -27,25 +27,48 @@ const char* const kOwnFiles[] = {
 
 } // namespace
 
+bool IsShortAlias(const std::string& part)
+{
+    const size_t dot = part.find('.');
+    const std::string base = part.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : part.substr(dot + 1);
+    if (base.size() > 8 || extension.size() > 3 || extension.find('.') != std::string::npos)
+        return false;
+    const size_t tilde = base.rfind('~');
+    if (tilde == std::string::npos || tilde + 1 == base.size())
+        return false;
+    for (size_t i = tilde + 1; i < base.size(); ++i)
+        if (base[i] < '0' || base[i] > '9')
+            return false;
+    return true;
+}
+
 bool IsOwnName(const char* name)
 {
     if (name == nullptr)
         return false;
     std::string first;
     bool more = false;
+    bool alias = false;
+    std::string part;
     for (const char* p = name;; ++p) {
         if (*p == '\0' || *p == '/' || *p == '\\') {
-            if (!first.empty() && first != ".") {
-                more = *p != '\0';
-                break;
-            }
-            first.clear();
+            alias = alias || IsShortAlias(part);
+            if (first.empty() && !part.empty() && part != ".")
+                first = part;
+            else if (!first.empty() && !part.empty() && part != ".")
+                more = true;
+            part.clear();
             if (*p == '\0')
                 break;
         } else {
-            first.push_back(*p);
+            part.push_back(*p);
         }
     }
+    // Windows resolves a short alias to whatever long name holds it, ours included: no
+    // such name is ever taken from a package, on any target.
+    if (alias)
+        return true;
     if (EqualsIgnoringCase(first.c_str(), STAGING_DIR_NAME))
         return true;
     if (more)

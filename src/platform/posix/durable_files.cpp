@@ -25,6 +25,24 @@ bool FlushDirectory(const std::string& dir)
     return flushed;
 }
 
+bool FlushFileSystem(const std::string& dir)
+{
+    const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // syncfs reports a write-back error of any file on the file system since Linux 5.8.
+    const bool synced = syncfs(fd) == 0;
+    close(fd);
+    if (synced)
+        ReportDurableStep("syncfs", dir.c_str());
+    return synced;
+}
+
+bool FlushesWholeFileSystem()
+{
+    return true;
+}
+
 bool RenameDurably(const char* from, const char* to, DURABLE_DIRECTORIES* later)
 {
     if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))

@@ -108,17 +108,19 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, SECURITY_ATT
         Fail(EINVAL);
         return INVALID_HANDLE_VALUE;
     }
-    const int fd = open(name, flags, 0644);
+    // Non-blocking to open: a FIFO at the name would otherwise wait for a writer for ever.
+    const int fd = open(name, flags | O_NONBLOCK, 0644);
     if (fd < 0) {
-        Fail(errno);
+        Fail(errno == ENXIO ? EACCES : errno);
         return INVALID_HANDLE_VALUE;
     }
     struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
         close(fd);
-        Fail(EISDIR);
+        Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
         return INVALID_HANDLE_VALUE;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // The lock is taken before truncating, so a file that is in use is left intact.
     if (flock(fd, (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         const int e = errno;

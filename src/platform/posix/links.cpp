@@ -45,22 +45,29 @@ HANDLE OpenOwnFile(const char* path, DWORD access, DWORD shareMode, DWORD dispos
         Failed(ENOENT);
         return INVALID_HANDLE_VALUE;
     }
-    if (LinkAt(path))
-        unlink(path);
-    int flags = O_CLOEXEC | O_NOFOLLOW;
+    // Only a plain file of ours, with no other name, is ours: a link, a FIFO, a device, or
+    // a hard link that would carry our writes to a file elsewhere is removed first.
+    struct stat at {};
+    if (lstat(path, &at) == 0 && !S_ISDIR(at.st_mode) && (!S_ISREG(at.st_mode) || at.st_nlink > 1) &&
+        unlink(path) != 0) {
+        Failed(EACCES);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     flags |= (access & GENERIC_READ) && (access & GENERIC_WRITE) ? O_RDWR : (access & GENERIC_WRITE) ? O_WRONLY : O_RDONLY;
     if (disposition == CREATE_NEW)
         flags |= O_CREAT | O_EXCL;
     else if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
         flags |= O_CREAT;
-    // O_NOFOLLOW: a link put there since is refused (ELOOP), not written through.
+    // O_NOFOLLOW: a link put there since is refused (ELOOP), not written through;
+    // O_NONBLOCK: a FIFO put there since does not hold the open.
     const int fd = open(path, flags, 0644);
     if (fd < 0) {
-        Failed(errno == ELOOP ? EACCES : errno);
+        Failed(errno == ELOOP || errno == ENXIO ? EACCES : errno);
         return INVALID_HANDLE_VALUE;
     }
     struct stat st {};
-    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
     // Share modes as the other file calls keep them: 0 holds the file exclusively.
     if (!regular || flock(fd, (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         const int e = regular ? errno : EACCES;
@@ -68,6 +75,7 @@ HANDLE OpenOwnFile(const char* path, DWORD access, DWORD shareMode, DWORD dispos
         Failed(e);
         return INVALID_HANDLE_VALUE;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (disposition == CREATE_ALWAYS && (access & GENERIC_WRITE) && ftruncate(fd, 0) != 0) {
         const int e = errno;
         close(fd);

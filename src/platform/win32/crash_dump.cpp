@@ -38,10 +38,19 @@ bool Join(wchar_t* out, const wchar_t* a, const wchar_t* b)
     return true;
 }
 
+// The launcher's own rule: only a link-type reparse point (a symbolic link, a junction,
+// Wine's view of a Unix link) counts; a cloud placeholder is a file.
 bool IsLink(const wchar_t* path)
 {
     const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true; // a reparse point we cannot look into is not trusted as a file
+    FindClose(search);
+    return found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
 }
 
 struct DUMP_JOB {
@@ -71,15 +80,22 @@ DWORD WINAPI WriteDump(void* parameter)
     CreateDirectoryW(g_logs, nullptr);
     if (IsLink(g_logs) || IsLink(g_dump) || IsLink(g_dumpPart))
         return 1;
-    const HANDLE file = CreateFileW(g_dumpPart, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A fresh file of its own: whatever was at the name (a hard link to a file elsewhere
+    // included) goes first, and anything put there since makes the create fail.
+    DeleteFileW(g_dumpPart);
+    const HANDLE file = CreateFileW(g_dumpPart, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     MINIDUMP_EXCEPTION_INFORMATION exception = {job->threadId, job->pointers, FALSE};
     MINIDUMP_CALLBACK_INFORMATION callback = {LeaveOutWriter, nullptr};
     const BOOL written = write(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal,
                                job->pointers != nullptr ? &exception : nullptr, nullptr, &callback);
+    // On the disk before it takes the name of the last dump: a power cut leaves the old
+    // dump or the whole new one.
+    const BOOL flushed = written && FlushFileBuffers(file);
     const BOOL closed = CloseHandle(file);
-    if (!written || !closed || !MoveFileExW(g_dumpPart, g_dump, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!written || !flushed || !closed || !MoveFileExW(g_dumpPart, g_dump, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(g_dumpPart);
         return 1;
     }

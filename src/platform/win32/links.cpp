@@ -52,11 +52,43 @@ bool RemoveLink(const char* path)
 
 HANDLE OpenOwnFile(const char* path, DWORD access, DWORD shareMode, DWORD disposition)
 {
-    if (IsLink(path) && !RemoveLink(path)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+    // Never truncated before it is known to be ours: a hard link would carry that out.
+    const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    const DWORD open = disposition == CREATE_ALWAYS ? OPEN_ALWAYS : disposition == TRUNCATE_EXISTING ? OPEN_EXISTING
+                                                                                                   : disposition;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (IsLink(path) && !RemoveLink(path))
+            break;
+        // The reparse point itself, never what it names: what the handle is, is checked on
+        // the handle (a link planted after the look above is found there).
+        const HANDLE file = CreateFileA(path, access, shareMode, nullptr, open,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return file;
+        FILE_ATTRIBUTE_TAG_INFO tag = {};
+        BY_HANDLE_FILE_INFORMATION info = {};
+        const bool link = GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+                          (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && LinkTag(tag.ReparseTag);
+        const bool folder = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool shared = GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1;
+        if (!link && !shared && !folder) {
+            if (truncate && (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !SetEndOfFile(file))) {
+                const DWORD error = GetLastError();
+                CloseHandle(file);
+                SetLastError(error);
+                return INVALID_HANDLE_VALUE;
+            }
+            SetLastError(ERROR_SUCCESS);
+            return file;
+        }
+        CloseHandle(file);
+        // A link, or a name that another one shares (a hard link to a file elsewhere): the
+        // name goes, the file it shared stays as it was.
+        if (folder || !DeleteFileA(path))
+            break;
     }
-    return CreateFileA(path, access, shareMode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
 }
 
 bool MakeOwnDirectory(const char* path)

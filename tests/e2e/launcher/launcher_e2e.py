@@ -301,6 +301,58 @@ def crash_and_finish():
             expect_update_finished(game, files, "7")
 
 
+def package_with_removals(files, removed):
+    """A flagged package (format 2) of whole files and removals, entries in name order."""
+    import zlib
+    entries = sorted([(name, data, 0) for name, data in files.items()] + [(name, b"", 1) for name in removed])
+    names = b"".join(name.encode() + b"\0" for name, _, _ in entries)
+    table_at, table_size = 48, 32 * len(entries)
+    names_at = table_at + table_size
+    data_at = names_at + len(names)
+    table, contents, name_at = b"", b"", 0
+    for name, data, kind in entries:
+        offset = 0 if kind else data_at + len(contents)
+        table += struct.pack("<QIIII8x", offset, len(data), name_at, zlib.crc32(data) if not kind else 0, kind)
+        name_at += len(name.encode()) + 1
+        contents += data
+    header = (b"VGRXPACK\r\n\x1a\n" + struct.pack("<IIIQIIQ", 2, 1, table_size, table_at,
+                                                      zlib.crc32(table + names), len(names), names_at))
+    return header + table + names + contents
+
+
+@scenario
+def crash_with_removals():
+    """A package that removes files (one there, one not), the launcher killed in the swap and
+    again in the recovery: the next start finishes it; the removed file is gone, the player's
+    own files stay, the version is recorded."""
+    files = {"data/new.map": os.urandom(300_000), "readme.txt": b"Velgrim 8\r\n"}
+    package = package_with_removals(files, ["data/old.map", "gone.txt"])
+    # Entries: 0 data/new.map, 1 data/old.map (removed), 2 gone.txt (removed, absent), 3 readme.txt.
+    for at, again in (("swapped:1", None), ("swapped:2", "swapped:2"), ("journal:1", "swapped:1")):
+        with Scene() as s:
+            server = s.serve(ScriptedServer((8, 0), {1002: send_file(PATCH, package, chunk=1 << 16)}))
+            publish_one(s, server.port)
+            game = Game(s.root, "7", updater=UPDATER_CRASH)
+            write(game.path("data/old.map"), b"old map")
+            write(game.path("readme.txt"), b"Velgrim 7\r\n")
+            write(game.path("mods/own.cfg"), b"the player's")
+            s.launcher.start(game, env={"VELGRIM_TEST_CRASH_AT": at})
+            s.launcher.wait(60)
+            check(not game.starts(), f"{at}: the killed launcher started the game")
+            check(game.exists("data/old.map") or game.exists(".velgrim-update/removed/data/old.map"),
+                  f"{at}: the removed file is gone before the version is recorded")
+            server.stop()
+            if again:
+                s.launcher.start(game, env={"VELGRIM_TEST_CRASH_AT": again}, log_name="again.log")
+                s.launcher.wait(60)
+                check(not game.starts(), f"{at}, {again}: the killed recovery started the game")
+            s.launcher.run(game, log_name="restart.log")
+            started_once(game)
+            expect_update_finished(game, files, "8")
+            check(not game.exists("data/old.map"), f"{at}: the removed file stayed")
+            check(read(game.path("mods/own.cfg")) == b"the player's", f"{at}: the player's own file changed")
+
+
 def dump_exception(dump):
     """(code, address) of a minidump's exception stream, after checking its header."""
     check(dump[:4] == b"MDMP", f"no minidump header: {dump[:8]!r}")
@@ -474,7 +526,8 @@ def signed_executable():
 @scenario
 def two_launchers():
     """Two launchers started together in one directory, twenty times: one updates and
-    starts the game, the other waits for it and leaves; the directory ends whole."""
+    starts the game, the other waits for the lock, then goes on as a normal start (finds the
+    game up to date and starts it too); the directory ends whole."""
     with Scene() as s:
         files = {"readme.txt": b"Velgrim 7\n", "data/a.bin": os.urandom(300_000)}
         server = s.serve(UpdateServer(make_release(s.root, 7, files)))
@@ -484,7 +537,9 @@ def two_launchers():
             launchers = [s.launcher.start(game, log_name=f"pair{pair}-{n}.log") for n in range(2)]
             for proc in launchers:
                 proc.wait(120)
-            started_once(game)
+            wait_until(lambda: len(game.starts()) >= 2, 60, f"pair {pair}: a game start by each launcher")
+            time.sleep(0.3)  # a third start would show by now
+            check(len(game.starts()) == 2, f"pair {pair}: the game was started {len(game.starts())} times")
             expect_update_finished(game, files, "7")
 
 

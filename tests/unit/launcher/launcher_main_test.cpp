@@ -9,9 +9,17 @@
 #include "launcher/update_session.h"
 #include "launcher/updater_version.h"
 #include "platform/durable_files.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/links.h"
+#include "support/temp_dir.h"
 #include "release/release_key.h"
 #include "support/trace_capture.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 // The window is not part of these tests (the Windows test binary links the real one).
 #ifndef _WIN32
@@ -179,11 +187,8 @@ TEST_F(LauncherMainTest, TheHandOverFlushesTheCopyBeforeItsRename)
     };
     EXPECT_EQ(LauncherMain(nullptr, "new"), 0);
     g_durableStepObserver = nullptr;
-    std::vector<std::string> steps = {"startup", "flush Updater.exe.new", "rename Updater.exe", "flushdir ",
-                                      "cleanup", "start Updater.exe"};
-#ifdef _WIN32
-    steps.erase(steps.begin() + 3); // the rename is written through
-#endif
+    const std::vector<std::string> steps = {"startup", "flush Updater.exe.new", "rename Updater.exe", "flushdir ",
+                                            "cleanup", "start Updater.exe"};
     EXPECT_EQ(RECORDED_OPS::steps, steps);
 }
 
@@ -202,6 +207,88 @@ TEST_F(LauncherMainTest, ALockThatCannotBeHadStartsTheGameAtOnce)
         EXPECT_NE(capture.ErrorTexts()[0].find("velgrim_update.lock cannot be had"), std::string::npos);
     }
 }
+
+// A launcher that waited for the lock and then had it is a normal start that ends with the
+// game; one that stays held for the whole wait leaves the game to the launcher holding it.
+TEST_F(LauncherMainTest, ALauncherThatWaitedForTheLockGoesOn)
+{
+    static HANDLE s_holder;
+    for (const bool letGo : {true, false}) {
+        SCOPED_TRACE(letGo ? "let go during the wait" : "held for good");
+        RECORDED_OPS::steps.clear();
+        s_holder = CreateFileA(In("velgrim_update.lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(s_holder, INVALID_HANDLE_VALUE);
+        const auto saved = g_launcherOps.sleepMs;
+        if (letGo)
+            g_launcherOps.sleepMs = [](unsigned int) {
+                RECORDED_OPS::steps.push_back("let go");
+                if (s_holder != INVALID_HANDLE_VALUE)
+                    CloseHandle(s_holder);
+                s_holder = INVALID_HANDLE_VALUE;
+            };
+        EXPECT_EQ(LauncherMain(nullptr, ""), 0);
+        g_launcherOps.sleepMs = saved;
+        if (s_holder != INVALID_HANDLE_VALUE)
+            CloseHandle(s_holder);
+        const auto& steps = RECORDED_OPS::steps;
+        ASSERT_FALSE(steps.empty());
+        EXPECT_EQ(Count(steps, "start Velgrim.exe"), letGo ? 1 : 0);
+        EXPECT_EQ(steps.back(), letGo ? "start Velgrim.exe" : "cleanup");
+        DeleteFileA(In("version.txt").c_str());
+    }
+}
+
+// A journal another program holds (a sync client, an antivirus): nothing is touched, no
+// update is tried, the game starts.
+TEST_F(LauncherMainTest, AJournalThatCannotBeReadSkipsTheUpdate)
+{
+    DeleteFileA(In("version.txt").c_str());
+    ASSERT_TRUE(CreateDirectoryA(In(".velgrim-update").c_str(), nullptr));
+    const std::string journal = In(".velgrim-update/journal");
+    ASSERT_TRUE(WriteWholeFile(journal, "velgrim-apply 2\nversion 9\npackage 1 00000000\nstate swapping\n"));
+    FILE_HANDLE holder(
+        CreateFileA(journal.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder.Valid());
+    EXPECT_EQ(LauncherMain(nullptr, ""), 0);
+    holder.Close();
+    const std::vector<std::string> steps = {"startup", "cleanup", "start Velgrim.exe"};
+    EXPECT_EQ(RECORDED_OPS::steps, steps);
+    EXPECT_TRUE(FileExists(journal)) << "the journal is kept";
+    EXPECT_FALSE(FileExists(In("version.txt"))) << "nothing is recorded";
+    RemoveTree(In(".velgrim-update").c_str());
+}
+
+#ifndef _WIN32
+// A FIFO or a hard link planted at the launcher's own names: nothing hangs, nothing outside
+// is written, the game starts.
+TEST_F(LauncherMainTest, NonFilesAtOwnNamesNeitherHangNorWriteThrough)
+{
+    const char* const names[] = {".velgrim-update/journal", "version.txt.new", "velgrim_update.lock"};
+    const std::string outside = In("outside.txt");
+    for (const bool fifo : {true, false}) {
+        for (const char* name : names) {
+            SCOPED_TRACE(std::string(fifo ? "a FIFO at " : "a hard link at ") + name);
+            RECORDED_OPS::steps.clear();
+            CreateDirectoryA(In(".velgrim-update").c_str(), nullptr);
+            DeleteFileA(In("velgrim_update.lock").c_str());
+            ASSERT_TRUE(WriteWholeFile(outside, "outside"));
+            ASSERT_EQ(fifo ? mkfifo(In(name).c_str(), 0600) : link(outside.c_str(), In(name).c_str()), 0);
+            EXPECT_EQ(LauncherMain(nullptr, ""), 0);
+            ASSERT_FALSE(RECORDED_OPS::steps.empty());
+            EXPECT_EQ(RECORDED_OPS::steps.back(), "start Velgrim.exe");
+            std::string bytes;
+            EXPECT_TRUE(ReadWholeFile(outside, &bytes) && bytes == "outside") << bytes;
+            struct stat st {};
+            EXPECT_TRUE(lstat(In(name).c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_nlink == 1));
+            unlink(In(name).c_str());
+            unlink(outside.c_str());
+            RemoveTree(In(".velgrim-update").c_str());
+            DeleteFileA(In("version.txt").c_str());
+        }
+    }
+}
+#endif
 
 TEST_F(LauncherMainTest, CopyThatNeverSucceedsStartsTheGameAfterTenSeconds)
 {

@@ -143,6 +143,11 @@ TEST(PackChecker, TheLaunchersOwnNamesAreNeverPacked)
         {".velgrim-update/files/a", true}, {".Velgrim-Update\\journal", true},
         {"..cfg", false},               {"data/version.txt", false},
         {"version.txt.bak", false},     {".velgrim-updates", false},
+        // Short aliases Windows resolves to a long name, maybe one of ours, on every target.
+        {"VERSIO~1.TXT", true},         {"updat~12.exe", true},
+        {"VELGRI~1/journal", true},     {"data/MAPS~3/a.map", true},
+        {"save~a.dat", false},          {"long-name~1.dat", false},
+        {"a~1.json", false},            {"~1", true},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.name);
