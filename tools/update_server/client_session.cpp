@@ -433,7 +433,8 @@ void CLIENT_SESSION::EndTransfer(uint64_t nowMs, const char* outcome)
             }
         }
     } else {
-        uint64_t acked = t->queued;
+        // The chunk under way counts whole among the unacknowledged, its unqueued rest too.
+        uint64_t acked = t->queued + t->chunkLeft;
         for (const CHUNK& c : t->unacked)
             acked -= c.bytes;
         g_trace->Log("%s stopped sending %s (kind %d) after %llu of %llu bytes in %.2f s: %s\n", m_strPeer.c_str(),

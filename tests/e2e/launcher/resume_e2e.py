@@ -113,9 +113,13 @@ def cut_and_resume():
         check(relay.connections == 4, f"{relay.connections} connections, not 4")
         check(relay.server_bytes <= size * 1.05, f"the server sent {relay.server_bytes} bytes for {size}")
         check(server.log().count(f"goes on with {PATCH}") == 3, "the server did not go on three times")
-        check(metric(server, "resumed_transfers_total") == 3, "resumed transfers are not counted")
+        # Counted once gone out whole: the transfer from 10% cut at 50% never was; the one
+        # from 50% cut at 99% may have left the server whole before the relay cut it.
+        resumed = metric(server, "resumed_transfers_total")
         skipped = metric(server, "resumed_bytes_skipped_total")
-        check(size * 1.5 <= skipped <= size * 1.6, f"{skipped} bytes counted as skipped")
+        check(resumed in (1, 2), f"{resumed} resumed transfers counted, not 1 (or 2)")
+        low = 0.98 if resumed == 1 else 1.48
+        check(size * low <= skipped <= size * (low + 0.03), f"{skipped} bytes counted as skipped")
         if not WINDOWS:
             lines = [line for line in s.launcher.output().splitlines() if "reconnecting to" in line]
             check(len(lines) == 3, f"{len(lines)} reconnect lines: {lines}")
