@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kPackagePrefix[] = "Velgrim_patch.";
 constexpr char kPackageSuffix[] = ".rxpack";
-constexpr char kFullName[] = "Velgrim_patch.full.rxpack";
 
 // Reads a whole small file. kMissing when it is not there.
 RELEASE_FILE::OPEN_RESULT ReadSmallFile(const std::string& path, uint32_t maxSize, std::string* text,
