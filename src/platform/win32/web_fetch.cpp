@@ -19,14 +19,13 @@ namespace {
 
 const DWORD kSliceMs = 200;
 const DWORD kReadBlock = 256 * 1024;
-// How long a closed request may take to let go of its callback state.
-const DWORD kCloseWaitMs = 5000;
 
 // One request's link to WinHTTP's callback. Exactly one operation is pending at a time;
-// the callback stores its completion and signals 'done'.
+// the callback stores its completion and signals 'done'. It belongs to the request
+// handle: WinHTTP may call back until it says the handle is closing (Wine's reads go on
+// until its own time-out), and a fetch must not wait for that to end.
 struct CALL {
     HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> connected{false};
     DWORD status = 0;
     DWORD bytes = 0;
@@ -36,8 +35,6 @@ struct CALL {
     {
         if (done)
             CloseHandle(done);
-        if (closed)
-            CloseHandle(closed);
     }
 };
 
@@ -51,10 +48,14 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, D
         call->connected = true;
         return;
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-        SetEvent(call->closed);
+        delete call;  // the last call for the request
         return;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
         call->error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
+        break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        call->error = 0;
+        call->bytes = *static_cast<const DWORD*>(info);
         break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
@@ -91,7 +92,8 @@ std::string Narrow(const std::wstring& wide)
     return text;
 }
 
-// WinHTTP's own words for its errors (they live in winhttp.dll), and the number.
+// WinHTTP's own words for its errors (from winhttp.dll; Wine has none: ours for the
+// common ones), and the number.
 std::string ErrorText(DWORD error)
 {
     char buffer[512];
@@ -101,8 +103,24 @@ std::string ErrorText(DWORD error)
     while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' || buffer[length - 1] == ' ' ||
                           buffer[length - 1] == '.'))
         --length;
+    std::string text(buffer, length);
+    if (text.empty()) {
+        switch (error) {
+        case ERROR_WINHTTP_TIMEOUT: text = "timed out"; break;
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED: text = "the name cannot be resolved"; break;
+        case ERROR_WINHTTP_CANNOT_CONNECT: text = "cannot connect"; break;
+        case ERROR_WINHTTP_CONNECTION_ERROR: text = "the connection was reset"; break;
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: text = "not an HTTP answer"; break;
+        case ERROR_WINHTTP_SECURE_FAILURE:
+        case ERROR_WINHTTP_SECURE_INVALID_CA:
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: text = "the server's certificate is not trusted"; break;
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: text = "no secure channel"; break;
+        default: break;
+        }
+    }
     const std::string number = "error " + std::to_string(error);
-    return length == 0 ? number : std::string(buffer, length) + " (" + number + ")";
+    return text.empty() ? number : text + " (" + number + ")";
 }
 
 // A response header, "" when absent.
@@ -238,18 +256,18 @@ STEP FETCH::Get(HINTERNET session, const std::wstring& url, uint64_t from, std::
                                         WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request)
         return Fail(Narrow(url) + ": " + ErrorText(GetLastError()));
-    // The callback's state outlives the request handle: WinHTTP may still call back until
-    // it says the handle is closing. Should that not come in time, the state is left behind.
-    std::unique_ptr<CALL> call(new CALL);
+    CALL* call = new CALL;
     call->buffer.resize(kReadBlock);
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(call.get());
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(call);
+    if (!call->done || !WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+        delete call;
+        return Fail(Narrow(url) + ": " + ErrorText(GetLastError()));
+    }
     DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
-    if (!call->done || !call->closed ||
-        !WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) ||
-        !WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects)))
+    if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects)))
         return Fail(Narrow(url) + ": " + ErrorText(GetLastError()));
 
-    STEP step = Send(request.get(), call.get(), from);
+    STEP step = Send(request.get(), call, from);
     if (step == STEP::Done) {
         DWORD status = 0, size = sizeof(status);
         WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -267,12 +285,9 @@ STEP FETCH::Get(HINTERNET session, const std::wstring& url, uint64_t from, std::
                 step = STEP::Redirect;
             }
         } else {
-            step = Body(request.get(), call.get(), from, static_cast<int>(status));
+            step = Body(request.get(), call, from, static_cast<int>(status));
         }
     }
-    request.reset();
-    if (WaitForSingleObject(call->closed, kCloseWaitMs) != WAIT_OBJECT_0)
-        call.release();
     return step;
 }
 
@@ -315,10 +330,19 @@ STEP FETCH::Body(HINTERNET request, CALL* call, uint64_t from, int status)
         return STEP::Cancelled;
     uint64_t received = 0;
     for (;;) {
-        if (!WinHttpReadData(request, call->buffer.data(), kReadBlock, nullptr))
-            return Fail("the body cannot be read: " + ErrorText(GetLastError()));
-        const STEP step = Await(call, "the connection was cut after " + std::to_string(received) + " bytes: ",
-                                MonotonicMs());
+        // Asked first how much is there, so that the read takes only that: Wine's read
+        // otherwise waits on this thread until the whole block has come.
+        const std::string cut = "the connection was cut after " + std::to_string(received) + " bytes: ";
+        if (!WinHttpQueryDataAvailable(request, nullptr))
+            return Fail(cut + ErrorText(GetLastError()));
+        STEP step = Await(call, cut, MonotonicMs());
+        if (step != STEP::Done)
+            return step;
+        if (call->bytes == 0)
+            break;
+        if (!WinHttpReadData(request, call->buffer.data(), call->bytes < kReadBlock ? call->bytes : kReadBlock, nullptr))
+            return Fail(cut + ErrorText(GetLastError()));
+        step = Await(call, cut, MonotonicMs());
         if (step != STEP::Done)
             return step;
         if (call->bytes == 0)

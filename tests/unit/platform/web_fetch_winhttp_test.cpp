@@ -3,7 +3,13 @@
 #ifdef _WIN32
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -246,7 +252,7 @@ TEST(WebFetchWinHttp, RefusesWhatItCannotFetch)
     WEB_FETCH_OPTIONS withCa;
     withCa.caFile = "ca.pem";
     const CASE cases[] = {
-        {"http://127.0.0.1:" + std::to_string(RefusedLoopbackPort()) + "/a", {}, "failed"},
+        {"http://127.0.0.1:" + std::to_string(RefusedLoopbackPort()) + "/a", {}, "cannot connect"},
         {"ftp://127.0.0.1/a", {}, "not an http or https address"},
         {"https://127.0.0.1:1/a", withCa, "not supported on Windows"},
     };
@@ -258,5 +264,58 @@ TEST(WebFetchWinHttp, RefusesWhatItCannotFetch)
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
         EXPECT_TRUE(sink.starts.empty());
     }
+}
+// HTTPS against tls-origin.sh (VELGRIM_TLS_ORIGIN_DIR) with the system's roots: Wine's
+// store of this build tree's prefix is given the test authority for this test alone.
+TEST(WebFetchWinHttp, HttpsTrustsTheSystemsRootsOnly)
+{
+    const char* dir = std::getenv("VELGRIM_TLS_ORIGIN_DIR");
+    if (dir == nullptr || dir[0] == '\0') {
+        GTEST_SKIP() << "no HTTPS origin";
+    }
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr) {
+        GTEST_SKIP() << "not under Wine: the machine's trust store stays untouched";
+    }
+    std::stringstream port, pem;
+    port << std::ifstream("Z:" + std::string(dir) + "/port").rdbuf();
+    pem << std::ifstream("Z:" + std::string(dir) + "/ca.pem").rdbuf();
+    const std::string base = "https://127.0.0.1:" + port.str(), text = pem.str();
+    BYTE der[4096];
+    DWORD size = sizeof(der);
+    ASSERT_TRUE(CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_BASE64HEADER, der,
+                                     &size, nullptr, nullptr));
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    ASSERT_NE(root, nullptr);
+    struct CASE {
+        const char* name;
+        std::string url;
+        bool trusted;
+        WEB_FETCH_RESULT result;
+        size_t bytes;
+        const char* reason;
+    };
+    using R = WEB_FETCH_RESULT;
+    const CASE cases[] = {
+        {"an unknown authority", base + "/", false, R::Failed, 0, "no connection"},
+        {"the test authority", base + "/", true, R::Done, 13000, ""},
+        {"https to http", base + "/down", true, R::Failed, 0, "is refused"},
+    };
+    PCCERT_CONTEXT added = nullptr;
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.trusted && added == nullptr) {
+            ASSERT_TRUE(CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der, size,
+                                                         CERT_STORE_ADD_REPLACE_EXISTING, &added));
+        }
+        SINK sink;
+        std::string reason;
+        EXPECT_EQ(WebFetch(c.url, {}, &sink, &reason), c.result) << reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_EQ(sink.bytes.size(), c.bytes);
+    }
+    if (added != nullptr) {
+        EXPECT_TRUE(CertDeleteCertificateFromStore(added));
+    }
+    CertCloseStore(root, 0);
 }
 #endif
