@@ -294,7 +294,7 @@ STEP FETCH::Get(HINTERNET session, const std::wstring& url, uint64_t from, std::
 // Sends the request and waits for the response's head.
 STEP FETCH::Send(HINTERNET request, CALL* call, uint64_t from)
 {
-    const std::wstring range = from > 0 ? L"Range: bytes=" + std::to_wstring(from) + L"-\r\n" : L"";
+    const std::wstring range = from > 0 ? Wide("Range: bytes=" + std::to_string(from) + "-\r\n") : L"";
     const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(call);
     if (!WinHttpSendRequest(request, range.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : range.c_str(),
                             static_cast<DWORD>(range.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, context))
