@@ -241,7 +241,7 @@ STEP FETCH::Get(HINTERNET session, const std::wstring& url, uint64_t from, std::
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = parts.dwSchemeLength = 1;
     if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) || parts.dwHostNameLength == 0)
-        return Fail("not an http or https address: " + Narrow(url));
+        return Fail("not an http:// or https:// address");
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
@@ -278,6 +278,8 @@ STEP FETCH::Get(HINTERNET session, const std::wstring& url, uint64_t from, std::
             DWORD length = ARRAYSIZE(target);
             if (location.empty() || UrlCombineW(url.c_str(), location.c_str(), target, &length, 0) != S_OK)
                 step = Fail("HTTP " + std::to_string(status) + " without a usable Location");
+            else if (_wcsnicmp(target, L"https://", 8) != 0 && _wcsnicmp(target, L"http://", 7) != 0)
+                step = Fail("redirected to something other than http:// or https://");
             else if (secure && _wcsnicmp(target, L"https:", 6) != 0)
                 step = Fail("a redirect from https to " + Narrow(target) + " is refused");
             else {
@@ -321,6 +323,8 @@ STEP FETCH::Body(HINTERNET request, CALL* call, uint64_t from, int status)
         length = last - start + 1;
     } else if (status == 416 && from > 0) {
         return STEP::Restart;
+    } else if (status == 416 || status == 206) {
+        return Fail("the range answered is not the one asked");
     } else if (status == 200) {
         total = sized ? length : 0;
     } else {
@@ -372,7 +376,7 @@ STEP FETCH::Await(CALL* call, const std::string& what, uint64_t stallFrom)
         if (stallFrom == 0 && now - started >= m_Options.connectTimeoutMs)
             return Fail("no connection within " + std::to_string(m_Options.connectTimeoutMs) + " ms");
         if (stallFrom != 0 && now - stallFrom >= m_Options.stallTimeoutMs)
-            return Fail("stalled: nothing for " + std::to_string(m_Options.stallTimeoutMs) + " ms");
+            return Fail("stalled");
         if (WaitForSingleObject(call->done, kSliceMs) != WAIT_OBJECT_0)
             continue;
         if (call->status != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR)
