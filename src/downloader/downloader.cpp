@@ -647,7 +647,9 @@ void DOWNLOADER::Process()
     if (client.m_pConnect != nullptr)
         client.m_pConnect->ProcessFor(m_uReceiveBudgetMs);
     if (m_pOutput != nullptr && !ChecksCaughtUp()) {
-        if (!CatchUpChecks(kCheckBudgetMs)) {
+        // Once the last byte is in, nothing is received any more: the checks take the
+        // receiving part of the step too.
+        if (!CatchUpChecks(m_bEnding ? kCheckBudgetMs + m_uReceiveBudgetMs : kCheckBudgetMs)) {
             FailTransfer("the kept part cannot be read back");
         } else if (m_bEnding && ChecksCaughtUp()) {
             FinishFile();
