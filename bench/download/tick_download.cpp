@@ -8,12 +8,16 @@
 
 namespace {
 
-// When the downloader started to flush its file: every byte was in and checked by then.
+// When the downloader started to flush the patch's part: every byte was in and checked
+// by then (its resume record is flushed at the start).
 uint64_t g_flushStartMs = 0;
 
-void NoteFlush(const char* step, const char*)
+void NoteFlush(const char* step, const char* path)
 {
-    if (g_flushStartMs == 0 && std::string(step) == "flush")
+    const std::string part = std::string(PATCH_FILE_NAME) + ".part";
+    const std::string p = path;
+    if (g_flushStartMs == 0 && std::string(step) == "flush" && p.size() >= part.size() &&
+        p.compare(p.size() - part.size(), part.size(), part) == 0)
         g_flushStartMs = MonotonicMs();
 }
 
