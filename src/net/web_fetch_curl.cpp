@@ -219,6 +219,8 @@ HOP FetchOnce(const std::string& url, const WEB_FETCH_OPTIONS& options, uint64_t
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // No signals from a worker thread; SIGPIPE is ignored process-wide once the socket
+    // library is started (WSAStartup), which covers TLS writes to a closed peer.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kBufferSize);
