@@ -57,8 +57,10 @@ bool Describe(MANIFEST_PACKAGE* package, uint32_t base, const std::string& path,
     return true;
 }
 
-// Signs both manifests of the release written in dir and writes them there.
-bool SignRelease(SIGNING_KEY& key, int64_t expires, [[maybe_unused]] const std::vector<std::string>& mirrors, const VERSION_LIST& next, const RELEASE_PLAN& plan,
+// Signs the three manifests of the release written in dir (format 3 with the mirrors)
+// and writes them there.
+bool SignRelease(SIGNING_KEY& key, int64_t expires, const std::vector<std::string>& mirrors, const VERSION_LIST& next,
+                 const RELEASE_PLAN& plan,
                  const std::string& dir, std::vector<std::string>* written, std::string* error)
 {
     RELEASE_MANIFEST manifest;
@@ -71,6 +73,7 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, [[maybe_unused]] const std::
     }
     manifest.hasExpiry = expires != 0;
     manifest.expires = expires;
+    manifest.mirrors = mirrors; // format 3 lists them; 1 and 2 have no such line
     for (const PACKAGE_PLAN& p : plan.packages) {
         MANIFEST_PACKAGE package;
         if (!Describe(&package, p.base, dir + "/" + p.fileName, error))
@@ -81,7 +84,7 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, [[maybe_unused]] const std::
             std::memcpy(manifest.patch.sha256, package.sha256, sizeof(package.sha256));
         }
     }
-    for (uint32_t format : {1u, 2u}) {
+    for (uint32_t format : {1u, 2u, 3u}) {
         manifest.format = format;
         const std::string body = FormatManifestBody(manifest);
         uint8_t signature[P256_SIGNATURE_SIZE];
@@ -95,7 +98,9 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, [[maybe_unused]] const std::
             *error = "the signed manifest does not check (" + *error + ")";
             return false;
         }
-        const std::string name = format == 1 ? "velgrim_release.txt" : "velgrim_release2.txt";
+        const std::string name = format == 1   ? "velgrim_release.txt"
+                                 : format == 2 ? "velgrim_release2.txt"
+                                               : "velgrim_release3.txt";
         REPLACING_FILE out(dir + "/" + name);
         if (!out.Create() || !out.Write(text.data(), text.size()) || !out.Commit()) {
             *error = "cannot write " + dir + "/" + name;

@@ -43,5 +43,6 @@ RELEASE_PLAN PlanRelease(const VERSION_LIST& next, const std::vector<const VERSI
 std::string ReleaseLimitProblem(const VERSION_LIST& next, const RELEASE_PLAN& plan);
 
 // The file a package has in the release directory: Velgrim_patch.rxpack (cumulative),
-// Velgrim_patch.full.rxpack, Velgrim_patch.from-<V>.rxpack.
-std::string PackageFileName(uint32_t base);
+// Velgrim_patch.full.rxpack, Velgrim_patch.from-<V>.rxpack; a variant (features ZSTD, or
+// ZSTD | DELTA) adds ".zstd" or ".delta" before ".rxpack".
+std::string PackageFileName(uint32_t base, uint32_t features = 0);
