@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "protocol/update_protocol.h"
 #include "release/hex_text.h"
+#include "release/release_manifest.h"
 #include "release_store.h"
 
 namespace fs = std::filesystem;
@@ -79,32 +80,10 @@ bool AddObject(const std::string& source, const std::string& objects, bool* isNe
 
 bool CheckMirrorUrl(const std::string& url, std::string* why)
 {
-    const size_t schemeEnd = StartsWith(url, "https://") ? 8 : StartsWith(url, "http://") ? 7 : 0;
-    if (schemeEnd == 0) {
-        *why = "a mirror is an http:// or https:// address";
-        return false;
-    }
-    if (url.size() > kMaxMirrorUrl) {
-        *why = "a mirror address is at most " + std::to_string(kMaxMirrorUrl) + " bytes";
-        return false;
-    }
-    for (char c : url) {
-        if (c <= ' ' || c > '~') {
-            *why = "a mirror address holds printable ASCII only, without blanks (percent-encode the rest)";
-            return false;
-        }
-    }
-    const size_t hostEnd = url.find_first_of("/?#", schemeEnd);
-    const std::string host = url.substr(schemeEnd, hostEnd == std::string::npos ? std::string::npos : hostEnd - schemeEnd);
-    if (host.empty() || host[0] == ':' || host.find('@') != std::string::npos) {
-        *why = "a mirror address names a host (and no user)";
-        return false;
-    }
-    if (url.find_first_of("?#") != std::string::npos) {
-        *why = "a mirror address is a base the object names are appended to: no query, no fragment";
-        return false;
-    }
-    return true;
+    *why = MirrorUrlProblem(url);
+    if (why->empty() && url.find('@') != std::string::npos)
+        *why = "a user part in a mirror URL would be published with the manifest";
+    return why->empty();
 }
 
 bool TakeMirrorOptions(std::vector<std::string>* args, std::vector<std::string>* mirrors, std::string* error)
@@ -134,8 +113,8 @@ bool TakeMirrorOptions(std::vector<std::string>* args, std::vector<std::string>*
             *error = "--mirror '" + url + "' is given twice";
             return false;
         }
-        if (mirrors->size() == kMaxMirrors) {
-            *error = "at most " + std::to_string(kMaxMirrors) + " mirrors";
+        if (mirrors->size() == RELEASE_MANIFEST::kMaxMirrors) {
+            *error = "at most " + std::to_string(RELEASE_MANIFEST::kMaxMirrors) + " mirrors";
             return false;
         }
         mirrors->push_back(url);

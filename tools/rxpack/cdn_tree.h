@@ -9,16 +9,13 @@
 #include <string>
 #include <vector>
 
-// The most mirror lines a manifest holds, and the longest base URL.
-constexpr size_t kMaxMirrors = 16;
-constexpr size_t kMaxMirrorUrl = 512;
-
-// A mirror base URL as the manifest takes it: http:// or https://, a host, printable ASCII
-// without blanks, at most kMaxMirrorUrl bytes. False with the reason otherwise.
+// A mirror base URL as the manifest takes it (MirrorUrlProblem), and without a user part,
+// which would put a secret into a public manifest. False with the reason otherwise.
 bool CheckMirrorUrl(const std::string& url, std::string* why);
 
 // Takes every "--mirror URL" (or "--mirror=URL") out of args into *mirrors, in order,
-// each checked; false with the reason for a bad one, a repeated one or too many.
+// each checked; false with the reason for a bad one, a repeated one or more than
+// RELEASE_MANIFEST::kMaxMirrors.
 bool TakeMirrorOptions(std::vector<std::string>* args, std::vector<std::string>* mirrors, std::string* error);
 
 // Adds the packages (*.rxpack) and UpdaterNew.exe of serveDir to storeDir/cdn/objects:
