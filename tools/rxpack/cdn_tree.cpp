@@ -136,7 +136,8 @@ bool AddCdnObjects(const std::string& storeDir, const std::string& serveDir, std
     std::vector<std::string> sources;
     for (const fs::directory_entry& entry : fs::directory_iterator(serveDir, ec)) {
         const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() && (EndsWith(name, ".rxpack") || name == UPDATER_FILE_NAME))
+        std::error_code kindError;
+        if (entry.is_regular_file(kindError) && (EndsWith(name, ".rxpack") || name == UPDATER_FILE_NAME))
             sources.push_back(name);
     }
     if (ec) {
