@@ -121,10 +121,12 @@ class Varnish:
 class BadMirror:
     """A mirror that misbehaves one way: "other" (other bytes of the right length),
     "ignore-range" (cut at half the first time, then the whole file with 200 to a range),
+    "slow" (half the file, then nothing until stopped),
     "redirect" (302 to target). Records each request's path and Range."""
 
     def __init__(self, mode, package=b"", target=""):
         self.requests = []
+        self.stalled = threading.Event()  # "slow": set to let the held answer end
         bad = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -145,6 +147,11 @@ class BadMirror:
                 self.send_response(200)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
+                if mode == "slow":
+                    self.wfile.write(body[:len(body) // 2])
+                    self.wfile.flush()
+                    bad.stalled.wait(60)
+                    return
                 if mode == "ignore-range" and len(bad.requests) == 1:
                     self.wfile.write(body[:len(body) // 2])
                     self.close_connection = True
@@ -160,6 +167,7 @@ class BadMirror:
         return f"http://127.0.0.1:{self.port}/bad/"
 
     def stop(self):
+        self.stalled.set()
         self.server.shutdown()
         self.server.server_close()
 
@@ -371,6 +379,33 @@ def https_mirror():
             shutil.rmtree(os.path.join(s.root, "game"))
         check(not any(line.startswith("/refused") for line in s.origin.requests()),
               "the redirect from https to http was followed")
+
+
+@scenario
+def cancel_on_a_mirror():
+    """Cancel while a mirror holds the transfer: the launcher ends at once, the game starts
+    at the installed version, and the part stays to go on with."""
+    with CdnScene() as s:
+        s.build(lambda varnish: [varnish])
+        slow = BadMirror("slow", s.release.package)
+        try:
+            s.republish([slow.url()])
+            game = Game(s.root, version="1", updater=UPDATER_SIGNED)
+            for name, data in VERSIONS["1"].items():
+                write(game.path(name), data)
+            s.launcher.start(game)
+            part = game.path("Velgrim_patch.rxpack.part")
+            wait_until(lambda: os.path.exists(part) and os.path.getsize(part) >= s.release.size // 2, 60,
+                       "half the package in the part")
+            s.launcher.cancel()
+            code = s.launcher.wait(15)
+            check(code == 0, f"the launcher ended with {code}:\n{s.launcher.output()}")
+            game.wait_game_started()
+            check(game.version() == "1", f"version.txt is {game.version()!r}")
+            check(os.path.getsize(part) == s.release.size // 2, "the part is not what came")
+            check(os.path.exists(game.path("Velgrim_patch.rxpack.resume")), "the part has no record")
+        finally:
+            slow.stop()
 
 
 @scenario
