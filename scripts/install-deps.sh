@@ -6,6 +6,8 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 xvfb xauth xdotool imagemagick python3 python3-pil fonts-wqy-zenhei fonts-liberation
   nginx curl procps python3-prometheus-client
+  # mirror downloads (libcurl) and the mirror tests' edge cache
+  libcurl4-openssl-dev varnish
   # the fleet's install test: systemd-analyze, systemd-sysusers and systemd-tmpfiles; rsync
   systemd rsync
   # release signing (libcrypto, the openssl command); Wine's CNG needs gnutls for ECDSA

@@ -5,6 +5,7 @@
 #include <map>
 #include <system_error>
 
+#include "cdn_tree.h"
 #include "common/decimal_text.h"
 #include "pack/pack_writer.h"
 #include "platform/file_system.h"
@@ -56,8 +57,10 @@ bool Describe(MANIFEST_PACKAGE* package, uint32_t base, const std::string& path,
     return true;
 }
 
-// Signs the three manifests of the release written in dir and writes them there.
-bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, const RELEASE_PLAN& plan,
+// Signs the three manifests of the release written in dir (format 3 with the mirrors)
+// and writes them there.
+bool SignRelease(SIGNING_KEY& key, int64_t expires, const std::vector<std::string>& mirrors, const VERSION_LIST& next,
+                 const RELEASE_PLAN& plan,
                  const std::string& dir, std::vector<std::string>* written, std::string* error)
 {
     RELEASE_MANIFEST manifest;
@@ -70,6 +73,7 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
     }
     manifest.hasExpiry = expires != 0;
     manifest.expires = expires;
+    manifest.mirrors = mirrors; // format 3 lists them; 1 and 2 have no such line
     for (const PACKAGE_PLAN& p : plan.packages) {
         MANIFEST_PACKAGE package;
         if (!Describe(&package, p.base, dir + "/" + p.fileName, error))
@@ -114,7 +118,11 @@ int CommandRelease(const ARGS& args)
     std::map<std::string, std::string> options;
     ARGS positional;
     std::string error;
-    if (!SplitOptions(args, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep"},
+    ARGS rest = args;
+    std::vector<std::string> mirrors;
+    if (!TakeMirrorOptions(&rest, &mirrors, &error))
+        return UsageError("release: " + error);
+    if (!SplitOptions(rest, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep"},
                       &options, &positional, &error, {"--no-expiry", "--dry-run", "--json"}))
         return UsageError("release: " + error);
     if (options.count("--store") == 0 || options.count("--version") == 0 || positional.size() != 1)
@@ -133,6 +141,8 @@ int CommandRelease(const ARGS& args)
     const bool noExpiry = options.count("--no-expiry") != 0;
     if (!hasKey && (expires || noExpiry))
         return UsageError("release: --expires-days and --no-expiry go with --key");
+    if (!hasKey && !mirrors.empty())
+        return UsageError("release: --mirror goes with --key (the mirrors are listed in the signed manifest)");
     if (hasKey && expires == noExpiry)
         return UsageError(expires ? "release takes --expires-days N or --no-expiry, not both"
                                   : "release --key needs --expires-days N (sign again before then) or --no-expiry: a "
@@ -251,8 +261,8 @@ int CommandRelease(const ARGS& args)
     facts.dryRun = dryRun;
     facts.newUpdater = newUpdater;
     if (!dryRun) {
-        // Contents first, then the release directory beside the one served, then the
-        // switch to it, and last the list that records the version.
+        // Contents first, then the release directory beside the one served and the CDN's
+        // objects it names, then the switch to it, and last the list that records the version.
         // From here a failure may leave contents in the store that no list names yet.
         const auto failed = [&](const std::string& text) {
             PrintError("release: " + text + "; version " + std::to_string(version) +
@@ -270,8 +280,8 @@ int CommandRelease(const ARGS& args)
         const int64_t expiry =
             days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
         if (!serve.Begin(&error) || !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(), &error) ||
-            (hasKey && !SignRelease(key, expiry, next, plan, serve.NewPath(), &facts.signedFiles, &error)) ||
-            !serve.Publish(&error))
+            (hasKey && !SignRelease(key, expiry, mirrors, next, plan, serve.NewPath(), &facts.signedFiles, &error)) ||
+            !AddCdnObjects(store.Dir(), serve.NewPath(), &facts.cdnObjects, &error) || !serve.Publish(&error))
             return failed(error);
         if (!store.Record(next, &error)) {
             PrintError("release: version " + std::to_string(version) + " is published in " + serve.Path() +

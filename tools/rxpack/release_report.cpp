@@ -81,6 +81,7 @@ std::string ReportText(const RELEASE_FACTS& facts)
         for (const std::string& file : facts.signedFiles)
             text += ", " + file;
         text += facts.signedFiles.empty() ? " (unsigned)\n" : "\n";
+        text += "CDN tree " + facts.store + "/cdn: " + Count(facts.cdnObjects.size(), "new object") + "\n";
     }
     return text;
 }
@@ -108,6 +109,8 @@ std::string ReportJson(const RELEASE_FACTS& facts)
         json += ",\"added\":" + JsonNames(p.added, name) + ",\"changed\":" + JsonNames(p.changed, name) +
                 ",\"removed\":" + JsonNames(p.removed, [](const std::string& n) { return n; }) + "}";
     }
-    json += "],\"signed\":" + JsonNames(facts.signedFiles, [](const std::string& n) { return n; }) + "}\n";
+    const auto same = [](const std::string& n) { return n; };
+    json += "],\"signed\":" + JsonNames(facts.signedFiles, same) + ",\"cdn_new\":" + JsonNames(facts.cdnObjects, same) +
+            "}\n";
     return json;
 }

@@ -15,6 +15,7 @@ struct RELEASE_FACTS {
     bool dryRun = false;
     bool newUpdater = false;       // given with --updater (else kept from the last release)
     std::vector<std::string> signedFiles; // the manifests written, when signed
+    std::vector<std::string> cdnObjects;  // the serve dir's files new in STORE/cdn/objects
 };
 
 std::string ReportText(const RELEASE_FACTS& facts);
