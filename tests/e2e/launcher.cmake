@@ -80,6 +80,11 @@ foreach(group launcher resume store mirror)
     message(FATAL_ERROR "cannot list the end-to-end scenarios of ${group}_e2e.py")
   endif()
   string(REPLACE "\n" ";" e2e_scenarios "${e2e_scenarios}")
+  # Under Wine the mirror path is shown by the Varnish update and one cut and resume; the
+  # rest of its table (HTTPS with the test's own authority among it) runs natively.
+  if(WIN32 AND group STREQUAL "mirror")
+    list(FILTER e2e_scenarios INCLUDE REGEX "^(through_varnish|cut_and_resume)$")
+  endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
   foreach(name ${e2e_scenarios})
     add_test(NAME e2e.${group}.${name}
