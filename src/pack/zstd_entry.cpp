@@ -2,6 +2,7 @@
 
 #define ZSTD_STATIC_LINKING_ONLY // ZSTD_getFrameHeader: the window a frame asks for
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -57,8 +58,12 @@ ENTRY_DECODE DecodeZstdEntry(const PACK_INDEX_ENTRY& e, unsigned windowLogMax, c
         std::copy(bytes, bytes + std::min(got, headSize - have), head + have);
         have += std::min(got, headSize - have);
     }
+    const std::string limit = std::to_string(uint64_t{1} << windowLogMax) + " bytes this program decodes with";
     ZSTD_frameHeader frame{};
     const size_t headed = ZSTD_getFrameHeader(&frame, head, headSize);
+    // Above what the library itself decodes at all here.
+    if (ZSTD_isError(headed) && ZSTD_getErrorCode(headed) == ZSTD_error_frameParameter_windowTooLarge)
+        return Damaged(e, "the frame's window is above the " + limit, problem);
     if (ZSTD_isError(headed) || headed != 0 || frame.frameType != ZSTD_frame)
         return Damaged(e, "not a zstd frame", problem);
     if (frame.frameContentSize != e.decodedSize)
@@ -70,8 +75,7 @@ ENTRY_DECODE DecodeZstdEntry(const PACK_INDEX_ENTRY& e, unsigned windowLogMax, c
                        problem);
     if (frame.windowSize > (uint64_t{1} << windowLogMax))
         return Damaged(e,
-                       "the frame's window (" + std::to_string(frame.windowSize) + " bytes) is above the " +
-                           std::to_string(uint64_t{1} << windowLogMax) + " bytes this program decodes with",
+                       "the frame's window (" + std::to_string(frame.windowSize) + " bytes) is above the " + limit,
                        problem);
 
     std::unique_ptr<ZSTD_DCtx, FREE_DCTX> dctx(ZSTD_createDCtx());
