@@ -50,9 +50,7 @@ add_custom_command(
   VERBATIM)
 add_library(velgrim_zstd STATIC ${zstd_out}/zstddeclib.c)
 target_include_directories(velgrim_zstd SYSTEM PUBLIC ${zstd_out})
-# One thread, no legacy formats, no assembly (mingw's assembler takes no ELF sections);
-# optimised for size where the launcher's size bar is tight.
-target_compile_definitions(velgrim_zstd PRIVATE ZSTD_LEGACY_SUPPORT=0 ZSTD_DISABLE_ASM=1 XXH_NAMESPACE=ZSTD_
-                                                 DEBUGLEVEL=0)
+# The script's input sets what the launcher wants: no legacy formats, no assembly, no
+# error strings.
 set_target_properties(velgrim_zstd PROPERTIES LINKER_LANGUAGE C)
 set(VELGRIM_ZSTD_ENCODER OFF)

@@ -147,7 +147,6 @@ bool OPEN_PACKAGE::ContentCrc(size_t i, uint32_t* crc)
 
 bool OPEN_PACKAGE::Holds(size_t i, const std::string& path)
 {
-    const PACK_INDEX_ENTRY& e = m_Index.m_Entries[i];
     FILE_HANDLE file(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
