@@ -153,7 +153,13 @@ bool DOWNLOADER::AcceptAnnouncement(const PACKAGE_ANNOUNCEMENT& announced)
     if (m_pRelease != nullptr) {
         // Nothing the manifest does not name is downloaded, not even a byte of it.
         const MANIFEST_FILE* signedFile = updater ? m_pRelease->FileOfKind(m_iRequestedKind) : nullptr;
-        const MANIFEST_PACKAGE* signedPackage = updater ? nullptr : m_pRelease->PackageOfBase(base);
+        // The variant the answer names (a format 1 or 2 manifest was asked for plain ones
+        // only); a delta package is the delta variant whether or not it also has
+        // compressed entries.
+        const uint32_t variant = (announced.features & PACKAGE_FEATURE_DELTA) != 0
+                                     ? PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA
+                                     : announced.features & PACKAGE_FEATURE_ZSTD;
+        const MANIFEST_PACKAGE* signedPackage = updater ? nullptr : m_pRelease->PackageOf(base, variant);
         if (signedFile == nullptr && signedPackage == nullptr) {
             RX_ERROR("DOWNLOADER: the release manifest names no %s made from %u", expected, base);
             FailTransfer("the release manifest names no such file");

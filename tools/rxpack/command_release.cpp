@@ -56,9 +56,10 @@ bool Describe(MANIFEST_PACKAGE* package, uint32_t base, const std::string& path,
     return true;
 }
 
-// Signs both manifests of the release written in dir and writes them there.
+// Signs the three manifests of the release written in dir and writes them there.
 bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, const RELEASE_PLAN& plan,
-                 const std::string& dir, std::vector<std::string>* written, std::string* error)
+                 const std::vector<PACKAGE_VARIANT>& variants, const std::string& dir,
+                 std::vector<std::string>* written, std::string* error)
 {
     RELEASE_MANIFEST manifest;
     manifest.gameVersion = next.version;
@@ -80,7 +81,15 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
             std::memcpy(manifest.patch.sha256, package.sha256, sizeof(package.sha256));
         }
     }
-    for (uint32_t format : {1u, 2u}) {
+    // Format 3 names the variants too (formats 1 and 2 leave them out).
+    for (const PACKAGE_VARIANT& v : variants) {
+        MANIFEST_PACKAGE package;
+        if (!Describe(&package, v.base, dir + "/" + v.fileName, error))
+            return false;
+        package.features = v.features;
+        manifest.packages.push_back(package);
+    }
+    for (uint32_t format : {1u, 2u, 3u}) {
         manifest.format = format;
         const std::string body = FormatManifestBody(manifest);
         uint8_t signature[P256_SIGNATURE_SIZE];
@@ -94,7 +103,9 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
             *error = "the signed manifest does not check (" + *error + ")";
             return false;
         }
-        const std::string name = format == 1 ? "velgrim_release.txt" : "velgrim_release2.txt";
+        const std::string name = format == 1   ? "velgrim_release.txt"
+                                 : format == 2 ? "velgrim_release2.txt"
+                                               : "velgrim_release3.txt";
         REPLACING_FILE out(dir + "/" + name);
         if (!out.Create() || !out.Write(text.data(), text.size()) || !out.Commit()) {
             *error = "cannot write " + dir + "/" + name;
@@ -281,7 +292,8 @@ int CommandRelease(const ARGS& args)
             days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
         if (!serve.Begin(&error) || !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(),
                                                     CanCompress() ? &compress : nullptr, &facts.variants, &error) ||
-            (hasKey && !SignRelease(key, expiry, next, plan, serve.NewPath(), &facts.signedFiles, &error)) ||
+            (hasKey && !SignRelease(key, expiry, next, plan, facts.variants, serve.NewPath(), &facts.signedFiles,
+                                     &error)) ||
             !serve.Publish(&error))
             return failed(error);
         if (!store.Record(next, &error)) {

@@ -168,7 +168,7 @@ bool WriteReleaseFiles(const RELEASE_STORE& store, const VERSION_LIST& next, con
     for (const PACKAGE_PLAN& package : plan.packages) {
         if (package.base == PACKAGE_BASE_CUMULATIVE)
             continue;
-        const std::string name = VariantFileName(package.base, PACKAGE_FEATURE_ZSTD);
+        const std::string name = PackageFileName(package.base, PACKAGE_FEATURE_ZSTD);
         bool written = false;
         if (!WriteZstdVariant(store, frames, package, dir + "/" + name, &written, error))
             return false;

@@ -39,9 +39,14 @@ const char kHelp[] =
     "                          the K newest older versions (default: all), the\n"
     "                          cumulative and the full package, UpdaterNew.exe (its\n"
     "                          version read from its version resource) and, with\n"
-    "                          --key, velgrim_release.txt and velgrim_release2.txt;\n"
-    "                          on Linux also the compressed variants of the full and\n"
-    "                          from-version packages (zstd level L, default 19)\n"
+    "                          --key, velgrim_release.txt, velgrim_release2.txt and
+"
+    "                          velgrim_release3.txt; on Linux also the compressed
+"
+    "                          variants of the full and from-version packages (zstd
+"
+    "                          level L, default 19)
+"
     "                          --dry-run prints what each package would hold and\n"
     "                          writes nothing; --json prints the same as JSON\n"
     "  --help                  this text\n"
