@@ -39,14 +39,10 @@ const char kHelp[] =
     "                          the K newest older versions (default: all), the\n"
     "                          cumulative and the full package, UpdaterNew.exe (its\n"
     "                          version read from its version resource) and, with\n"
-    "                          --key, velgrim_release.txt, velgrim_release2.txt and
-"
-    "                          velgrim_release3.txt; on Linux also the compressed
-"
-    "                          variants of the full and from-version packages (zstd
-"
-    "                          level L, default 19)
-"
+    "                          --key, velgrim_release.txt, velgrim_release2.txt and\n"
+    "                          velgrim_release3.txt; on Linux also the compressed\n"
+    "                          variants of the full and from-version packages (zstd\n"
+    "                          level L, default 19)\n"
     "                          --dry-run prints what each package would hold and\n"
     "                          writes nothing; --json prints the same as JSON\n"
     "  --help                  this text\n"
