@@ -12,6 +12,9 @@ packages=(
   systemd rsync
   # release signing (libcrypto, the openssl command); Wine's CNG needs gnutls for ECDSA
   libssl-dev openssl libgnutls30
+  # compressed package entries: libzstd (Linux); the Windows builds compile Debian's zstd
+  # source, fetched below (dpkg-source unpacks it)
+  libzstd-dev dpkg-dev
   # Authenticode signing of the Windows programs (scripts/sign-executable.sh)
   osslsigncode
   # Wine's 32-bit side, which runs the i686 programs (architecture i386, added below),
@@ -31,7 +34,10 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# zstd's source for the mingw builds, in a cache outside the repository (once).
+fetch_zstd_source() { bash "$(dirname "$0")/fetch-zstd-source.sh"; }
 if [ ${#missing[@]} -eq 0 ] && [ $added_i386 -eq 0 ]; then
+  fetch_zstd_source
   exit 0
 fi
 echo "Installing: ${missing[*]}"
@@ -57,4 +63,5 @@ $sudo rm -f "$marker"
 if [ ${#i386[@]} -ne 0 ] && ! $sudo apt-get install -y --no-install-recommends "${i386[@]}"; then
   echo "the package mirror could not install Wine's 32-bit side (${i386[*]})" | $sudo tee "$marker" >&2
 fi
+fetch_zstd_source
 exit 0

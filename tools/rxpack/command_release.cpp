@@ -57,11 +57,11 @@ bool Describe(MANIFEST_PACKAGE* package, uint32_t base, const std::string& path,
     return true;
 }
 
-// Signs the three manifests of the release written in dir (format 3 with the mirrors)
-// and writes them there.
+// Signs the three manifests of the release written in dir (format 3 with the variants and
+// the mirrors) and writes them there.
 bool SignRelease(SIGNING_KEY& key, int64_t expires, const std::vector<std::string>& mirrors, const VERSION_LIST& next,
-                 const RELEASE_PLAN& plan,
-                 const std::string& dir, std::vector<std::string>* written, std::string* error)
+                 const RELEASE_PLAN& plan, const std::vector<PACKAGE_VARIANT>& variants, const std::string& dir,
+                 std::vector<std::string>* written, std::string* error)
 {
     RELEASE_MANIFEST manifest;
     manifest.gameVersion = next.version;
@@ -83,6 +83,14 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const std::vector<std::strin
             manifest.patch.size = static_cast<uint32_t>(package.size);
             std::memcpy(manifest.patch.sha256, package.sha256, sizeof(package.sha256));
         }
+    }
+    // Format 3 names the variants too (formats 1 and 2 leave them out).
+    for (const PACKAGE_VARIANT& v : variants) {
+        MANIFEST_PACKAGE package;
+        if (!Describe(&package, v.base, dir + "/" + v.fileName, error))
+            return false;
+        package.features = v.features;
+        manifest.packages.push_back(package);
     }
     for (uint32_t format : {1u, 2u, 3u}) {
         manifest.format = format;
@@ -122,7 +130,7 @@ int CommandRelease(const ARGS& args)
     std::vector<std::string> mirrors;
     if (!TakeMirrorOptions(&rest, &mirrors, &error))
         return UsageError("release: " + error);
-    if (!SplitOptions(rest, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep"},
+    if (!SplitOptions(rest, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep", "--level"},
                       &options, &positional, &error, {"--no-expiry", "--dry-run", "--json"}))
         return UsageError("release: " + error);
     if (options.count("--store") == 0 || options.count("--version") == 0 || positional.size() != 1)
@@ -153,6 +161,18 @@ int CommandRelease(const ARGS& args)
         return UsageError("--expires-days needs a whole number of days from 1 to " + std::to_string(kMaxExpiresDays) +
                           ", not '" + options["--expires-days"] + "'");
     const bool dryRun = options.count("--dry-run") != 0;
+    // Compressed variants where this rxpack can make them (Linux); --level chooses the cost.
+    ZSTD_OPTIONS compress;
+    if (options.count("--level") != 0) {
+        uint64_t level = 0;
+        if (!CanCompress())
+            return UsageError("release: --level: this rxpack has no zstd compressor (rxpack compresses on Linux only)");
+        if (!ParseUnsignedDecimal(options["--level"], static_cast<uint64_t>(MaxCompressionLevel()), &level) ||
+            level < 1)
+            return UsageError("--level needs a zstd level from 1 to " + std::to_string(MaxCompressionLevel()) +
+                              ", not '" + options["--level"] + "'");
+        compress.level = static_cast<int>(level);
+    }
 
     RELEASE_STORE store(storeDir);
     if (!store.Open(&error))
@@ -279,8 +299,11 @@ int CommandRelease(const ARGS& args)
         SERVE_DIR serve(store.Dir());
         const int64_t expiry =
             days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
-        if (!serve.Begin(&error) || !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(), &error) ||
-            (hasKey && !SignRelease(key, expiry, mirrors, next, plan, serve.NewPath(), &facts.signedFiles, &error)) ||
+        if (!serve.Begin(&error) ||
+            !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(), CanCompress() ? &compress : nullptr,
+                               &facts.variants, &error) ||
+            (hasKey && !SignRelease(key, expiry, mirrors, next, plan, facts.variants, serve.NewPath(),
+                                    &facts.signedFiles, &error)) ||
             !AddCdnObjects(store.Dir(), serve.NewPath(), &facts.cdnObjects, &error) || !serve.Publish(&error))
             return failed(error);
         if (!store.Record(next, &error)) {

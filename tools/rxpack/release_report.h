@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "release_plan.h"
+#include "release_writer.h"
 
 struct RELEASE_FACTS {
     const VERSION_LIST* next = nullptr;
@@ -16,6 +17,7 @@ struct RELEASE_FACTS {
     bool newUpdater = false;       // given with --updater (else kept from the last release)
     std::vector<std::string> signedFiles; // the manifests written, when signed
     std::vector<std::string> cdnObjects;  // the serve dir's files new in STORE/cdn/objects
+    std::vector<PACKAGE_VARIANT> variants; // written beside the plain packages
 };
 
 std::string ReportText(const RELEASE_FACTS& facts);

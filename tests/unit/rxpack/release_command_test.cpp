@@ -206,7 +206,7 @@ TEST_F(ReleaseCommand, DryRunAndJsonSayWhatEachPackageHolds)
                             "[\"data/config.txt\",\"sounds/a.wav\"]},"
                             "{\"base\":\"full\",\"file\":\"Velgrim_patch.full.rxpack\",\"bytes\":246,\"files\":"
                             "[\"data/config.txt\",\"maps/new.map\",\"maps/town.map\",\"sounds/a.wav\"]}],"
-                            "\"signed\":[],\"cdn_new\":[]}\n");
+                            "\"variants\":[],\"signed\":[],\"cdn_new\":[]}\n");
     EXPECT_EQ(Snapshot(store), before);
 
     // What the dry run said is what the real run writes.
