@@ -43,6 +43,15 @@ constexpr uint32_t kEntryKindFile = 0;
 // The file of that name goes (no content: data offset and size 0, CRC 0). A plain unpacker
 // would make it an empty file, which is why only flagged packages carry removals.
 constexpr uint32_t kEntryKindRemoval = 1;
+// One zstd frame of the whole file.
+constexpr uint32_t kEntryKindZstd = 2;
+// A delta against the installed file of that name: a zstd frame with it as prefix, or a
+// suffix-sorting difference (src/delta/delta_format.h).
+constexpr uint32_t kEntryKindDeltaZstd = 3;
+constexpr uint32_t kEntryKindDeltaDiff = 4;
+// Encoded entries (kinds 2 to 4): u32 decoded size, u32 CRC-32 of the decoded file.
+constexpr uint32_t kDecodedSizeAt = 24;
+constexpr uint32_t kDecodedCrcAt = 28;
 
 inline uint32_t GetU32(const unsigned char* p)
 {
