@@ -10,6 +10,8 @@ packages=(
   systemd rsync
   # release signing (libcrypto, the openssl command); Wine's CNG needs gnutls for ECDSA
   libssl-dev openssl libgnutls30
+  # rxpack's deltas: the suffix sort (Linux only)
+  libdivsufsort-dev pkg-config
   # Authenticode signing of the Windows programs (scripts/sign-executable.sh)
   osslsigncode
   # Wine's 32-bit side, which runs the i686 programs (architecture i386, added below),

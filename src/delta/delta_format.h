@@ -20,11 +20,12 @@
 //   28   4  u32 0 (reserved)
 //   32   ..  control frame, diff frame, extra frame
 //
-// The control stream decodes to `triples` triples of 12 bytes: u32 add, u32 copy, i32 seek.
-// Starting at base position 0, each triple writes `add` bytes, each the sum (mod 256) of the
-// next diff byte and the base byte at the base position (both positions advance), then the
-// next `copy` bytes of the extra stream, then moves the base position by `seek`. A triple
-// writes at least one byte, and every base byte read lies inside the base. The diff and
+// The control stream decodes to `triples` triples of 12 bytes: i32 seek, u32 add, u32 copy.
+// Starting at base position 0, each triple moves the base position by `seek` (it stays
+// within 0..base size), writes `add` bytes, each the sum (mod 256) of the next diff byte and
+// the base byte at the base position (both advance), then the next `copy` bytes of the
+// extra stream. A triple writes at least one byte, and every base byte read lies inside the
+// base. The diff and
 // extra streams decode to exactly the sums of the adds and of the copies.
 #pragma once
 

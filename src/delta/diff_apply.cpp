@@ -92,13 +92,18 @@ bool ApplyDiffPayload(const unsigned char* base, uint64_t baseSize, DELTA_INPUT&
         unsigned char triple[kTripleSize];
         if (!control.Read(triple, kTripleSize, reason))
             return false;
-        const uint32_t add = GetU32(triple);
-        const uint32_t copy = GetU32(triple + 4);
-        const int64_t seek = static_cast<int32_t>(GetU32(triple + 8));
+        const int64_t seek = static_cast<int32_t>(GetU32(triple));
+        const uint32_t add = GetU32(triple + 4);
+        const uint32_t copy = GetU32(triple + 8);
         if (add == 0 && copy == 0) {
             *reason = "a step of the difference writes nothing";
             return false;
         }
+        if ((seek < 0 && static_cast<uint64_t>(-seek) > at) || (seek > 0 && static_cast<uint64_t>(seek) > baseSize - at)) {
+            *reason = "the difference seeks outside the base";
+            return false;
+        }
+        at = static_cast<uint64_t>(static_cast<int64_t>(at) + seek);
         if (uint64_t{add} + copy > targetSize - written) {
             *reason = "the difference writes past the file's end";
             return false;
@@ -111,11 +116,6 @@ bool ApplyDiffPayload(const unsigned char* base, uint64_t baseSize, DELTA_INPUT&
             return false;
         written += uint64_t{add} + copy;
         at += add;
-        if ((seek < 0 && static_cast<uint64_t>(-seek) > at) || (seek > 0 && static_cast<uint64_t>(seek) > baseSize - at)) {
-            *reason = "the difference seeks outside the base";
-            return false;
-        }
-        at = static_cast<uint64_t>(static_cast<int64_t>(at) + seek);
     }
     if (written != targetSize) {
         *reason = "the difference makes fewer bytes than the file has";

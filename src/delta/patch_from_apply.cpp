@@ -9,23 +9,22 @@
 namespace {
 
 constexpr size_t kChunk = 256u << 10;
+// The longest frame header: magic, descriptor, window, dictionary ID, content size.
+constexpr uint32_t kFrameHeaderMax = 18;
 
 // The frame header states its content size: one that says otherwise is refused before a
 // byte is decoded (and before its window is allocated).
 bool SizeAsRecorded(DELTA_INPUT& input, uint64_t offset, uint64_t size, uint64_t targetSize, std::string* reason)
 {
-    unsigned char head[ZSTD_FRAMEHEADERSIZE_MAX];
+    unsigned char head[kFrameHeaderMax];
     const uint32_t take = size < sizeof(head) ? static_cast<uint32_t>(size) : sizeof(head);
     if (!input.ReadAt(offset, head, take)) {
         *reason = "the package cannot be read";
         return false;
     }
+    // A header it cannot read is left to the decoder, which says what is wrong with it.
     const unsigned long long recorded = ZSTD_getFrameContentSize(head, take);
-    if (recorded == ZSTD_CONTENTSIZE_ERROR) {
-        *reason = "the frame's header is damaged";
-        return false;
-    }
-    if (recorded != ZSTD_CONTENTSIZE_UNKNOWN && recorded != targetSize) {
+    if (recorded != ZSTD_CONTENTSIZE_ERROR && recorded != ZSTD_CONTENTSIZE_UNKNOWN && recorded != targetSize) {
         *reason = "the frame decodes to another size than the file's";
         return false;
     }
