@@ -10,6 +10,9 @@ packages=(
   systemd rsync
   # release signing (libcrypto, the openssl command); Wine's CNG needs gnutls for ECDSA
   libssl-dev openssl libgnutls30
+  # compressed package entries: libzstd (Linux); the Windows builds compile Debian's zstd
+  # source, fetched below (dpkg-source unpacks it)
+  libzstd-dev dpkg-dev
   # rxpack's deltas: the suffix sort (Linux only)
   libdivsufsort-dev pkg-config
   # Authenticode signing of the Windows programs (scripts/sign-executable.sh)
@@ -31,10 +34,11 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ] && [ $added_i386 -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ] || [ $added_i386 -ne 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+# zstd's source for the mingw builds, in a cache outside the repository (once).
+bash "$(dirname "$0")/fetch-zstd-source.sh"

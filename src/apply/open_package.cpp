@@ -6,6 +6,7 @@
 #include "pack/crc32.h"
 #include "pack/entry_copy.h"
 #include "pack/pack_checker.h"
+#include "pack/zstd_entry.h"
 #include "platform/file_io.h"
 #include "platform/error_text.h"
 
@@ -69,6 +70,8 @@ bool OPEN_PACKAGE::CopyEntryTo(size_t i, HANDLE out, const std::string& path, UN
     const PACK_INDEX_ENTRY& e = m_Index.m_Entries[i];
     if (events == nullptr)
         events = NoEvents;
+    if (m_Index.HasMagic() && e.kind == pack_format::kEntryKindZstd)
+        return DecodeEntryTo(i, out, path, events, problem);
     uint32_t crc = 0;
     events(UNPACK_EVENT_FILE_BEGIN, static_cast<int>(e.dataSize), path.c_str());
     const int code = CopyEntry(*m_pReader, out, e.dataOffset, e.dataSize, path.c_str(), events, &crc);
@@ -90,11 +93,43 @@ bool OPEN_PACKAGE::CopyEntryTo(size_t i, HANDLE out, const std::string& path, UN
     return true;
 }
 
+bool OPEN_PACKAGE::DecodeEntryTo(size_t i, HANDLE out, const std::string& path, UNPACK_CALLBACK events,
+                                 std::string* problem)
+{
+    const PACK_INDEX_ENTRY& e = m_Index.m_Entries[i];
+    events(UNPACK_EVENT_FILE_BEGIN, static_cast<int>(e.decodedSize), path.c_str());
+    uint64_t written = 0;
+    int lastPercent = 0;
+    const auto input = [this](uint64_t offset, uint32_t want, uint32_t* got) {
+        return m_pReader->Peek(offset, want, 1, got);
+    };
+    const auto output = [&](const unsigned char* bytes, size_t size) {
+        DWORD put = 0;
+        if (!WriteFile(out, bytes, static_cast<DWORD>(size), &put, nullptr) || put != size)
+            return false;
+        written += size;
+        const int percent = static_cast<int>(written * 100u / e.decodedSize);
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            events(UNPACK_EVENT_FILE_PROGRESS, percent, path.c_str());
+        }
+        return true;
+    };
+    std::string why;
+    const ENTRY_DECODE result = DecodeZstdEntry(e, pack_format::kWindowLogMax, input, output, &why);
+    events(UNPACK_EVENT_FILE_END, 0, path.c_str());
+    if (result == ENTRY_DECODE::kOk)
+        return true;
+    m_bDamaged = result == ENTRY_DECODE::kDamaged;
+    *problem = m_bDamaged ? "not a sound package: " + e.name + ": " + why : e.name + " " + why;
+    return false;
+}
+
 bool OPEN_PACKAGE::ContentCrc(size_t i, uint32_t* crc)
 {
     const PACK_INDEX_ENTRY& e = m_Index.m_Entries[i];
     if (m_Index.HasMagic()) {
-        *crc = e.contentCrc;
+        *crc = e.Encoded() ? e.decodedCrc : e.contentCrc;
         return true;
     }
     uint32_t c = 0;
@@ -112,19 +147,19 @@ bool OPEN_PACKAGE::ContentCrc(size_t i, uint32_t* crc)
 
 bool OPEN_PACKAGE::Holds(size_t i, const std::string& path)
 {
-    const PACK_INDEX_ENTRY& e = m_Index.m_Entries[i];
     FILE_HANDLE file(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || static_cast<uint64_t>(size.QuadPart) != e.dataSize)
+    const uint32_t fileSize = static_cast<uint32_t>(OutputSize(i));
+    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || static_cast<uint64_t>(size.QuadPart) != fileSize)
         return false;
     uint32_t expected = 0;
     if (!ContentCrc(i, &expected))
         return false;
-    std::vector<unsigned char> buffer(std::min<uint32_t>(e.dataSize, 1u << 20));
+    std::vector<unsigned char> buffer(std::min<uint32_t>(fileSize, 1u << 20));
     uint32_t crc = 0;
-    for (uint32_t done = 0; done < e.dataSize;) {
-        const uint32_t part = std::min<uint32_t>(e.dataSize - done, static_cast<uint32_t>(buffer.size()));
+    for (uint32_t done = 0; done < fileSize;) {
+        const uint32_t part = std::min<uint32_t>(fileSize - done, static_cast<uint32_t>(buffer.size()));
         if (!ReadFileAt(file.Get(), done, buffer.data(), part))
             return false;
         crc = Crc32(crc, buffer.data(), part);

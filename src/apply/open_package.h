@@ -29,6 +29,12 @@ public:
     uint64_t Size() const { return m_Index.m_uFileSize; }
     uint32_t IndexCrc() const { return m_Index.ComputedIndexCrc(); }
     bool IsRemoval(size_t i) const { return m_Index.m_Entries[i].kind == pack_format::kEntryKindRemoval; }
+    // The bytes entry i writes (its decoded size when it is encoded).
+    uint64_t OutputSize(size_t i) const
+    {
+        const PACK_INDEX_ENTRY& e = m_Index.m_Entries[i];
+        return m_Index.HasMagic() ? e.OutputSize() : e.dataSize;
+    }
     // The entry a name refers to: the last of that name, as the last one written wins.
     // -1 when the package has none.
     int Find(const std::string& name) const;
@@ -44,7 +50,9 @@ public:
     bool Damaged() const { return m_bDamaged; }
 
 private:
-    // The CRC-32 entry i's content has: stored by rxpack, or read from the package.
+    // A compressed entry, decoded as it is written, within this build's window limit.
+    bool DecodeEntryTo(size_t i, HANDLE out, const std::string& path, UNPACK_CALLBACK events, std::string* problem);
+    // The CRC-32 the file of entry i has: stored by rxpack, or read from the package.
     bool ContentCrc(size_t i, uint32_t* crc);
 
     FILE_HANDLE m_File;

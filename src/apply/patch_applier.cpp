@@ -191,7 +191,7 @@ bool PATCH_APPLIER::Preflight(const OPEN_PACKAGE& package)
         const PACK_INDEX_ENTRY& e = package.Index().m_Entries[i];
         if (!CheckTarget(e.name, package.IsRemoval(i)))
             return false;
-        needed += e.dataSize;
+        needed += package.OutputSize(i);
     }
     uint64_t free = 0;
     const std::string dir = m_strDir.empty() ? std::string(".") : m_strDir;

@@ -31,6 +31,8 @@
 
 #include <cstdint>
 
+#include "pack/pack_format.h"
+
 namespace delta_format {
 
 constexpr uint32_t kHashesSize = 64;
@@ -50,9 +52,9 @@ constexpr uint32_t kTripleSize = 12;
 
 // The largest window a patch-from frame may ask: it must cover base and target, which
 // must fit this program's address space beside everything else.
-constexpr int kMaxWindowLog = sizeof(void*) == 4 ? 30 : 31;
+constexpr int kMaxWindowLog = static_cast<int>(pack_format::kWindowLogMax);
 // What rxpack makes: within the limit of every launcher.
-constexpr int kMakerMaxWindowLog = 30;
+constexpr int kMakerMaxWindowLog = static_cast<int>(pack_format::kWindowLogMade);
 // The three streams of a difference are ordinary frames of modest windows.
 constexpr int kDiffStreamWindowLog = 25;
 // The largest base + target a delta is made for (both are mapped when it is applied).

@@ -142,6 +142,13 @@ bool DOWNLOADER::AcceptAnnouncement(const PACKAGE_ANNOUNCEMENT& announced)
         FailTransfer("the package is not made for the installed version");
         return false;
     }
+    // A package that needs what was not asked for could not be applied.
+    if ((announced.features & ~m_uAskedFeatures) != 0) {
+        RX_ERROR("DOWNLOADER: the server sends a package with features %08x; asked for %08x", announced.features,
+                 m_uAskedFeatures);
+        FailTransfer("the package needs features that were not asked for");
+        return false;
+    }
     m_uBase = base;
     if (m_pRelease != nullptr) {
         // Nothing the manifest does not name is downloaded, not even a byte of it.
@@ -189,7 +196,8 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         return;
     }
     PACKAGE_ANNOUNCEMENT announced;
-    if (!ReadAnsweredAnnouncement(body, length, m_bAskedPackage, &announced)) {
+    const bool featured = m_bAskedPackage && (m_uAskedFeatures & (PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA)) != 0;
+    if (!ReadAnsweredAnnouncement(body, length, m_bAskedPackage, &announced, featured)) {
         FailTransfer(m_bAskedPackage ? "a MSG_FILE_BEGIN that is not a package answer"
                                      : "a MSG_FILE_BEGIN that is not the plain answer");
         return;
@@ -559,6 +567,7 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     m_Held = RESUME_POINT();
     // Anything but "kind, 0, 0" goes only to a server that said it understands it.
     m_bAskedPackage = ServerAnnounced(m_uServerWord, SERVER_CAP_PACKAGES);
+    m_uAskedFeatures = m_bAskedPackage ? AskedFeatures() : 0;
     NET_MESSAGE_HELPER request;
     if (m_bAskedPackage) {
         if (const char* name = FileKindName(kind)) {
@@ -570,7 +579,7 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
         asked.offset = m_Held.offset;
         asked.tag = m_Held.offset > 0 ? m_Held.tag : RESUME_TAG_NONE;
         asked.installed = installed_version;
-        asked.features = kFeatures;
+        asked.features = m_uAskedFeatures;
         WritePackageRequest(request, asked);
     } else {
         WriteFileRequest(request, static_cast<uint32_t>(kind), 0, 0);
@@ -582,6 +591,11 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
     NoteProgress();
     return true;
     RX_GUARD_END("DOWNLOADER::GetFile")
+}
+
+uint32_t DOWNLOADER::AskedFeatures() const
+{
+    return m_pRelease != nullptr && m_pRelease->format < 3 ? PACKAGE_FEATURE_REMOVALS : kFeatures;
 }
 
 void DOWNLOADER::Process()

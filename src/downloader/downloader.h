@@ -28,8 +28,9 @@
 // (installed_version, the features this launcher understands, the kept part), to any
 // other server exactly "kind, 0, 0". The answer must be exactly the one asked for; a
 // package answer's base must be the installed version, FULL or CUMULATIVE (the updater:
-// FULL), and with a manifest that base's line must exist with the announced size, all
-// before a byte is written. A plain answer is the cumulative package.
+// FULL), its features only ones asked for, and with a manifest that base's line (of those
+// features) must exist with the announced size, all before a byte is written. A plain
+// answer is the cumulative package.
 //
 // A transfer answered by a package answer keeps its part beside a record of the file
 // (resume_record.h). When the transfer is interrupted (the connection lost, the server's
@@ -72,8 +73,13 @@ public:
     // a package answer's 64-bit size stays below 2^63 (a file offset).
     static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
     static constexpr uint64_t kMaxPackageSize = (1ull << 63) - 1;
-    // The package features this launcher understands.
-    static constexpr uint32_t kFeatures = PACKAGE_FEATURE_REMOVALS;
+    // The package features this launcher understands: removals and compressed entries.
+    // PACKAGE_FEATURE_DELTA joins them (kDeltaFeatures) once delta entries are applied.
+    static constexpr uint32_t kDeltaFeatures = 0;
+    static constexpr uint32_t kFeatures = PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD | kDeltaFeatures;
+    // What a request asks for: kFeatures, but only removals with a signed manifest of a
+    // format that cannot name a variant (it could not check one).
+    uint32_t AskedFeatures() const;
 
     // Why the last transfer was interrupted (CanGoOn): the next server is asked at once
     // after REFUSED and STALLED, the same one once after LOST.
@@ -211,6 +217,7 @@ private:
     // the package request.
     uint32_t m_uServerWord = 0;
     bool m_bAskedPackage = false;
+    uint32_t m_uAskedFeatures = 0; // of the package request under way
     // The part this request may go on from (offset 0: none).
     RESUME_POINT m_Held;
     // The package's base, the file bytes ever taken (or checked from the disk), why the

@@ -10,6 +10,7 @@
 #include "pack/pack_format.h"
 #include "pack/pack_index.h"
 #include "pack/package_source.h"
+#include "pack/zstd_entry.h"
 #include "platform/file_handle.h"
 #include "protocol/own_names.h"
 #include "platform/error_text.h"
@@ -79,12 +80,19 @@ bool NameUsable(size_t index, const PACK_INDEX_ENTRY& e, std::string* problem)
     return true;
 }
 
-// A removal only in a package flagged for them, and with no content.
+// A removal only in a package flagged for them, and with no content; a compressed entry
+// only in a package flagged for them.
 bool EntryKindSound(const PACK_INDEX& index, size_t i, std::string* problem)
 {
     const PACK_INDEX_ENTRY& e = index.m_Entries[i];
     if (e.kind == pack_format::kEntryKindFile)
         return true;
+    if (e.kind == pack_format::kEntryKindZstd) {
+        if ((index.Flags() & pack_format::kFlagCompressed) != 0)
+            return true;
+        *problem = Entry(i, e) + ": a compressed entry in a package whose header does not announce them";
+        return false;
+    }
     if (e.kind != pack_format::kEntryKindRemoval) {
         *problem = Entry(i, e) + ": unknown entry kind " + std::to_string(e.kind);
         return false;
@@ -106,8 +114,8 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
         *problem = "no rxpack magic at offset 0 (not a package rxpack made, so it has no checksums)";
         return false;
     }
-    // Version 1 carries no flags; version 2 at least one known flag.
-    const uint32_t version = index.Flags() == 0 ? pack_format::kFormatVersion : pack_format::kFormatVersionFlagged;
+    // Version 1 carries no flags, version 2 removals only, version 3 encoded entries.
+    const uint32_t version = pack_format::FormatVersionOf(index.Flags());
     if ((index.Flags() & ~pack_format::kKnownFlags) != 0) {
         *problem = "unknown header flags " + Hex(index.Flags());
         return false;
@@ -144,7 +152,7 @@ bool CheckStructure(const PACK_INDEX& index, std::string* problem)
         }
         if (!ContentInside(index, i, problem))
             return false;
-        if (!e.reservedClear) {
+        if (!e.reservedClear && !e.Encoded()) {
             *problem = Entry(i, e) + ": reserved bytes are not zero";
             return false;
         }
@@ -183,8 +191,19 @@ bool CheckPackageContents(const PACK_INDEX& index, const PACKAGE_SOURCE& source,
     if (!index.HasMagic())
         return true;
     std::vector<unsigned char> buffer(1u << 20);
+    const ENTRY_INPUT input = SourceInput(source);
     for (size_t i = 0; i < index.m_Entries.size(); ++i) {
         const PACK_INDEX_ENTRY& e = index.m_Entries[i];
+        if (e.kind == pack_format::kEntryKindZstd) {
+            // Decoded whole, within the window every launcher has.
+            std::string why;
+            if (DecodeZstdEntry(e, pack_format::kWindowLogMade, input,
+                                [](const unsigned char*, size_t) { return true; }, &why) != ENTRY_DECODE::kOk) {
+                *problem = Entry(i, e) + ": " + why;
+                return false;
+            }
+            continue;
+        }
         uint32_t crc = 0;
         if (!ContentCrc(source, e.dataOffset, e.dataSize, buffer, &crc)) {
             *problem = Entry(i, e) + ": content cannot be read";

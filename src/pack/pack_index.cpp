@@ -70,8 +70,8 @@ bool PACK_INDEX::Load(const PACKAGE_SOURCE& source, std::string* error)
     for (uint32_t at = 0; at < m_uTableSize; at += kEntrySize) {
         const unsigned char* e = m_Table.data() + at;
         PACK_INDEX_ENTRY entry{GetU64(e + kDataOffsetAt), GetU32(e + kDataSizeAt), GetU32(e + kNameOffsetAt),
-                               GetU32(e + kContentCrcAt), GetU32(e + kEntryKindAt), true, false,
-                               std::string()};
+                               GetU32(e + kContentCrcAt), GetU32(e + kEntryKindAt), true,
+                               GetU32(e + kDecodedSizeAt), GetU32(e + kDecodedCrcAt), false, std::string()};
         for (uint32_t i = kEntryReservedAt; i < kEntrySize; ++i)
             entry.reservedClear = entry.reservedClear && e[i] == 0;
         if (entry.nameOffset < m_uNamesSize) {
@@ -85,6 +85,11 @@ bool PACK_INDEX::Load(const PACKAGE_SOURCE& source, std::string* error)
         m_Entries.push_back(entry);
     }
     return true;
+}
+
+bool PACK_INDEX_ENTRY::Encoded() const
+{
+    return pack_format::IsEncodedKind(kind);
 }
 
 bool PACK_INDEX::HasMagic() const

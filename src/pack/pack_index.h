@@ -15,8 +15,14 @@ struct PACK_INDEX_ENTRY {
     uint32_t contentCrc;  // as stored
     uint32_t kind;        // pack_format::kEntryKind*, as stored
     bool reservedClear;   // the bytes after the kind are zero
+    uint32_t decodedSize; // encoded kinds: the size and CRC-32 of the file it decodes to
+    uint32_t decodedCrc;
     bool nameInBlock;     // offset and terminator inside the name block
     std::string name;     // when nameInBlock
+
+    bool Encoded() const;
+    // The bytes the entry writes: the decoded size of an encoded entry, else its data size.
+    uint64_t OutputSize() const { return Encoded() ? decodedSize : dataSize; }
 };
 
 class PACK_INDEX {

@@ -8,7 +8,9 @@
 #include "pack/entry_copy.h"
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
+#include "pack/pack_index.h"
 #include "pack/pack_path.h"
+#include "pack/zstd_entry.h"
 #include "pack/package_reader.h"
 #include "platform/file_handle.h"
 #include "platform/file_io.h"
@@ -123,6 +125,31 @@ int PACK_UNPACKER::Unpack(const char* package_path, const char* target_dir, UNPA
         if (!out.Valid()) {
             code = UNPACK_ERR_CREATE;
             callback(UNPACK_EVENT_ERROR, UNPACK_ERR_CREATE, nullptr);
+            continue;
+        }
+        // rxpack's compressed entries are decoded; anything else is copied as it is.
+        const bool compressed = std::memcmp(header + kMagicAt, kMagic, sizeof(kMagic)) == 0 &&
+                                (GetU32(header + kFlagsAt) & kFlagCompressed) != 0 &&
+                                GetU32(entry + kEntryKindAt) == kEntryKindZstd;
+        if (compressed) {
+            const PACK_INDEX_ENTRY e{dataOffset, dataSize, 0, GetU32(entry + kContentCrcAt), kEntryKindZstd, false,
+                                     GetU32(entry + kDecodedSizeAt), GetU32(entry + kDecodedCrcAt), true, path};
+            callback(UNPACK_EVENT_FILE_BEGIN, static_cast<int>(e.decodedSize), path);
+            std::string problem;
+            const ENTRY_DECODE result = DecodeZstdEntry(
+                e, kWindowLogMax,
+                [&reader](uint64_t offset, uint32_t want, uint32_t* got) { return reader.Peek(offset, want, 1, got); },
+                [&out](const unsigned char* bytes, size_t size) {
+                    DWORD put = 0;
+                    return WriteFile(out.Get(), bytes, static_cast<DWORD>(size), &put, nullptr) && put == size;
+                },
+                &problem);
+            if (result != ENTRY_DECODE::kOk) {
+                code = result == ENTRY_DECODE::kDamaged ? UNPACK_ERR_READ : UNPACK_ERR_WRITE;
+                if (code == UNPACK_ERR_READ)
+                    callback(UNPACK_EVENT_ERROR, UNPACK_ERR_READ, nullptr);
+            }
+            callback(UNPACK_EVENT_FILE_END, 0, path);
             continue;
         }
         callback(UNPACK_EVENT_FILE_BEGIN, static_cast<int>(dataSize), path);

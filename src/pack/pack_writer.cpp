@@ -69,7 +69,7 @@ bool PACK_WRITER::AddRemoval(const std::string& name, std::string* error)
 {
     if (!NameWritable(name, error))
         return false;
-    m_Files.push_back(SOURCE{name, std::string(), 0, 0, true});
+    m_Files.push_back(SOURCE{name, std::string(), 0, 0, true, kEntryKindRemoval});
     return true;
 }
 
@@ -89,6 +89,21 @@ bool PACK_WRITER::AddFile(const std::string& name, const std::string& source, st
         return false;
     }
     m_Files.push_back({name, source, size, 0});
+    return true;
+}
+
+bool PACK_WRITER::AddEncoded(const std::string& name, const std::string& encoded, uint32_t kind,
+                             uint32_t decodedSize, uint32_t decodedCrc, std::string* error)
+{
+    if (!IsEncodedKind(kind)) {
+        *error = "\"" + name + "\": entry kind " + std::to_string(kind) + " is not an encoded one";
+        return false;
+    }
+    if (!AddFile(name, encoded, error))
+        return false;
+    m_Files.back().kind = kind;
+    m_Files.back().decodedSize = decodedSize;
+    m_Files.back().decodedCrc = decodedCrc;
     return true;
 }
 
@@ -223,11 +238,15 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
     unsigned char* header = index.data();
     unsigned char* table = header + kHeaderSize;
     unsigned char* names = table + tableSize;
-    const bool removals =
-        std::any_of(m_Files.begin(), m_Files.end(), [](const SOURCE& f) { return f.removal; });
+    uint32_t flags = 0;
+    for (const SOURCE& f : m_Files)
+        flags |= f.removal ? kFlagRemovals
+                 : f.kind == kEntryKindZstd ? kFlagCompressed
+                 : IsEncodedKind(f.kind)    ? kFlagDeltas
+                                            : 0;
     std::memcpy(header + kMagicAt, kMagic, sizeof(kMagic));
-    PutU32(header + kVersionAt, removals ? kFormatVersionFlagged : kFormatVersion);
-    PutU32(header + kFlagsAt, removals ? kFlagRemovals : 0);
+    PutU32(header + kVersionAt, FormatVersionOf(flags));
+    PutU32(header + kFlagsAt, flags);
     PutU32(header + kTableSizeAt, static_cast<uint32_t>(tableSize));
     PutU64(header + kTableOffsetAt, kHeaderSize);
     PutU32(header + kNamesSizeAt, static_cast<uint32_t>(namesSize));
@@ -239,7 +258,11 @@ bool PACK_WRITER::Write(const std::string& out_path, std::string* error)
         PutU64(entry + kDataOffsetAt, m_Files[i].removal ? 0 : dataOffset);
         PutU32(entry + kDataSizeAt, static_cast<uint32_t>(m_Files[i].size));
         PutU32(entry + kNameOffsetAt, nameOffset);
-        PutU32(entry + kEntryKindAt, m_Files[i].removal ? kEntryKindRemoval : kEntryKindFile);
+        PutU32(entry + kEntryKindAt, m_Files[i].kind);
+        if (IsEncodedKind(m_Files[i].kind)) {
+            PutU32(entry + kDecodedSizeAt, m_Files[i].decodedSize);
+            PutU32(entry + kDecodedCrcAt, m_Files[i].decodedCrc);
+        }
         std::memcpy(names + nameOffset, m_Files[i].name.c_str(), m_Files[i].name.size() + 1);
         nameOffset += static_cast<uint32_t>(m_Files[i].name.size() + 1);
         dataOffset += m_Files[i].size;

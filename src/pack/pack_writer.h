@@ -17,6 +17,11 @@ public:
     bool AddTree(const std::string& dir, const std::string& exclude, std::string* error);
     // Adds one file under a package name.
     bool AddFile(const std::string& name, const std::string& source, std::string* error);
+    // Adds an entry stored encoded: `encoded` holds the bytes as stored (for kind
+    // pack_format::kEntryKindZstd one zstd frame), which decode to a file of decodedSize
+    // bytes with CRC-32 decodedCrc. The package becomes an encoded one (see pack_format.h).
+    bool AddEncoded(const std::string& name, const std::string& encoded, uint32_t kind, uint32_t decodedSize,
+                    uint32_t decodedCrc, std::string* error);
     // Adds a removal of a name: the package becomes a flagged one (see pack_format.h).
     bool AddRemoval(const std::string& name, std::string* error);
     // Writes the package to a temporary file beside out_path and renames it into place
@@ -33,9 +38,12 @@ public:
     struct SOURCE {
         std::string name;
         std::string path; // empty for a removal
-        uint64_t size;
+        uint64_t size; // as stored
         uint32_t crc;
         bool removal = false;
+        uint32_t kind = 0; // pack_format::kEntryKind*
+        uint32_t decodedSize = 0;
+        uint32_t decodedCrc = 0;
     };
     // What was added so far, in the order added.
     const std::vector<SOURCE>& Sources() const { return m_Files; }

@@ -14,8 +14,10 @@ void WritePackageRequest(NET_MESSAGE_HELPER& body, const PACKAGE_REQUEST& reques
     body.PushDword(request.features);
 }
 
-bool ReadAnsweredAnnouncement(const char* body, int length, bool extended, PACKAGE_ANNOUNCEMENT* file)
+bool ReadAnsweredAnnouncement(const char* body, int length, bool extended, PACKAGE_ANNOUNCEMENT* file,
+                              bool featured)
 {
+    featured = featured && extended;
     NET_MESSAGE_HELPER reader;
     reader.InitRead(body, length);
     int nameLength = 0;
@@ -25,7 +27,7 @@ bool ReadAnsweredAnnouncement(const char* body, int length, bool extended, PACKA
     // A padded answer is not read as another one: the fields after the name are exactly
     // the ones the request asked for.
     const long rest = static_cast<long>(reader.m_pReadEnd - reader.m_pRead);
-    if (rest != (extended ? 24 : 4))
+    if (rest != (featured ? 28 : extended ? 24 : 4))
         return false;
     file->name = TextBeforeZero(name, nameLength);
     const uint64_t sizeLow = reader.GetDword();
@@ -34,12 +36,15 @@ bool ReadAnsweredAnnouncement(const char* body, int length, bool extended, PACKA
     file->tag = 0;
     file->start = 0;
     file->base = 0;
+    file->features = 0;
     if (extended) {
         file->tag = reader.GetDword();
         const uint64_t startLow = reader.GetDword();
         const uint64_t sizeHigh = reader.GetDword();
         const uint64_t startHigh = reader.GetDword();
         file->base = reader.GetDword();
+        if (featured)
+            file->features = reader.GetDword();
         file->size = sizeHigh << 32 | sizeLow;
         file->start = startHigh << 32 | startLow;
     }

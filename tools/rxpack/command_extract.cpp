@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "pack/pack_checker.h"
+#include "pack/pack_format.h"
 #include "pack/pack_index.h"
 #include "pack/pack_unpacker.h"
 #include "progress_bar.h"
@@ -114,6 +116,13 @@ int CommandExtract(const ARGS& args)
     PROGRESS_BAR bar(stdout);
     EXTRACT_STATE state;
     state.index = index.Load(package, &loadError) ? &index : nullptr;
+    // A bad frame is named before anything is written, not met as a short file.
+    std::string problem;
+    if (state.index != nullptr && index.HasMagic() && (index.Flags() & pack_format::kFlagCompressed) != 0 &&
+        !CheckPackage(package, &problem)) {
+        PrintError(package + ": " + problem + "; nothing extracted");
+        return kExitFailed;
+    }
     state.bar = &bar;
     g_state = &state;
     const int code = PACK_UNPACKER().Unpack(package.c_str(), target, OnEvent);

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "pack/pack_format.h"
 #include "pack/pack_index.h"
 #include "rxpack_commands.h"
 #include "rxpack_errors.h"
@@ -22,8 +23,12 @@ int CommandList(const ARGS& args)
             status = kExitFailed;
             continue;
         }
-        std::printf("%s\t%lu\t%llu\n", e.name.c_str(), static_cast<unsigned long>(e.dataSize),
+        std::printf("%s\t%lu\t%llu", e.name.c_str(), static_cast<unsigned long>(e.dataSize),
                     static_cast<unsigned long long>(e.dataOffset));
+        // A compressed entry says so, and what it decodes to.
+        if (index.HasMagic() && e.kind == pack_format::kEntryKindZstd)
+            std::printf("\tzstd\t%lu", static_cast<unsigned long>(e.decodedSize));
+        std::printf("\n");
     }
     return status;
 }

@@ -112,7 +112,7 @@ int CommandRelease(const ARGS& args)
     std::map<std::string, std::string> options;
     ARGS positional;
     std::string error;
-    if (!SplitOptions(args, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep"},
+    if (!SplitOptions(args, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep", "--level"},
                       &options, &positional, &error, {"--no-expiry", "--dry-run", "--json"}))
         return UsageError("release: " + error);
     if (options.count("--store") == 0 || options.count("--version") == 0 || positional.size() != 1)
@@ -141,6 +141,18 @@ int CommandRelease(const ARGS& args)
         return UsageError("--expires-days needs a whole number of days from 1 to " + std::to_string(kMaxExpiresDays) +
                           ", not '" + options["--expires-days"] + "'");
     const bool dryRun = options.count("--dry-run") != 0;
+    // Compressed variants where this rxpack can make them (Linux); --level chooses the cost.
+    ZSTD_OPTIONS compress;
+    if (options.count("--level") != 0) {
+        uint64_t level = 0;
+        if (!CanCompress())
+            return UsageError("release: --level: this rxpack has no zstd compressor (rxpack compresses on Linux only)");
+        if (!ParseUnsignedDecimal(options["--level"], static_cast<uint64_t>(MaxCompressionLevel()), &level) ||
+            level < 1)
+            return UsageError("--level needs a zstd level from 1 to " + std::to_string(MaxCompressionLevel()) +
+                              ", not '" + options["--level"] + "'");
+        compress.level = static_cast<int>(level);
+    }
 
     RELEASE_STORE store(storeDir);
     if (!store.Open(&error))
@@ -267,7 +279,8 @@ int CommandRelease(const ARGS& args)
         SERVE_DIR serve(store.Dir());
         const int64_t expiry =
             days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
-        if (!serve.Begin(&error) || !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(), &error) ||
+        if (!serve.Begin(&error) || !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(),
+                                                    CanCompress() ? &compress : nullptr, &facts.variants, &error) ||
             (hasKey && !SignRelease(key, expiry, next, plan, serve.NewPath(), &facts.signedFiles, &error)) ||
             !serve.Publish(&error))
             return failed(error);

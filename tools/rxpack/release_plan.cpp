@@ -39,6 +39,15 @@ std::string PackageFileName(uint32_t base)
            ".rxpack";
 }
 
+std::string VariantFileName(uint32_t base, uint32_t features)
+{
+    const std::string plain = PackageFileName(base);
+    if (features == 0)
+        return plain;
+    const std::string word = (features & PACKAGE_FEATURE_DELTA) != 0 ? "delta" : "zstd";
+    return plain.substr(0, plain.size() - std::string(".rxpack").size()) + "." + word + ".rxpack";
+}
+
 RELEASE_PLAN PlanRelease(const VERSION_LIST& next, const std::vector<const VERSION_LIST*>& kept)
 {
     RELEASE_PLAN plan;

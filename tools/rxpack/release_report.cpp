@@ -74,6 +74,8 @@ std::string ReportText(const RELEASE_FACTS& facts)
         for (const std::string& name : p.removed)
             text += "  - " + name + "\n";
     }
+    for (const PACKAGE_VARIANT& v : facts.variants)
+        text += BaseText(v.base) + ", compressed: " + v.fileName + ", " + std::to_string(v.bytes) + " bytes\n";
     if (facts.dryRun) {
         text += "dry run: nothing written\n";
     } else {
@@ -107,6 +109,14 @@ std::string ReportJson(const RELEASE_FACTS& facts)
         }
         json += ",\"added\":" + JsonNames(p.added, name) + ",\"changed\":" + JsonNames(p.changed, name) +
                 ",\"removed\":" + JsonNames(p.removed, [](const std::string& n) { return n; }) + "}";
+    }
+    json += "],\"variants\":[";
+    for (size_t i = 0; i < facts.variants.size(); ++i) {
+        const PACKAGE_VARIANT& v = facts.variants[i];
+        json += std::string(i == 0 ? "{" : ",{") + "\"base\":" +
+                (v.base == PACKAGE_BASE_FULL ? Json(BaseText(v.base)) : std::to_string(v.base)) +
+                ",\"features\":" + Json((v.features & PACKAGE_FEATURE_DELTA) != 0 ? "delta" : "zstd") +
+                ",\"file\":" + Json(v.fileName) + ",\"bytes\":" + std::to_string(v.bytes) + "}";
     }
     json += "],\"signed\":" + JsonNames(facts.signedFiles, [](const std::string& n) { return n; }) + "}\n";
     return json;

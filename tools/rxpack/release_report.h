@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "release_plan.h"
+#include "release_writer.h"
 
 struct RELEASE_FACTS {
     const VERSION_LIST* next = nullptr;
@@ -15,6 +16,7 @@ struct RELEASE_FACTS {
     bool dryRun = false;
     bool newUpdater = false;       // given with --updater (else kept from the last release)
     std::vector<std::string> signedFiles; // the manifests written, when signed
+    std::vector<PACKAGE_VARIANT> variants; // written beside the plain packages
 };
 
 std::string ReportText(const RELEASE_FACTS& facts);

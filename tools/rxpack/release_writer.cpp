@@ -1,9 +1,13 @@
 #include "release_writer.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
+#include "pack/pack_format.h"
 #include "pack/pack_writer.h"
+#include "platform/process.h"
 #include "platform/replacing_file.h"
 #include "protocol/update_protocol.h"
 
@@ -20,6 +24,95 @@ bool CopyInto(const std::string& from, const std::string& to, std::string* error
         return false;
     }
     return true;
+}
+
+// Each content compressed once a release, whichever packages hold it; the frames live in a
+// work folder of the store's that goes with the run.
+class ENCODED_CONTENTS {
+public:
+    ENCODED_CONTENTS(const RELEASE_STORE& store, const ZSTD_OPTIONS& options)
+        : m_Store(store), m_Options(options),
+          m_strDir(store.Dir() + "/encoding." + std::to_string(CurrentProcessId()))
+    {
+    }
+    ~ENCODED_CONTENTS()
+    {
+        std::error_code ec;
+        fs::remove_all(m_strDir, ec);
+    }
+
+    struct FRAME {
+        std::string path;
+        uint32_t crc = 0;
+        bool smaller = false; // worth an entry of its own
+    };
+
+    // The frame of a file, compressed now or earlier in this run.
+    const FRAME* Of(const LISTED_FILE& f, std::string* error)
+    {
+        const std::string key = HexOf(f.sha256);
+        const auto known = m_Frames.find(key);
+        if (known != m_Frames.end())
+            return &known->second;
+        std::error_code ec;
+        fs::create_directories(m_strDir, ec);
+        FRAME frame;
+        frame.path = m_strDir + "/" + key + ".zst";
+        std::fprintf(stderr, "rxpack: compressing %s (%llu bytes)\n", f.name.c_str(),
+                     static_cast<unsigned long long>(f.size));
+        if (!CompressFile(m_Store.ObjectPath(f.sha256), f.size, frame.path, m_Options, &frame.crc, error))
+            return nullptr;
+        const uint64_t stored = fs::file_size(frame.path, ec);
+        frame.smaller = !ec && stored < f.size;
+        return &m_Frames.emplace(key, frame).first->second;
+    }
+
+private:
+    static std::string HexOf(const uint8_t* sha)
+    {
+        static const char digits[] = "0123456789abcdef";
+        std::string hex;
+        for (size_t i = 0; i < SHA256_DIGEST_SIZE; ++i) {
+            hex += digits[sha[i] >> 4];
+            hex += digits[sha[i] & 15];
+        }
+        return hex;
+    }
+
+    const RELEASE_STORE& m_Store;
+    const ZSTD_OPTIONS& m_Options;
+    std::string m_strDir;
+    std::map<std::string, FRAME> m_Frames;
+};
+
+// The package's compressed variant at path, when one of its files is smaller so. *written
+// says whether it was.
+bool WriteZstdVariant(const RELEASE_STORE& store, ENCODED_CONTENTS& frames, const PACKAGE_PLAN& package,
+                      const std::string& path, bool* written, std::string* error)
+{
+    *written = false;
+    PACK_WRITER writer;
+    bool encoded = false;
+    for (const auto* list : {&package.added, &package.changed})
+        for (const LISTED_FILE* f : *list) {
+            const ENCODED_CONTENTS::FRAME* frame = f->size != 0 ? frames.Of(*f, error) : nullptr;
+            if (f->size != 0 && frame == nullptr)
+                return false;
+            const bool ok = frame != nullptr && frame->smaller
+                                ? writer.AddEncoded(f->name, frame->path, pack_format::kEntryKindZstd,
+                                                    static_cast<uint32_t>(f->size), frame->crc, error)
+                                : writer.AddFile(f->name, store.ObjectPath(f->sha256), error);
+            if (!ok)
+                return false;
+            encoded = encoded || (frame != nullptr && frame->smaller);
+        }
+    if (!encoded)
+        return true;
+    for (const std::string& name : package.removed)
+        if (!writer.AddRemoval(name, error))
+            return false;
+    *written = writer.Write(path, error);
+    return *written;
 }
 
 } // namespace
@@ -50,7 +143,8 @@ bool WritePackage(const RELEASE_STORE& store, const PACKAGE_PLAN& package, const
 }
 
 bool WriteReleaseFiles(const RELEASE_STORE& store, const VERSION_LIST& next, const RELEASE_PLAN& plan,
-                       const std::string& infoPath, const std::string& dir, std::string* error)
+                       const std::string& infoPath, const std::string& dir, const ZSTD_OPTIONS* compress,
+                       std::vector<PACKAGE_VARIANT>* variants, std::string* error)
 {
     const std::string conf = "# written by rxpack release\ngame_version = " + std::to_string(next.version) +
                              "\nupdater_version = " + std::to_string(next.updaterVersion) + "\n";
@@ -67,5 +161,20 @@ bool WriteReleaseFiles(const RELEASE_STORE& store, const VERSION_LIST& next, con
     for (const PACKAGE_PLAN& package : plan.packages)
         if (!WritePackage(store, package, dir + "/" + package.fileName, error))
             return false;
+    if (compress == nullptr)
+        return true;
+    // The cumulative package has no variants: it is for launchers that ask for none.
+    ENCODED_CONTENTS frames(store, *compress);
+    for (const PACKAGE_PLAN& package : plan.packages) {
+        if (package.base == PACKAGE_BASE_CUMULATIVE)
+            continue;
+        const std::string name = VariantFileName(package.base, PACKAGE_FEATURE_ZSTD);
+        bool written = false;
+        if (!WriteZstdVariant(store, frames, package, dir + "/" + name, &written, error))
+            return false;
+        std::error_code ec;
+        if (written)
+            variants->push_back({package.base, PACKAGE_FEATURE_ZSTD, name, fs::file_size(dir + "/" + name, ec)});
+    }
     return true;
 }

@@ -174,7 +174,8 @@ void CLIENT_SESSION::OnGetFile(const char* body, int length, uint64_t nowMs)
                      kind, static_cast<unsigned long long>(start), static_cast<unsigned long long>(file->size));
     NET_MESSAGE_HELPER answer;
     if (package) {
-        WritePackageAnswer(answer, {file->name, file->size, file->tag, start, choice.base});
+        WritePackageAnswer(answer, {file->name, file->size, file->tag, start, choice.base,
+                                    AnswersFeatures(request.features), choice.features});
     } else {
         // A plain client (tag 0) gets the plain answer; a resuming one the tag and start too.
         FILE_ANNOUNCEMENT announced;

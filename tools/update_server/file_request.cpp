@@ -38,4 +38,6 @@ void WritePackageAnswer(NET_MESSAGE_HELPER& body, const PACKAGE_ANSWER& answer)
     body.PushDword(static_cast<uint32_t>(answer.size >> 32));
     body.PushDword(static_cast<uint32_t>(answer.start >> 32));
     body.PushDword(answer.base);
+    if (answer.withFeatures)
+        body.PushDword(answer.features);
 }

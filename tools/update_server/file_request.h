@@ -34,13 +34,22 @@ struct SHAPED_FILE_REQUEST {
 SHAPED_FILE_REQUEST ReadShapedFileRequest(const char* body, int length);
 
 // The answer to a package request (MSG_FILE_BEGIN): name with its zero byte, size low,
-// tag, start low, size high, start high, base.
+// tag, start low, size high, start high, base, and, only when the request asked for
+// PACKAGE_FEATURE_ZSTD or PACKAGE_FEATURE_DELTA, the package's features (its header flags).
 struct PACKAGE_ANSWER {
     std::string name;
     uint64_t size = 0;
     uint32_t tag = 0;
     uint64_t start = 0;
     uint32_t base = 0;
+    bool withFeatures = false;
+    uint32_t features = 0;
 };
+
+// Whether a request's features get the answer with the features dword.
+constexpr bool AnswersFeatures(uint32_t requested)
+{
+    return (requested & (PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA)) != 0;
+}
 
 void WritePackageAnswer(NET_MESSAGE_HELPER& body, const PACKAGE_ANSWER& answer);

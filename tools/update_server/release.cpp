@@ -6,6 +6,7 @@
 
 #include "common/decimal_text.h"
 #include "common/trace_log.h"
+#include "pack/pack_format.h"
 #include "platform/error_text.h"
 #include "platform/file_handle.h"
 #include "platform/file_io.h"
@@ -49,10 +50,24 @@ RELEASE_FILE::OPEN_RESULT ReadSmallFile(const std::string& path, uint32_t maxSiz
 }
 
 // The installed version a package name is made from: "from-<V>" (*version = V) or "full"
-// (*full). False for any other middle part.
-bool ParsePackageName(const std::string& middle, uint32_t* version, bool* full)
+// (*full), and its variant: ".zstd" (*features = ZSTD) or, from a version, ".delta"
+// (ZSTD | DELTA). False for any other middle part.
+bool ParsePackageName(std::string middle, uint32_t* version, bool* full, uint32_t* features)
 {
+    *features = 0;
+    const size_t dot = middle.rfind('.');
+    if (dot != std::string::npos) {
+        const std::string word = middle.substr(dot + 1);
+        *features = word == "zstd" ? PACKAGE_FEATURE_ZSTD
+                    : word == "delta" ? PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA
+                                      : 0;
+        if (*features == 0)
+            return false;
+        middle.resize(dot);
+    }
     *full = middle == "full";
+    if (*full)
+        return (*features & PACKAGE_FEATURE_DELTA) == 0;
     if (*full)
         return true;
     if (middle.compare(0, 5, "from-") != 0)
@@ -91,11 +106,12 @@ bool LoadVersionPackages(RELEASE* release, std::string* error)
         const std::string where = release->dir + "/" + name;
         const std::string middle =
             name.substr(sizeof(kPackagePrefix) - 1, name.size() - sizeof(kPackagePrefix) - sizeof(kPackageSuffix) + 2);
-        uint32_t version = 0;
+        uint32_t version = 0, features = 0;
         bool full = false;
-        if (!ParsePackageName(middle, &version, &full)) {
-            *error = where + ": not a package name update-server knows (Velgrim_patch.full.rxpack, or "
-                             "Velgrim_patch.from-<version>.rxpack with a version above 0 in decimal, no leading zero)";
+        if (!ParsePackageName(middle, &version, &full, &features)) {
+            *error = where + ": not a package name update-server knows (Velgrim_patch.full[.zstd].rxpack, or "
+                             "Velgrim_patch.from-<version>[.zstd|.delta].rxpack with a version above 0 in decimal, "
+                             "no leading zero)";
             return false;
         }
         if (!full && version >= release->game_version) {
@@ -107,11 +123,24 @@ bool LoadVersionPackages(RELEASE* release, std::string* error)
         std::shared_ptr<const RELEASE_FILE> file;
         if (!LoadPackage(release->dir, name, &file, error))
             return false;
-        if (full && file->flagged) {
-            *error = where + ": the full package must have plain entries only (its header announces removals)";
+        if (full && (file->flags & pack_format::kFlagRemovals) != 0) {
+            *error = where + ": the full package must have no removals (its header announces them)";
             return false;
         }
-        if (full)
+        // What a variant's name promises its header must hold: only those launchers that
+        // asked for its features get it.
+        const uint32_t encoded = file->flags & (pack_format::kFlagCompressed | pack_format::kFlagDeltas);
+        const bool fits = features == 0 ? encoded == 0
+                          : (features & PACKAGE_FEATURE_DELTA) != 0 ? (encoded & pack_format::kFlagDeltas) != 0
+                                                                    : encoded == pack_format::kFlagCompressed;
+        if (!fits) {
+            *error = where + (features == 0 ? ": a plain package with compressed or delta entries"
+                                            : ": its header does not announce the entries its name says");
+            return false;
+        }
+        if (features != 0)
+            release->variants[{full ? PACKAGE_BASE_FULL : version, features}] = file;
+        else if (full)
             release->full = file;
         else
             release->from[version] = file;
@@ -125,6 +154,12 @@ std::string Size(const std::shared_ptr<const RELEASE_FILE>& file)
 }
 
 } // namespace
+
+std::shared_ptr<const RELEASE_FILE> RELEASE::Variant(uint32_t base, uint32_t features) const
+{
+    const auto found = variants.find({base, features});
+    return found != variants.end() ? found->second : nullptr;
+}
 
 std::shared_ptr<const RELEASE_FILE> RELEASE::FileOfKind(int kind) const
 {
@@ -145,6 +180,10 @@ std::string RELEASE::Describe() const
         text += ", full package " + Size(full);
     for (const auto& [version, file] : from)
         text += ", package from " + std::to_string(version) + " " + Size(file) + (file->flagged ? " (removals)" : "");
+    for (const auto& [key, file] : variants)
+        text += std::string(", ") + ((key.second & PACKAGE_FEATURE_DELTA) != 0 ? "delta" : "zstd") + " package " +
+                (key.first == PACKAGE_BASE_FULL ? std::string("full") : "from " + std::to_string(key.first)) + " " +
+                Size(file);
     text += ", info text " + std::to_string(info_text.size()) + " bytes";
     return text;
 }

@@ -8,6 +8,10 @@
 //     Velgrim_patch.from-<V>.rxpack   optional, any number: the package from installed
 //                                     version V (decimal, no leading zero, 0 < V < game_version)
 //     Velgrim_patch.full.rxpack       optional: every file of the release, plain entries
+//     Velgrim_patch.full.zstd.rxpack, Velgrim_patch.from-<V>.zstd.rxpack
+//                                     optional variants with compressed entries (and the
+//                                     plain one's removals), for launchers that ask for them
+//     Velgrim_patch.from-<V>.delta.rxpack  optional: compressed and delta entries
 //     UpdaterNew.exe                  the updater, required when updater_version >= 1024 (kind 1003)
 //
 // Every package must check as the launcher checks it; any other Velgrim_patch.*.rxpack
@@ -18,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "update_server/release_file.h"
 
@@ -37,8 +42,13 @@ struct RELEASE {
     std::shared_ptr<const RELEASE_FILE> patch; // the cumulative package
     std::shared_ptr<const RELEASE_FILE> full;  // null when none
     std::map<uint32_t, std::shared_ptr<const RELEASE_FILE>> from; // by installed version
+    // The zstd and delta variants, by base (V or PACKAGE_BASE_FULL) and PACKAGE_FEATURE_ZSTD
+    // or PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA.
+    std::map<std::pair<uint32_t, uint32_t>, std::shared_ptr<const RELEASE_FILE>> variants;
     std::shared_ptr<const RELEASE_FILE> updater; // null when none is offered
 
+    // The variant of that base and features, or null.
+    std::shared_ptr<const RELEASE_FILE> Variant(uint32_t base, uint32_t features) const;
     // The file a plain or resuming request of a kind (1002, 1003) gets, or null.
     std::shared_ptr<const RELEASE_FILE> FileOfKind(int kind) const;
     // "game version 7, updater version 0 (none offered), patch 123 bytes, ..."

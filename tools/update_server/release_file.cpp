@@ -94,7 +94,8 @@ RELEASE_FILE::OPEN_RESULT RELEASE_FILE::Open(const std::string& path, const std:
             *error = path + ": not a sound package: " + problem;
             return kFailed;
         }
-        file->flagged = index.HasMagic() && index.Flags() != 0;
+        file->flags = index.HasMagic() ? index.Flags() : 0;
+        file->flagged = file->flags != 0;
     }
     std::string problem;
     if (!source.Finish(file->sha256, &problem)) {

@@ -43,6 +43,9 @@ public:
     // A package with flags set in its header (removals): only for launchers that said
     // they understand them.
     bool flagged = false;
+    // Its header's flags (pack_format::kFlag*, the PACKAGE_FEATURE_* bits it needs); 0 for
+    // a package of another tool.
+    uint32_t flags = 0;
 
 private:
     RELEASE_FILE() = default;

@@ -57,6 +57,6 @@ uint64_t PackageDataBytes(const char* path)
         return 0;
     uint64_t total = 0;
     for (const PACK_INDEX_ENTRY& e : index.m_Entries)
-        total += e.dataSize;
+        total += index.HasMagic() ? e.OutputSize() : e.dataSize;
     return total;
 }

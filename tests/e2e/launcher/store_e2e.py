@@ -115,5 +115,58 @@ def signed_installed_1():
     updated_from("1", sign=True)
 
 
+# Compressible files beside incompressible ones: the release writes compressed variants of
+# the package from 1 and of the full one, and launchers that ask for them get them.
+PACKED = {
+    "1": {"data/config.txt": b"cfg 1\n", "maps/text.map": b"tile row 0001 grass\n" * 20000,
+          "maps/noise.map": os.urandom(30000)},
+}
+PACKED["2"] = dict(PACKED["1"])
+PACKED["2"]["maps/text.map"] = b"tile row 0002 stone\n" * 25000
+PACKED["2"]["sounds/wind.ogg"] = os.urandom(20000)
+del PACKED["2"]["data/config.txt"]
+
+
+def compressed_from(installed, variant):
+    with Scene() as s:
+        store = os.path.join(s.root, "store")
+        for version, files in PACKED.items():
+            for name, data in files.items():
+                write(os.path.join(s.root, "p" + version, name), data)
+            rxpack("release", "--store", store, "--version", version, "--level", "3",
+                   os.path.join(s.root, "p" + version))
+        serve = os.path.join(store, "serve")
+        for name in ("Velgrim_patch.from-1.zstd.rxpack", "Velgrim_patch.full.zstd.rxpack"):
+            check(os.path.exists(os.path.join(serve, name)), f"the release has no {name}")
+        server = s.serve(UpdateServer(serve))
+        s.web.publish_servers([("127.0.0.1", server.port, 10, 0)])
+        s.web.start()
+        game = Game(s.root, version=installed, updater=UPDATER)
+        for name, data in {**(PACKED[installed] if installed else {"maps/text.map": b"damaged"}), **OWN}.items():
+            write(game.path(name), data)
+        code = s.launcher.run(game)
+        check(code == 0, f"the launcher ended with {code}")
+        game.wait_game_started()
+        check(game.version() == "2", f"version.txt is {game.version()!r}")
+        got = {k: v for k, v in tree(game).items() if k not in NOT_RELEASED and k not in OWN}
+        want = {k: hashlib.sha256(v).hexdigest() for k, v in PACKED["2"].items()}
+        if installed == "1":
+            check(not game.exists("data/config.txt"), "the dropped file is still there")
+        check(got == want, f"the game holds {sorted(got)} (or other contents), not version 2's {sorted(want)}")
+        check(variant in server.log(), f"update-server did not send {variant}: {server.log()}")
+
+
+@scenario
+def compressed_installed_1():
+    """The compressed package from 1 (its removal too), decoded into version 2's files."""
+    compressed_from("1", "Velgrim_patch.from-1.zstd.rxpack")
+
+
+@scenario
+def compressed_installed_unknown():
+    """The compressed full package over whatever is there."""
+    compressed_from(None, "Velgrim_patch.full.zstd.rxpack")
+
+
 if __name__ == "__main__":
     sys.exit(scenario.main(sys.argv, __doc__))
