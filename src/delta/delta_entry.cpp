@@ -31,8 +31,10 @@ private:
     uint32_t m_uCrc = 0;
 };
 
-// SHA-256 of a mapped file, in pieces so that the hash object sees sizes it takes.
-bool HashOf(const unsigned char* data, uint64_t size, uint8_t digest[SHA256_DIGEST_SIZE])
+} // namespace
+
+// In pieces, so that the hash object sees sizes it takes.
+bool MappedSha256(const unsigned char* data, uint64_t size, uint8_t digest[SHA256_DIGEST_SIZE])
 {
     SHA256_STREAM sha;
     constexpr uint64_t kPiece = 64u << 20;
@@ -41,8 +43,6 @@ bool HashOf(const unsigned char* data, uint64_t size, uint8_t digest[SHA256_DIGE
             return false;
     return sha.Final(digest);
 }
-
-} // namespace
 
 bool ReadDeltaHashes(DELTA_INPUT& input, const DELTA_ENTRY& entry, uint8_t baseHash[SHA256_DIGEST_SIZE],
                      uint8_t targetHash[SHA256_DIGEST_SIZE], std::string* reason)
@@ -58,13 +58,17 @@ bool ReadDeltaHashes(DELTA_INPUT& input, const DELTA_ENTRY& entry, uint8_t baseH
 }
 
 bool ApplyDeltaEntry(const unsigned char* base, uint64_t baseSize, DELTA_INPUT& input, const DELTA_ENTRY& entry,
-                     DELTA_OUTPUT& out, std::string* reason)
+                     DELTA_OUTPUT& out, std::string* reason, bool* baseMismatch)
 {
+    if (baseMismatch != nullptr)
+        *baseMismatch = false;
     uint8_t baseHash[SHA256_DIGEST_SIZE], targetHash[SHA256_DIGEST_SIZE], digest[SHA256_DIGEST_SIZE];
     if (!ReadDeltaHashes(input, entry, baseHash, targetHash, reason))
         return false;
-    if (!HashOf(base, baseSize, digest) || std::memcmp(digest, baseHash, SHA256_DIGEST_SIZE) != 0) {
+    if (!MappedSha256(base, baseSize, digest) || std::memcmp(digest, baseHash, SHA256_DIGEST_SIZE) != 0) {
         *reason = "the installed file is not the one the delta was made from";
+        if (baseMismatch != nullptr)
+            *baseMismatch = true;
         return false;
     }
     CHECKED_OUTPUT checked(out);

@@ -24,6 +24,10 @@ bool ReadDeltaHashes(DELTA_INPUT& input, const DELTA_ENTRY& entry, uint8_t baseH
 // Writes the entry's file to out from the base (data, size: the installed file, mapped).
 // False with *reason when the base is not the entry's, the payload is malformed, or the
 // result differs in size, CRC or SHA-256 from what the entry records; out may then hold a
-// part, which the caller throws away.
+// part, which the caller throws away. *baseMismatch (when given) tells that the base was the
+// fault, not the entry.
 bool ApplyDeltaEntry(const unsigned char* base, uint64_t baseSize, DELTA_INPUT& input, const DELTA_ENTRY& entry,
-                     DELTA_OUTPUT& out, std::string* reason);
+                     DELTA_OUTPUT& out, std::string* reason, bool* baseMismatch = nullptr);
+
+// The SHA-256 of a mapped file.
+bool MappedSha256(const unsigned char* data, uint64_t size, uint8_t digest[SHA256_DIGEST_SIZE]);

@@ -207,6 +207,27 @@ void DownloadInWindow(int kind, int server)
     RunUpdateDialog();
 }
 
+// An installed file was not the base of a delta in the package (a modified file, a mod):
+// nothing was patched; the version's package without deltas is fetched and applied.
+void AskAgainWithoutDeltas(const RELEASE_MANIFEST* manifest)
+{
+    g_trace->Log("launcher: %s; asking for the package without deltas\n", g_updateProblem.c_str());
+    g_updateProblem.clear();
+    g_updateBaseMismatch = false;
+    g_downloader.Close();
+    g_downloader.withoutDeltas = true;
+    const uint32_t version = g_downloader.game_version;
+    const int server = ReachUpdateServer(manifest);
+    if (server < 0)
+        return;
+    // The release moved on meanwhile: that is for the next start.
+    if (g_downloader.game_version != version) {
+        g_updateProblem = "the release changed while the package without deltas was asked for";
+        return;
+    }
+    DownloadInWindow(FILE_KIND_PATCH, server);
+}
+
 // What became of a download under the window, for the closing line.
 void NoteDownloadOutcome(const char* file)
 {
@@ -336,6 +357,8 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
             // A part of an updater no longer offered is of no use any more.
             RemoveKeptPart(UPDATER_FILE_NAME);
             DownloadInWindow(FILE_KIND_PATCH, server);
+            if (!g_cancelled && g_updateBaseMismatch)
+                AskAgainWithoutDeltas(signedOnly ? &manifest : nullptr);
             NoteDownloadOutcome(PATCH_FILE_NAME);
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_localVersion = g_downloader.game_version;

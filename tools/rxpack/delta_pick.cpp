@@ -34,6 +34,15 @@ bool Reproduces(const unsigned char* base, uint64_t baseSize, uint64_t targetSiz
 } // namespace
 #endif
 
+bool CanMakeDeltas()
+{
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+}
+
 #ifdef _WIN32
 void PickDelta(const unsigned char*, uint64_t, const unsigned char*, uint64_t, uint64_t, const DELTA_MAKE_OPTIONS&,
                DELTA_PICK* pick, std::vector<std::string>*)

@@ -9,6 +9,9 @@
 
 #include "delta_make_options.h"
 
+// True where this rxpack makes deltas (Linux; the Windows build picks none).
+bool CanMakeDeltas();
+
 struct DELTA_PICK {
     uint32_t kind = 0;                 // 0: no delta; else kEntryKindDeltaZstd or kEntryKindDeltaDiff
     std::vector<unsigned char> stored; // the entry's stored bytes: the two hashes, then the payload
