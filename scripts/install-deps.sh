@@ -37,8 +37,27 @@ done
 if [ ${#missing[@]} -ne 0 ] || [ $added_i386 -ne 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  # A mirror caught mid-sync fails one index ("File has unexpected size"); it passes a little
+  # later. The install below then says plainly whether anything is really missing.
+  for wait in 10 30 0; do
+    $sudo apt-get update && break
+    [ "$wait" -eq 0 ] && { echo "apt-get update kept failing; installing from the lists it has" >&2; break; }
+    echo "apt-get update failed; again in $wait s" >&2
+    sleep "$wait"
+  done
+  # Wine's 32-bit side comes from the i386 lists, which a mirror may fail to serve whole. The
+  # rest must install; when only the 32-bit side cannot, the marker says why, and the i686
+  # runs are skipped with that reason (scripts/probe-32bit.sh) instead of failing every test.
+  main=(); i386=()
+  for p in "${missing[@]}"; do
+    case "$p" in *:i386) i386+=("$p") ;; *) main+=("$p") ;; esac
+  done
+  marker=/var/tmp/velgrim-no-wine32
+  $sudo rm -f "$marker"
+  [ ${#main[@]} -eq 0 ] || $sudo apt-get install -y --no-install-recommends "${main[@]}" || exit 1
+  if [ ${#i386[@]} -ne 0 ] && ! $sudo apt-get install -y --no-install-recommends "${i386[@]}"; then
+    echo "the package mirror could not install Wine's 32-bit side (${i386[*]})" | $sudo tee "$marker" >&2
+  fi
 fi
 # zstd's source for the mingw builds, in a cache outside the repository (once).
 bash "$(dirname "$0")/fetch-zstd-source.sh"

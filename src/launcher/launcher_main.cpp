@@ -154,7 +154,8 @@ void RefuseRelease(const std::string& reason)
 bool TakeReleaseManifest(RELEASE_MANIFEST* manifest)
 {
     std::string reason;
-    if (FetchNewestReleaseManifest(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT, ReleaseManifest2Path(), ReleaseManifestPath(),
+    if (FetchNewestReleaseManifest(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT, ReleaseManifest3Path(), ReleaseManifest2Path(),
+                                   ReleaseManifestPath(),
                                    ReleasePublicKey(), static_cast<int64_t>(std::time(nullptr)), manifest, &reason))
         return true;
     RefuseRelease(reason);

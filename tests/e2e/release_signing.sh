@@ -136,14 +136,14 @@ fi
 # --- verify-release refuses what a launcher would refuse (the manifest check has its own table)
 body 7 1100 rel/Velgrim_patch.rxpack rel/UpdaterNew.exe "2020-01-01T00:00:00Z" >expired-body.txt
 sign_with_openssl release.key expired-body.txt >expired.txt
-head -c 70000 /dev/zero | tr '\0' '\n' >long.txt
+head -c 130000 /dev/zero | tr '\0' '\n' >long.txt
 while IFS='|' read -r pub manifest message; do
   run 1 verify-release --pub "$pub" "$manifest"
   expect_in "$err" "$message"
 done <<'CASES'
 release.pub|expired.txt|expired.txt: expired on 2020-01-01T00:00:00Z
 other.pub|m.txt|m.txt: bad signature
-release.pub|long.txt|long.txt: malformed: longer than 65536 bytes
+release.pub|long.txt|long.txt: malformed: longer than 120000 bytes
 release.pub|no-such.txt|no-such.txt: cannot be read
 release.key|m.txt|release.key: not a PEM public key
 p384.pub|m.txt|p384.pub: not a P-256 (prime256v1) key

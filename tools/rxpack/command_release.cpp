@@ -60,7 +60,7 @@ bool Describe(MANIFEST_PACKAGE* package, uint32_t base, const std::string& path,
     return true;
 }
 
-// Signs both manifests of the release written in dir and writes them there.
+// Signs the three manifests of the release written in dir and writes them there.
 bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, const RELEASE_PLAN& plan,
                  const std::string& dir, std::vector<std::string>* written, std::string* error)
 {
@@ -84,7 +84,7 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
             std::memcpy(manifest.patch.sha256, package.sha256, sizeof(package.sha256));
         }
     }
-    for (uint32_t format : {1u, 2u}) {
+    for (uint32_t format : {1u, 2u, 3u}) {
         manifest.format = format;
         const std::string body = FormatManifestBody(manifest);
         uint8_t signature[P256_SIGNATURE_SIZE];
@@ -98,7 +98,9 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
             *error = "the signed manifest does not check (" + *error + ")";
             return false;
         }
-        const std::string name = format == 1 ? "velgrim_release.txt" : "velgrim_release2.txt";
+        const std::string name = format == 1   ? "velgrim_release.txt"
+                                 : format == 2 ? "velgrim_release2.txt"
+                                               : "velgrim_release3.txt";
         REPLACING_FILE out(dir + "/" + name);
         if (!out.Create() || !out.Write(text.data(), text.size()) || !out.Commit()) {
             *error = "cannot write " + dir + "/" + name;

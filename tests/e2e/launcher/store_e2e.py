@@ -64,7 +64,7 @@ def updated_from(installed, sign=False):
     with Scene() as s:
         serve = make_store(s.root, sign)
         if sign:
-            for name in (MANIFEST, "velgrim_release2.txt"):
+            for name in (MANIFEST, "velgrim_release2.txt", "velgrim_release3.txt"):
                 with open(os.path.join(serve, name), "rb") as f:
                     write(s.web.www(name), f.read())
         server = s.serve(UpdateServer(serve))
