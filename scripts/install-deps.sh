@@ -15,6 +15,8 @@ packages=(
   # compressed package entries: libzstd (Linux); the Windows builds compile Debian's zstd
   # source, fetched below (dpkg-source unpacks it)
   libzstd-dev dpkg-dev
+  # rxpack's deltas: the suffix sort (Linux only)
+  libdivsufsort-dev pkg-config
   # Authenticode signing of the Windows programs (scripts/sign-executable.sh)
   osslsigncode
   # Wine's 32-bit side, which runs the i686 programs (architecture i386, added below),

@@ -49,7 +49,26 @@ public:
     // A content did not match its checksum, or could not be read: the package is of no use.
     bool Damaged() const { return m_bDamaged; }
 
+    // Where the files delta entries are made against lie (the game directory; "" the
+    // current one).
+    void SetInstalledDir(const std::string& dir) { m_strInstalledDir = dir; }
+    bool IsDelta(size_t i) const
+    {
+        const uint32_t kind = m_Index.m_Entries[i].kind;
+        return m_Index.HasMagic() && (kind == pack_format::kEntryKindDeltaZstd || kind == pack_format::kEntryKindDeltaDiff);
+    }
+    // For a delta entry: true when the installed file is the one it was made from. False
+    // with the problem otherwise (also when the file is missing or unreadable), and
+    // BaseMismatch() then says so; a package that cannot be read is Damaged().
+    bool DeltaBaseMatches(size_t i, std::string* problem);
+    // A delta entry met an installed file other than its base: the package cannot be
+    // applied here, though it is sound.
+    bool BaseMismatch() const { return m_bBaseMismatch; }
+
 private:
+    // A delta entry applied to the installed file as it is written.
+    bool ApplyDeltaTo(size_t i, HANDLE out, const std::string& path, UNPACK_CALLBACK events, std::string* problem);
+    std::string InstalledPath(const std::string& name) const;
     // A compressed entry, decoded as it is written, within this build's window limit.
     bool DecodeEntryTo(size_t i, HANDLE out, const std::string& path, UNPACK_CALLBACK events, std::string* problem);
     // The CRC-32 the file of entry i has: stored by rxpack, or read from the package.
@@ -61,4 +80,6 @@ private:
     PACK_INDEX m_Index;
     std::map<std::string, size_t> m_ByName;
     bool m_bDamaged = false;
+    bool m_bBaseMismatch = false;
+    std::string m_strInstalledDir;
 };

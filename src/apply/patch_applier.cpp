@@ -184,13 +184,20 @@ bool PATCH_APPLIER::CheckTarget(const std::string& name, bool removal)
     }
 }
 
-bool PATCH_APPLIER::Preflight(const OPEN_PACKAGE& package)
+bool PATCH_APPLIER::Preflight(OPEN_PACKAGE& package)
 {
     uint64_t needed = kSpareBytes;
     for (size_t i = 0; i < package.Index().m_Entries.size(); ++i) {
         const PACK_INDEX_ENTRY& e = package.Index().m_Entries[i];
         if (!CheckTarget(e.name, package.IsRemoval(i)))
             return false;
+        // A delta is applied only to the very file it was made from: a modified one is
+        // never patched (the launcher asks for the package without deltas instead).
+        std::string problem;
+        if (package.IsDelta(i) && !package.DeltaBaseMatches(i, &problem)) {
+            m_bBaseMismatch = package.BaseMismatch();
+            return Fail(problem);
+        }
         needed += package.OutputSize(i);
     }
     uint64_t free = 0;
@@ -375,6 +382,7 @@ bool PATCH_APPLIER::FinishSwap(const APPLY_JOURNAL& journal, const std::string& 
             refused = path + " is not a sound package: " + problem;
             continue;
         }
+        open.SetInstalledDir(m_strDir);
         std::vector<APPLY_ITEM> items;
         for (size_t i = 0; i < open.Index().m_Entries.size(); ++i)
             items.push_back(APPLY_ITEM{open.Index().m_Entries[i].name, open.IsRemoval(i)});
@@ -450,7 +458,10 @@ bool PATCH_APPLIER::Apply(const std::string& package, uint32_t version, UNPACK_C
 
     OPEN_PACKAGE open;
     std::string problem;
-    if (!open.Open(package, &problem)) {
+    m_bBaseMismatch = false;
+    const bool opened = open.Open(package, &problem);
+    open.SetInstalledDir(m_strDir);
+    if (!opened) {
         // Nothing will use it: the next start fetches the patch again.
         open.Close();
         DeleteFileA(package.c_str());

@@ -81,6 +81,9 @@ public:
     RECOVERY Recover(const std::string& package, uint32_t* version, UNPACK_CALLBACK progress);
 
     const std::string& Problem() const { return m_strProblem; }
+    // Apply failed because a delta entry's installed file is not the one it was made from
+    // (a modified file, a mod): the version's package without deltas applies instead.
+    bool BaseMismatch() const { return m_bBaseMismatch; }
 
     // How long a locked target is waited for; tests shorten it.
     unsigned int m_uLockedWaitMs = kLockedWaitMs;
@@ -98,7 +101,7 @@ private:
     // The journal of an earlier run, read only from a staging area that is a real folder
     // (a link there is removed).
     JOURNAL_READ ReadJournal(APPLY_JOURNAL* journal);
-    bool Preflight(const OPEN_PACKAGE& package);
+    bool Preflight(OPEN_PACKAGE& package);
     bool CheckTarget(const std::string& name, bool removal);
     // Makes every folder on the way to path below top, remembering those made or met.
     void MakeParents(const std::string& path, const std::string& top);
@@ -126,6 +129,7 @@ private:
 
     std::string m_strDir;
     std::string m_strProblem;
+    bool m_bBaseMismatch = false;
     // Folders known to exist in this run: each is made once, not once per file.
     std::set<std::string> m_MadeDirs;
 };

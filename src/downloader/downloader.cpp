@@ -656,7 +656,9 @@ bool DOWNLOADER::GetFile(int kind, const char* targetDir)
 
 uint32_t DOWNLOADER::AskedFeatures() const
 {
-    return m_pRelease != nullptr && m_pRelease->format < 3 ? PACKAGE_FEATURE_REMOVALS : kFeatures;
+    if (m_pRelease != nullptr && m_pRelease->format < 3)
+        return PACKAGE_FEATURE_REMOVALS;
+    return withoutDeltas ? kFeatures & ~PACKAGE_FEATURE_DELTA : kFeatures;
 }
 
 void DOWNLOADER::Process()

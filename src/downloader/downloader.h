@@ -73,13 +73,16 @@ public:
     // a package answer's 64-bit size stays below 2^63 (a file offset).
     static constexpr uint32_t kMaxFileSize = 0xFFFFFFFEu;
     static constexpr uint64_t kMaxPackageSize = (1ull << 63) - 1;
-    // The package features this launcher understands: removals and compressed entries.
-    // PACKAGE_FEATURE_DELTA joins them (kDeltaFeatures) once delta entries are applied.
-    static constexpr uint32_t kDeltaFeatures = 0;
+    // The package features this launcher understands: removals, compressed and delta entries.
+    static constexpr uint32_t kDeltaFeatures = PACKAGE_FEATURE_DELTA;
     static constexpr uint32_t kFeatures = PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD | kDeltaFeatures;
-    // What a request asks for: kFeatures, but only removals with a signed manifest of a
-    // format that cannot name a variant (it could not check one).
+    // What a request asks for: kFeatures (without deltas once withoutDeltas is set), but
+    // only removals with a signed manifest of a format that cannot name a variant (it
+    // could not check one).
     uint32_t AskedFeatures() const;
+    // An installed file did not match a delta's base: the version's package is asked for
+    // again without deltas.
+    bool withoutDeltas = false;
 
     // Why the last transfer was interrupted (CanGoOn): the next server is asked at once
     // after REFUSED and STALLED, the same one once after LOST.

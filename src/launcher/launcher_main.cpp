@@ -217,7 +217,7 @@ bool MirrorJob(const RELEASE_MANIFEST& manifest, int kind, MIRROR_JOB* job)
         job->size = file->size;
         std::copy(file->sha256, file->sha256 + SHA256_DIGEST_SIZE, job->sha256);
     } else {
-        const MANIFEST_PACKAGE* package = ChooseManifestPackage(manifest, g_localVersion, DOWNLOADER::kFeatures);
+        const MANIFEST_PACKAGE* package = ChooseManifestPackage(manifest, g_localVersion, g_downloader.AskedFeatures());
         if (package == nullptr)
             return false;
         job->base = package->base;
@@ -248,6 +248,33 @@ void DownloadInWindow(int kind, int server, const RELEASE_MANIFEST* manifest)
         g_downloader.GetFile(kind, "");
     }
     RunUpdateDialog();
+}
+
+// An installed file was not the base of a delta in the package (a modified file, a mod):
+// nothing was patched; the version's package without deltas is fetched and applied.
+void AskAgainWithoutDeltas(const RELEASE_MANIFEST* manifest)
+{
+    g_trace->Log("launcher: %s; asking for the package without deltas\n", g_updateProblem.c_str());
+    g_updateProblem.clear();
+    g_updateBaseMismatch = false;
+    g_downloader.Close();
+    g_downloader.withoutDeltas = true;
+    const uint32_t version = g_downloader.game_version;
+    const uint32_t updaterVersion = g_downloader.updater_version;
+    const int server = ReachUpdateServer(manifest);
+    const bool mirrors = manifest != nullptr && !manifest->mirrors.empty();
+    if (server < 0 && !mirrors)
+        return;
+    if (server < 0) {
+        // The mirrors carry the signed release alone, as they did the first time.
+        g_downloader.game_version = version;
+        g_downloader.updater_version = updaterVersion;
+    } else if (g_downloader.game_version != version) {
+        // The release moved on meanwhile: that is for the next start.
+        g_updateProblem = "the release changed while the package without deltas was asked for";
+        return;
+    }
+    DownloadInWindow(FILE_KIND_PATCH, server, manifest);
 }
 
 // What became of a download under the window, for the closing line.
@@ -390,6 +417,8 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
             // A part of an updater no longer offered is of no use any more.
             RemoveKeptPart(UPDATER_FILE_NAME);
             DownloadInWindow(FILE_KIND_PATCH, server, signedOnly ? &manifest : nullptr);
+            if (!g_cancelled && g_updateBaseMismatch)
+                AskAgainWithoutDeltas(signedOnly ? &manifest : nullptr);
             NoteDownloadOutcome(PATCH_FILE_NAME);
             if (!g_cancelled && !g_downloader.IsError() && g_updateSucceeded) {
                 g_localVersion = g_downloader.game_version;

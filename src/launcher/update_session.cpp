@@ -11,6 +11,7 @@ int g_updateMode = UPDATE_MODE_PATCH;
 bool g_cancelled = false;
 bool g_updateSucceeded = false;
 std::string g_updateProblem;
+bool g_updateBaseMismatch = false;
 
 const char* g_mirrorCaFile = nullptr;
 
@@ -126,6 +127,7 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
     PATCH_APPLIER applier("");
     if (g_updateMode == UPDATE_MODE_PATCH && !applier.Apply(PATCH_FILE_NAME, g_downloader.game_version, progress)) {
         g_updateProblem = applier.Problem();
+        g_updateBaseMismatch = applier.BaseMismatch();
         return false;
     }
     g_updateSucceeded = true;

@@ -24,6 +24,9 @@ extern bool g_cancelled;
 extern bool g_updateSucceeded;
 // Why a patch that arrived could not be applied (empty when it was, or did not arrive).
 extern std::string g_updateProblem;
+// The patch could not be applied because an installed file is not the base of one of its
+// deltas (a modified file, a mod): the package without deltas is asked for instead.
+extern bool g_updateBaseMismatch;
 
 // Opens the update window (or its console counterpart) and returns when it has ended.
 // Each front end provides it.

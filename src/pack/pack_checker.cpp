@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "delta/delta_format.h"
 #include "pack/crc32.h"
 #include "pack/entry_name.h"
 #include "pack/pack_format.h"
@@ -92,6 +93,17 @@ bool EntryKindSound(const PACK_INDEX& index, size_t i, std::string* problem)
             return true;
         *problem = Entry(i, e) + ": a compressed entry in a package whose header does not announce them";
         return false;
+    }
+    if (e.kind == pack_format::kEntryKindDeltaZstd || e.kind == pack_format::kEntryKindDeltaDiff) {
+        if ((index.Flags() & pack_format::kFlagDeltas) == 0) {
+            *problem = Entry(i, e) + ": a delta entry in a package whose header does not announce them";
+            return false;
+        }
+        if (e.dataSize < delta_format::kHashesSize) {
+            *problem = Entry(i, e) + ": a delta entry without its base and target hashes";
+            return false;
+        }
+        return true;
     }
     if (e.kind != pack_format::kEntryKindRemoval) {
         *problem = Entry(i, e) + ": unknown entry kind " + std::to_string(e.kind);

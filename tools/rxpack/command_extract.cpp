@@ -118,6 +118,13 @@ int CommandExtract(const ARGS& args)
     state.index = index.Load(package, &loadError) ? &index : nullptr;
     // A bad frame is named before anything is written, not met as a short file.
     std::string problem;
+    // A delta makes its file only from the installed one, which extract does not have: its
+    // bytes written as the file would be a damaged file.
+    if (state.index != nullptr && index.HasMagic() && (index.Flags() & pack_format::kFlagDeltas) != 0) {
+        PrintError(package + ": holds delta entries, which need the files they were made from; extract a package "
+                             "without deltas (the .zstd or plain one); nothing extracted");
+        return kExitFailed;
+    }
     if (state.index != nullptr && index.HasMagic() && (index.Flags() & pack_format::kFlagCompressed) != 0 &&
         !CheckPackage(package, &problem)) {
         PrintError(package + ": " + problem + "; nothing extracted");

@@ -28,6 +28,10 @@ int CommandList(const ARGS& args)
         // A compressed entry says so, and what it decodes to.
         if (index.HasMagic() && e.kind == pack_format::kEntryKindZstd)
             std::printf("\tzstd\t%lu", static_cast<unsigned long>(e.decodedSize));
+        // A delta says its kind and what it makes.
+        if (index.HasMagic() && (e.kind == pack_format::kEntryKindDeltaZstd || e.kind == pack_format::kEntryKindDeltaDiff))
+            std::printf("\t%s\t%lu", e.kind == pack_format::kEntryKindDeltaZstd ? "patch-from" : "difference",
+                        static_cast<unsigned long>(e.decodedSize));
         std::printf("\n");
     }
     return status;

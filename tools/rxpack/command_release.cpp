@@ -1,12 +1,16 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <map>
 #include <system_error>
 
 #include "cdn_tree.h"
 #include "common/decimal_text.h"
+#include "delta_pick.h"
 #include "pack/pack_writer.h"
 #include "platform/file_system.h"
 #include "platform/replacing_file.h"
@@ -130,7 +134,8 @@ int CommandRelease(const ARGS& args)
     std::vector<std::string> mirrors;
     if (!TakeMirrorOptions(&rest, &mirrors, &error))
         return UsageError("release: " + error);
-    if (!SplitOptions(rest, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep", "--level"},
+    if (!SplitOptions(rest, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep", "--level",
+                       "--max-delta-seconds"},
                       &options, &positional, &error, {"--no-expiry", "--dry-run", "--json"}))
         return UsageError("release: " + error);
     if (options.count("--store") == 0 || options.count("--version") == 0 || positional.size() != 1)
@@ -173,6 +178,17 @@ int CommandRelease(const ARGS& args)
                               ", not '" + options["--level"] + "'");
         compress.level = static_cast<int>(level);
     }
+    // Deltas where this rxpack makes them (Linux), within the time the studio gives them.
+    uint64_t deltaSeconds = UINT32_MAX;
+    if (options.count("--max-delta-seconds") != 0 &&
+        !ParseUnsignedDecimal(options["--max-delta-seconds"], UINT32_MAX, &deltaSeconds))
+        return UsageError("--max-delta-seconds needs a whole number of seconds, not '" +
+                          options["--max-delta-seconds"] + "'");
+    DELTA_MAKE_OPTIONS deltas;
+    deltas.level = compress.level;
+    deltas.threads = compress.threads != 0 ? static_cast<int>(compress.threads)
+                                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    deltas.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deltaSeconds);
 
     RELEASE_STORE store(storeDir);
     if (!store.Open(&error))
@@ -301,7 +317,7 @@ int CommandRelease(const ARGS& args)
             days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
         if (!serve.Begin(&error) ||
             !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(), CanCompress() ? &compress : nullptr,
-                               &facts.variants, &error) ||
+                               &facts.variants, &error, CanMakeDeltas() ? &deltas : nullptr) ||
             (hasKey && !SignRelease(key, expiry, mirrors, next, plan, facts.variants, serve.NewPath(),
                                     &facts.signedFiles, &error)) ||
             !AddCdnObjects(store.Dir(), serve.NewPath(), &facts.cdnObjects, &error) || !serve.Publish(&error))

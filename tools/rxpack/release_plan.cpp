@@ -51,8 +51,10 @@ RELEASE_PLAN PlanRelease(const VERSION_LIST& next, const std::vector<const VERSI
             const LISTED_FILE* before = old->Find(f.name);
             if (before == nullptr)
                 p.added.push_back(&f);
-            else if (!before->SameContent(f))
+            else if (!before->SameContent(f)) {
                 p.changed.push_back(&f);
+                p.changedFrom.push_back(before);
+            }
         }
         for (const LISTED_FILE& f : old->files)
             if (next.Find(f.name) == nullptr)

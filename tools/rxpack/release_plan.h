@@ -16,6 +16,8 @@ struct PACKAGE_PLAN {
     // the cumulative and full packages is in `added`.
     std::vector<const LISTED_FILE*> added;
     std::vector<const LISTED_FILE*> changed;
+    // For each of `changed`, the kept version's file of that name (what a delta is made against).
+    std::vector<const LISTED_FILE*> changedFrom;
     std::vector<std::string> removed;
 
     size_t Entries() const { return added.size() + changed.size() + removed.size(); }

@@ -1,12 +1,16 @@
 #include "release_writer.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <system_error>
 
+#include "delta/delta_format.h"
+#include "delta_pick.h"
 #include "pack/pack_format.h"
 #include "pack/pack_writer.h"
+#include "platform/mapped_file.h"
 #include "platform/process.h"
 #include "platform/replacing_file.h"
 #include "protocol/update_protocol.h"
@@ -79,6 +83,23 @@ private:
         return hex;
     }
 
+public:
+    // A file of the work folder for a delta's stored bytes.
+    bool SaveDelta(const LISTED_FILE& base, const LISTED_FILE& target, const std::vector<unsigned char>& bytes,
+                   std::string* path, std::string* error)
+    {
+        std::error_code ec;
+        fs::create_directories(m_strDir, ec);
+        *path = m_strDir + "/" + HexOf(base.sha256) + "-" + HexOf(target.sha256) + ".delta";
+        REPLACING_FILE out(*path);
+        if (!out.Create() || !out.Write(bytes.data(), bytes.size()) || !out.Commit()) {
+            *error = "cannot write " + *path;
+            return false;
+        }
+        return true;
+    }
+
+private:
     const RELEASE_STORE& m_Store;
     const ZSTD_OPTIONS& m_Options;
     std::string m_strDir;
@@ -107,6 +128,78 @@ bool WriteZstdVariant(const RELEASE_STORE& store, ENCODED_CONTENTS& frames, cons
             encoded = encoded || (frame != nullptr && frame->smaller);
         }
     if (!encoded)
+        return true;
+    for (const std::string& name : package.removed)
+        if (!writer.AddRemoval(name, error))
+            return false;
+    *written = writer.Write(path, error);
+    return *written;
+}
+
+// A changed file as a delta against the kept version's file, when one is worth it and
+// reproduces the file (false only on a failure that stops the release).
+bool AddDelta(const RELEASE_STORE& store, ENCODED_CONTENTS& frames, const LISTED_FILE& base, const LISTED_FILE& f,
+              const ENCODED_CONTENTS::FRAME& frame, const DELTA_MAKE_OPTIONS& options, PACK_WRITER& writer,
+              bool* added, std::string* error)
+{
+    *added = false;
+    if (base.size + f.size > delta_format::kMaxDeltaSpan || std::chrono::steady_clock::now() > options.deadline)
+        return true;
+    MAPPED_FILE baseMap, targetMap;
+    if (!baseMap.Open(store.ObjectPath(base.sha256).c_str(), error) ||
+        !targetMap.Open(store.ObjectPath(f.sha256).c_str(), error))
+        return false;
+    std::error_code ec;
+    const uint64_t whole = frame.smaller ? fs::file_size(frame.path, ec) : f.size;
+    std::fprintf(stderr, "rxpack: making deltas of %s (%llu bytes against %llu)\n", f.name.c_str(),
+                 static_cast<unsigned long long>(f.size), static_cast<unsigned long long>(base.size));
+    DELTA_PICK pick;
+    std::vector<std::string> warnings;
+    PickDelta(baseMap.Data(), baseMap.Size(), targetMap.Data(), targetMap.Size(), ec ? 0 : whole, options, &pick,
+              &warnings);
+    for (const std::string& w : warnings)
+        std::fprintf(stderr, "rxpack: warning: %s: %s\n", f.name.c_str(), w.c_str());
+    if (pick.kind == 0)
+        return true;
+    std::string path;
+    if (!frames.SaveDelta(base, f, pick.stored, &path, error) ||
+        !writer.AddEncoded(f.name, path, pick.kind, static_cast<uint32_t>(f.size), frame.crc, error))
+        return false;
+    *added = true;
+    return true;
+}
+
+// The from-version package's delta variant at path: compressed entries where smaller, and
+// changed files as deltas where worth it. Written only when one file is a delta.
+bool WriteDeltaVariant(const RELEASE_STORE& store, ENCODED_CONTENTS& frames, const PACKAGE_PLAN& package,
+                       const DELTA_MAKE_OPTIONS& options, const std::string& path, bool* written, std::string* error)
+{
+    *written = false;
+    PACK_WRITER writer;
+    bool anyDelta = false;
+    for (size_t list = 0; list < 2; ++list) {
+        const std::vector<const LISTED_FILE*>& files = list == 0 ? package.added : package.changed;
+        for (size_t i = 0; i < files.size(); ++i) {
+            const LISTED_FILE* f = files[i];
+            const ENCODED_CONTENTS::FRAME* frame = f->size != 0 ? frames.Of(*f, error) : nullptr;
+            if (f->size != 0 && frame == nullptr)
+                return false;
+            bool delta = false;
+            if (list == 1 && frame != nullptr &&
+                !AddDelta(store, frames, *package.changedFrom[i], *f, *frame, options, writer, &delta, error))
+                return false;
+            anyDelta = anyDelta || delta;
+            if (delta)
+                continue;
+            const bool ok = frame != nullptr && frame->smaller
+                                ? writer.AddEncoded(f->name, frame->path, pack_format::kEntryKindZstd,
+                                                    static_cast<uint32_t>(f->size), frame->crc, error)
+                                : writer.AddFile(f->name, store.ObjectPath(f->sha256), error);
+            if (!ok)
+                return false;
+        }
+    }
+    if (!anyDelta)
         return true;
     for (const std::string& name : package.removed)
         if (!writer.AddRemoval(name, error))
@@ -144,7 +237,8 @@ bool WritePackage(const RELEASE_STORE& store, const PACKAGE_PLAN& package, const
 
 bool WriteReleaseFiles(const RELEASE_STORE& store, const VERSION_LIST& next, const RELEASE_PLAN& plan,
                        const std::string& infoPath, const std::string& dir, const ZSTD_OPTIONS* compress,
-                       std::vector<PACKAGE_VARIANT>* variants, std::string* error)
+                       std::vector<PACKAGE_VARIANT>* variants, std::string* error,
+                       const DELTA_MAKE_OPTIONS* deltas)
 {
     const std::string conf = "# written by rxpack release\ngame_version = " + std::to_string(next.version) +
                              "\nupdater_version = " + std::to_string(next.updaterVersion) + "\n";
@@ -175,6 +269,20 @@ bool WriteReleaseFiles(const RELEASE_STORE& store, const VERSION_LIST& next, con
         std::error_code ec;
         if (written)
             variants->push_back({package.base, PACKAGE_FEATURE_ZSTD, name, fs::file_size(dir + "/" + name, ec)});
+    }
+    if (deltas == nullptr)
+        return true;
+    for (const PACKAGE_PLAN& package : plan.packages) {
+        if (package.base == PACKAGE_BASE_CUMULATIVE || package.base == PACKAGE_BASE_FULL || package.changed.empty())
+            continue;
+        const uint32_t features = PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA;
+        const std::string name = PackageFileName(package.base, features);
+        bool written = false;
+        if (!WriteDeltaVariant(store, frames, package, *deltas, dir + "/" + name, &written, error))
+            return false;
+        std::error_code ec;
+        if (written)
+            variants->push_back({package.base, features, name, fs::file_size(dir + "/" + name, ec)});
     }
     return true;
 }

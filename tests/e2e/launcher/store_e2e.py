@@ -180,5 +180,60 @@ def compressed_installed_unknown():
     compressed_from(None, "Velgrim_patch.full.zstd.rxpack")
 
 
+# A program's next build: a few bytes changed here and there in an incompressible file, the
+# kind of change a delta against the installed file ships in a fraction of its size.
+DELTA_BASE = os.urandom(300000)
+DELTA = {"1": {"bin/game.bin": DELTA_BASE, "data/config.txt": b"cfg 1\n"}}
+DELTA["2"] = {"bin/game.bin": bytes(b ^ 0x5A if i % 4099 == 7 else b for i, b in enumerate(DELTA_BASE)),
+              "data/config.txt": b"cfg 2\n" * 50}
+
+
+def delta_from_1(modified):
+    with Scene() as s:
+        store = os.path.join(s.root, "store")
+        for version, files in DELTA.items():
+            for name, data in files.items():
+                write(os.path.join(s.root, "p" + version, name), data)
+            rxpack("release", "--store", store, "--version", version, "--level", "3",
+                   os.path.join(s.root, "p" + version))
+        serve = os.path.join(store, "serve")
+        delta = os.path.join(serve, "Velgrim_patch.from-1.delta.rxpack")
+        check(os.path.exists(delta), "the release has no delta variant")
+        check(os.path.getsize(delta) < len(DELTA_BASE) // 10, f"the delta variant is {os.path.getsize(delta)} bytes")
+        server = s.serve(UpdateServer(serve))
+        s.web.publish_servers([("127.0.0.1", server.port, 10, 0)])
+        s.web.start()
+        game = Game(s.root, version="1", updater=UPDATER)
+        installed = dict(DELTA["1"])
+        if modified:
+            installed["bin/game.bin"] = DELTA_BASE[:1000] + b"modded" + DELTA_BASE[1006:]
+        for name, data in {**installed, **OWN}.items():
+            write(game.path(name), data)
+        code = s.launcher.run(game)
+        check(code == 0, f"the launcher ended with {code}")
+        game.wait_game_started()
+        check(game.version() == "2", f"version.txt is {game.version()!r}")
+        got = {k: v for k, v in tree(game).items() if k not in NOT_RELEASED and k not in OWN}
+        want = {k: hashlib.sha256(v).hexdigest() for k, v in DELTA["2"].items()}
+        check(got == want, f"the game holds {sorted(got)} (or other contents), not version 2's {sorted(want)}")
+        log = server.log()
+        check("Velgrim_patch.from-1.delta.rxpack" in log, f"update-server did not send the delta variant: {log}")
+        if modified:
+            check("Velgrim_patch.from-1.zstd.rxpack" in log,
+                  f"update-server did not send the package without deltas after the mismatch: {log}")
+
+
+@scenario
+def delta_installed_1():
+    """The delta package from 1: the changed program patched against the installed one."""
+    delta_from_1(modified=False)
+
+
+@scenario
+def delta_base_modified():
+    """A modified installed file is never patched: the package without deltas comes instead."""
+    delta_from_1(modified=True)
+
+
 if __name__ == "__main__":
     sys.exit(scenario.main(sys.argv, __doc__))
