@@ -261,8 +261,9 @@ void AskAgainWithoutDeltas(const RELEASE_MANIFEST* manifest)
     g_downloader.withoutDeltas = true;
     const uint32_t version = g_downloader.game_version;
     const uint32_t updaterVersion = g_downloader.updater_version;
-    const int server = ReachUpdateServer(manifest);
-    const bool mirrors = manifest != nullptr && !manifest->mirrors.empty();
+    bool refused = false;
+    const int server = ReachUpdateServer(manifest, &refused);
+    const bool mirrors = manifest != nullptr && !manifest->mirrors.empty() && !refused;
     if (server < 0 && !mirrors)
         return;
     if (server < 0) {
