@@ -46,10 +46,10 @@ TEST(DownloaderPackageRequest, EachServerIsAskedOnlyWhatItAnnounced)
         {"a small number", 1, 5, false, plain},
         {"the packages bit without the magic", SERVER_CAP_PACKAGES, 5, false, plain},
         {"the magic without the packages bit", SERVER_CAPS_MAGIC | SERVER_CAP_RESUME, 5, true, plain},
-        {"packages announced", kPackages, 5, false, Hex(PackageRequestFrame(1002, 0, 1, 5, 3))},
+        {"packages announced", kPackages, 5, false, Hex(PackageRequestFrame(1002, 0, 1, 5, 7))},
         {"packages announced, no version.txt", kPackages | SERVER_CAP_RESUME, 0, false,
-         Hex(PackageRequestFrame(1002, 0, 1, 0, 3))},
-        {"packages announced, a part kept", kPackages, 5, true, Hex(PackageRequestFrame(1002, 4, 0x55, 5, 3))},
+         Hex(PackageRequestFrame(1002, 0, 1, 0, 7))},
+        {"packages announced, a part kept", kPackages, 5, true, Hex(PackageRequestFrame(1002, 4, 0x55, 5, 7))},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
@@ -118,8 +118,10 @@ TEST(DownloaderPackageRequest, OnlyTheAnswerAskedForAndAPackageForTheInstalledVe
          PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, std::nullopt), true},
         {"compressed entries, asked for", true, FILE_KIND_PATCH,
          PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD), true},
-        {"delta entries, not asked for", true, FILE_KIND_PATCH,
-         PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA), false},
+        {"delta entries, asked for", true, FILE_KIND_PATCH,
+         PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA), true},
+        {"a feature never asked for", true, FILE_KIND_PATCH, PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, 1u << 5),
+         false},
         {"the plain answer", false, FILE_KIND_PATCH, BeginFrame(kPatchZ, 6), true},
         // A padded plain answer is not read as going on from somewhere.
         {"a plain answer padded with two dwords", false, FILE_KIND_PATCH,

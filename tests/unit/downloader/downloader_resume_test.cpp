@@ -38,7 +38,7 @@ std::string ResumableBegin(uint32_t size, uint32_t tag, uint32_t start)
 // The package request of a launcher with no version.txt, which understands removals.
 std::string Asked(uint64_t offset, uint32_t tag)
 {
-    return Hex(PackageRequestFrame(1002, offset, tag, 0, PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD));
+    return Hex(PackageRequestFrame(1002, offset, tag, 0, DOWNLOADER::kFeatures));
 }
 
 struct HELD {
