@@ -37,8 +37,9 @@ void WritePackage(const TEMP_DIR& dir, const std::string& name, SHAPE shape)
                                                Crc32(0, content.data(), content.size()), &error)
                            : writer.AddFile("x.txt", dir / "x", &error))
         << error;
-    if (shape == SHAPE::kRemovals || shape == SHAPE::kCompressedRemovals)
+    if (shape == SHAPE::kRemovals || shape == SHAPE::kCompressedRemovals) {
         ASSERT_TRUE(writer.AddRemoval("old.txt", &error)) << error;
+    }
     ASSERT_TRUE(writer.Write(dir / name, &error)) << error;
     std::filesystem::remove(dir / "x");
     std::filesystem::remove(dir / "frame");
