@@ -47,7 +47,7 @@ def main():
         "VELGRIM_UPDATER": os.path.join(build, "src", "app", "updater"),
         "VELGRIM_STANDIN": os.path.join(build, "tests", "e2e", "standin", "velgrim_standin"),
         "VELGRIM_UPDATE_SERVER": os.path.join(build, "tools", "update_server", "update-server"),
-        "VELGRIM_RXPACK": os.path.join(build, "tools", "rxpack", "rxpack"),
+        "VELGRIM_RXPACK": os.environ.get("VELGRIM_RXPACK", os.path.join(build, "tools", "rxpack", "rxpack")),
     })
     sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e", "launcher"))
     import velgrim_e2e as e2e
