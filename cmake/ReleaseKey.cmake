@@ -13,6 +13,17 @@ function(velgrim_release_key_header key_file manifest_path out_header)
   elseif(DEFINED MANIFEST2_PATH)
     set(manifest2_path "${MANIFEST2_PATH}")
   endif()
+  # The format-3 manifest's path: VELGRIM_MANIFEST3_PATH (MANIFEST3_PATH from a shell).
+  set(manifest3_path "/velgrim_release3.txt")
+  if(DEFINED VELGRIM_MANIFEST3_PATH)
+    set(manifest3_path "${VELGRIM_MANIFEST3_PATH}")
+  elseif(DEFINED MANIFEST3_PATH)
+    set(manifest3_path "${MANIFEST3_PATH}")
+  endif()
+  if(NOT manifest3_path MATCHES "^/[!-~]*$")
+    message(FATAL_ERROR "VELGRIM_MANIFEST3_PATH must start with '/' and hold no blanks or control characters, "
+                        "not '${manifest3_path}'")
+  endif()
   if(NOT manifest_path MATCHES "^/[!-~]*$")
     message(FATAL_ERROR "VELGRIM_MANIFEST_PATH must start with '/' and hold no blanks or control characters, "
                         "not '${manifest_path}'")
@@ -57,7 +68,7 @@ function(velgrim_release_key_header key_file manifest_path out_header)
     set(has_key 1)
   endif()
   file(CONFIGURE OUTPUT "${out_header}" @ONLY CONTENT [=[
-// Generated from VELGRIM_RELEASE_KEY, VELGRIM_MANIFEST_PATH and VELGRIM_MANIFEST2_PATH by
+// Generated from VELGRIM_RELEASE_KEY, VELGRIM_MANIFEST_PATH, VELGRIM_MANIFEST2_PATH and VELGRIM_MANIFEST3_PATH by
 // cmake/ReleaseKey.cmake.
 #pragma once
 
@@ -65,6 +76,7 @@ function(velgrim_release_key_header key_file manifest_path out_header)
 #define VELGRIM_RELEASE_KEY_BYTES @key_bytes@
 #define VELGRIM_MANIFEST_PATH "@manifest_path@"
 #define VELGRIM_MANIFEST2_PATH "@manifest2_path@"
+#define VELGRIM_MANIFEST3_PATH "@manifest3_path@"
 ]=])
 endfunction()
 

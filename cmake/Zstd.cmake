@@ -38,7 +38,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(zstd_single ${VELGRIM_ZSTD_SOURCE}/build/single_file_libs)
 set(zstd_out ${CMAKE_BINARY_DIR}/zstd)
 add_custom_command(
-  OUTPUT ${zstd_out}/zstddeclib.c
+  OUTPUT ${zstd_out}/zstddeclib.c ${zstd_out}/zstd.h ${zstd_out}/zstd_errors.h
   COMMAND ${CMAKE_COMMAND} -E make_directory ${zstd_out}
   COMMAND ${Python3_EXECUTABLE} ${zstd_single}/combine.py -r ${VELGRIM_ZSTD_SOURCE}/lib -x legacy/zstd_legacy.h
           -o ${zstd_out}/zstddeclib.c ${zstd_single}/zstddeclib-in.c

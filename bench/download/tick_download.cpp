@@ -4,6 +4,24 @@
 
 #include "downloader/downloader.h"
 #include "platform/clock.h"
+#include "platform/durable_files.h"
+
+namespace {
+
+// When the downloader started to flush the patch's part: every byte was in and checked
+// by then (its resume record is flushed at the start).
+uint64_t g_flushStartMs = 0;
+
+void NoteFlush(const char* step, const char* path)
+{
+    const std::string part = std::string(PATCH_FILE_NAME) + ".part";
+    const std::string p = path;
+    if (g_flushStartMs == 0 && std::string(step) == "flush" && p.size() >= part.size() &&
+        p.compare(p.size() - part.size(), part.size(), part) == 0)
+        g_flushStartMs = MonotonicMs();
+}
+
+} // namespace
 
 void TICKER::Wait()
 {
@@ -28,6 +46,8 @@ TICK_DOWNLOAD_RESULT TickDownload(const char* host, unsigned short port, const s
         return result;
     }
     const uint64_t start = MonotonicMs();
+    g_flushStartMs = 0;
+    g_durableStepObserver = NoteFlush;
     if (!downloader.GetFile(FILE_KIND_PATCH, targetDir.c_str()))
         return result;
     TICKER ticker;
@@ -40,6 +60,9 @@ TICK_DOWNLOAD_RESULT TickDownload(const char* host, unsigned short port, const s
             result.lastByteMs = MonotonicMs() - start;
     }
     result.ms = MonotonicMs() - start;
+    g_durableStepObserver = nullptr;
+    if (g_flushStartMs != 0)
+        result.lastByteMs = g_flushStartMs - start;
     result.ok = downloader.IsCompleteOrError() && !downloader.IsError();
     result.bytes = result.ok ? downloader.GetTotalSize() : downloader.GetReceivedSize();
     downloader.Disconnect();

@@ -20,7 +20,7 @@ struct TICK_DOWNLOAD_RESULT {
     bool ok = false;
     uint32_t bytes = 0; // the announced size when ok, else what had arrived
     uint64_t ms = 0;         // from the file request to the file written
-    uint64_t lastByteMs = 0; // from the file request to the last byte received
+    uint64_t lastByteMs = 0; // from the file request to the last byte received and checked (the flush's start)
     unsigned ticks = 0;
 };
 

@@ -2,7 +2,8 @@
 //
 // The launcher's download alone in its own process, so that its peak memory is its own.
 // Prints "BYTES MS TICKS PEAK_KIB LAST_BYTE_MS" (peak resident memory, VmHWM; when the
-// last byte had arrived) and exits 0 when the patch arrived whole.
+// last byte had arrived and been checked, when the file's flush began) and exits 0 when
+// the patch arrived whole.
 
 #include <cstdio>
 #include <cstdlib>

@@ -164,25 +164,27 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
         }
         if (row.bitsPerSecond > 0 && !shaper.Shape(row.bitsPerSecond, {toServer.port, toNginx.port}))
             return false;
-        std::vector<double> ours, theirs;
+        std::vector<double> ours, theirs, lastBytes, totals;
         long peakKiB = 0;
-        RUN lastLauncher;
         for (int i = 0; i < runs; ++i) {
             const RUN launcher = LauncherRun(serverPort, work, expected, timeoutMs);
             const RUN curl = CurlRun(nginxPort, path, work, expected, timeoutMs);
             ours.push_back(launcher.mbps);
             theirs.push_back(curl.mbps);
+            lastBytes.push_back(static_cast<double>(launcher.lastByteMs));
+            totals.push_back(static_cast<double>(launcher.ms));
             peakKiB = std::max(peakKiB, launcher.peakKiB);
-            lastLauncher = launcher;
         }
         shaper.Clear();
         const double a = Median(ours);
         const double c = Median(theirs);
         std::printf("%-18s %5lu | %9.1f %9.1f | %6.2f | %12.0f\n", row.name, row.large ? largeMiB : smallMiB, a, c,
                     a > 0 && c > 0 ? a / c : 0.0, peakKiB / 1024.0);
-        // Where the launcher's time went in the last run: the transfer, then keeping the file.
-        std::printf("    last run: launcher's last byte after %llu of %llu ms; last transfer: %s\n",
-                    lastLauncher.lastByteMs, lastLauncher.ms, server.SentLine().c_str());
+        // Where the launcher's time went (medians): the transfer and its checks, then the
+        // flush and the rename that keep the file.
+        std::printf("    launcher: every byte in and checked after %.0f ms, the file under its name after %.0f ms; "
+                    "last transfer: %s\n",
+                    Median(lastBytes), Median(totals), server.SentLine().c_str());
         std::fflush(stdout);
     }
     return true;

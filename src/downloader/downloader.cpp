@@ -12,6 +12,14 @@
 
 namespace {
 
+// While a message is handled, the connection's body is the one being handled: there is no
+// cut chunk to salvage.
+struct IN_MESSAGE {
+    bool& flag;
+    explicit IN_MESSAGE(bool& f) : flag(f) { flag = true; }
+    ~IN_MESSAGE() { flag = false; }
+};
+
 // The whole-file hash of a file gone on with names the server's file.
 bool TagMatches(SHA256_STREAM& hash, uint32_t tag)
 {
@@ -85,12 +93,7 @@ void DOWNLOADER::Disconnect()
 void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
 {
     RX_GUARD_BEGIN
-    // The body being handled is the connection's current one: no cut chunk to salvage.
-    struct IN_MESSAGE {
-        bool& flag;
-        explicit IN_MESSAGE(bool& f) : flag(f) { flag = true; }
-        ~IN_MESSAGE() { flag = false; }
-    } inMessage(m_bInMessage);
+    IN_MESSAGE inMessage(m_bInMessage);
     switch (id) {
     case MSG_FILE_BEGIN:
         OnFileBegin(body, length);
@@ -112,6 +115,45 @@ void DOWNLOADER::ProcessMessage(short id, const char* body, int length)
         break;
     }
     RX_GUARD_END("DOWNLOADER::ProcessMessage")
+}
+
+bool DOWNLOADER::TakesBodyInPieces(short id, uint32_t length)
+{
+    // A large chunk goes to the checks and the disk as it arrives; small frames, and any
+    // before the announcement, are taken whole.
+    return id == MSG_FILE_DATA && m_pOutput != nullptr && length > static_cast<uint32_t>(NET_CONNECT::kMinPieceBytes);
+}
+
+void DOWNLOADER::ProcessMessagePiece(short id, const char* data, int length, uint32_t offset, bool last)
+{
+    RX_GUARD_BEGIN
+    IN_MESSAGE inMessage(m_bInMessage);
+    if (id != MSG_FILE_DATA || m_pOutput == nullptr)
+        return;
+    if (offset == 0) {
+        // The chunk's count leads its body (a piece holds more than it); bytes after the
+        // counted ones are not the file's, as in a chunk taken whole.
+        const uint32_t frame = client.m_pConnect != nullptr ? client.m_pConnect->IncomingLength() : 0;
+        const uint32_t n = LoadLe32(data);
+        if (length < 4 || n > 0x7FFFFFFFu || n > frame - 4) {
+            FailTransfer("a malformed MSG_FILE_DATA");
+            return;
+        }
+        if (static_cast<uint64_t>(n) > total_size - received) {
+            FailTransfer("a chunk past the announced size");
+            return;
+        }
+        m_uChunkLeft = n;
+        data += 4;
+        length -= 4;
+    }
+    const uint32_t take = static_cast<uint32_t>(length) < m_uChunkLeft ? static_cast<uint32_t>(length) : m_uChunkLeft;
+    if (take > 0 && !TakeFileBytes(data, take))
+        return;
+    m_uChunkLeft -= take;
+    if (last)
+        client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
+    RX_GUARD_END("DOWNLOADER::ProcessMessagePiece")
 }
 
 bool DOWNLOADER::AcceptAnnouncement(const PACKAGE_ANNOUNCEMENT& announced)
@@ -153,7 +195,13 @@ bool DOWNLOADER::AcceptAnnouncement(const PACKAGE_ANNOUNCEMENT& announced)
     if (m_pRelease != nullptr) {
         // Nothing the manifest does not name is downloaded, not even a byte of it.
         const MANIFEST_FILE* signedFile = updater ? m_pRelease->FileOfKind(m_iRequestedKind) : nullptr;
-        const MANIFEST_PACKAGE* signedPackage = updater ? nullptr : m_pRelease->PackageOfBase(base);
+        // The variant the answer names (a format 1 or 2 manifest was asked for plain ones
+        // only); a delta package is the delta variant whether or not it also has
+        // compressed entries.
+        const uint32_t variant = (announced.features & PACKAGE_FEATURE_DELTA) != 0
+                                     ? PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA
+                                     : announced.features & PACKAGE_FEATURE_ZSTD;
+        const MANIFEST_PACKAGE* signedPackage = updater ? nullptr : m_pRelease->PackageOf(base, variant);
         if (signedFile == nullptr && signedPackage == nullptr) {
             RX_ERROR("DOWNLOADER: the release manifest names no %s made from %u", expected, base);
             FailTransfer("the release manifest names no such file");
@@ -278,29 +326,35 @@ void DOWNLOADER::OnFileData(const char* body, int length)
         FailTransfer("a chunk past the announced size");
         return;
     }
+    if (TakeFileBytes(chunk, static_cast<uint32_t>(n)))
+        client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
+}
+
+bool DOWNLOADER::TakeFileBytes(const char* data, uint32_t n)
+{
     // Bytes are hashed as they come once the kept ones are (until then, from the disk).
     const bool checkNow = m_uChecked == received;
-    if (checkNow && !FeedChecks(chunk, static_cast<size_t>(n))) {
+    if (checkNow && !FeedChecks(data, n)) {
         FailTransfer("the file cannot be checked");
-        return;
+        return false;
     }
-    // The chunk goes to disk at once: memory does not grow with the file, and a disk that
-    // does not take it fails the transfer now rather than at the end.
-    if (!m_pOutput->Write(chunk, static_cast<size_t>(n))) {
+    // The bytes go to disk at once: memory does not grow with the file, and a disk that
+    // does not take them fails the transfer now rather than at the end.
+    if (!m_pOutput->Write(data, n)) {
         RX_ERROR("DOWNLOADER: cannot write %s (%llu of %llu bytes written), error %u", m_pOutput->TempPath().c_str(),
                  static_cast<unsigned long long>(received), static_cast<unsigned long long>(total_size),
                  static_cast<unsigned>(m_pOutput->Error()));
         FailTransfer("the file cannot be written");
-        return;
+        return false;
     }
-    received += static_cast<uint64_t>(n);
-    m_uArrived += static_cast<uint64_t>(n);
+    received += n;
+    m_uArrived += n;
     if (checkNow)
         m_uChecked = received;
-    client.m_pConnect->Send_iMsg(MSG_FILE_DATA_ACK, nullptr, 0);
-    m_uBytesSinceProgress += static_cast<uint32_t>(n);
+    m_uBytesSinceProgress += n;
     if (m_uBytesSinceProgress >= kProgressBytes)
         NoteProgress();
+    return true;
 }
 
 void DOWNLOADER::OnFileEnd()
@@ -460,12 +514,19 @@ void DOWNLOADER::SalvageCutChunk()
         return;
     int got = 0;
     const char* body = c->IncomingBodyPart(&got);
-    if (body == nullptr || got <= 4)
-        return;
-    uint32_t n = LoadLe32(body);
-    n = n < static_cast<uint32_t>(got - 4) ? n : static_cast<uint32_t>(got - 4);
+    uint32_t n = 0;
+    if (body != nullptr && c->IncomingBodyOffset() > 0) {
+        // A chunk taken in pieces: its count was read, what waits is file data.
+        n = static_cast<uint32_t>(got) < m_uChunkLeft ? static_cast<uint32_t>(got) : m_uChunkLeft;
+    } else {
+        if (body == nullptr || got <= 4)
+            return;
+        n = LoadLe32(body);
+        n = n < static_cast<uint32_t>(got - 4) ? n : static_cast<uint32_t>(got - 4);
+        body += 4;
+    }
     n = n < total_size - received ? n : static_cast<uint32_t>(total_size - received);
-    if (n > 0 && m_pOutput->Write(body + 4, n)) {
+    if (n > 0 && m_pOutput->Write(body, n)) {
         received += n;
         m_uArrived += n;
     }
@@ -636,7 +697,9 @@ void DOWNLOADER::Process()
     if (m_pObserver != nullptr && m_pOutput != nullptr)
         m_pObserver->OnPartOnDisk(received);
     if (m_pOutput != nullptr && !ChecksCaughtUp()) {
-        if (!CatchUpChecks(kCheckBudgetMs)) {
+        // Once the last byte is in, nothing is received any more: the checks take the
+        // receiving part of the step too.
+        if (!CatchUpChecks(m_bEnding ? kCheckBudgetMs + m_uReceiveBudgetMs : kCheckBudgetMs)) {
             FailTransfer("the kept part cannot be read back");
         } else if (m_bEnding && ChecksCaughtUp()) {
             FinishFile();

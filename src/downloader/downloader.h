@@ -1,7 +1,7 @@
 // DOWNLOADER: the client side of the update conversation. Connects to an update server,
 // asks for its versions, requests one file by kind, receives it chunk by chunk into a
 // temporary file beside its local name (acknowledging each chunk) and moves it into place
-// when the server ends it.
+// when the server ends it. A large chunk is checked and written in pieces as they arrive.
 //
 //     downloader.Connect(address, port);
 //     if (downloader.GetVelgrimInfo()) ... game_version, updater_version, info_text ...
@@ -103,6 +103,8 @@ public:
     // Drops a file being written, disconnects, and clears `complete`.
     void Disconnect();
     void ProcessMessage(short id, const char* body, int length) override;
+    bool TakesBodyInPieces(short id, uint32_t length) override;
+    void ProcessMessagePiece(short id, const char* data, int length, uint32_t offset, bool last) override;
 
     uint64_t GetTotalSize() const { return total_size; }
     uint64_t GetReceivedSize() const { return received; }
@@ -178,6 +180,8 @@ private:
     void OnFileBegin(const char* body, int length);
     void OnFileData(const char* body, int length);
     void OnFileEnd();
+    // Checks and writes file bytes that came; false after failing the transfer.
+    bool TakeFileBytes(const char* data, uint32_t n);
     void OnInfo(const char* body, int length);
     // After the last byte and once the checks have every byte: checks, names, records.
     void FinishFile();
@@ -224,6 +228,8 @@ private:
     // hashed from the disk.
     uint64_t m_uChecked = 0;
     std::unique_ptr<char[]> m_pCheckBlock;
+    // File bytes of the chunk being taken in pieces still to come.
+    uint32_t m_uChunkLeft = 0;
     // MSG_FILE_END came and the checks are still catching up.
     bool m_bEnding = false;
     // The server's first dword of its version answer, and whether the last request was

@@ -1,5 +1,6 @@
 #include "launcher/launcher_main.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "launcher/directory_lock.h"
 #include "launcher/game_version_offer.h"
 #include "launcher/hand_over_mark.h"
+#include "launcher/mirror_fetch.h"
 #include "launcher/program_globals.h"
 #include "launcher/release_manifest_fetch.h"
 #include "launcher/run_outcome.h"
@@ -154,7 +156,8 @@ void RefuseRelease(const std::string& reason)
 bool TakeReleaseManifest(RELEASE_MANIFEST* manifest)
 {
     std::string reason;
-    if (FetchNewestReleaseManifest(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT, ReleaseManifest2Path(), ReleaseManifestPath(),
+    if (FetchNewestReleaseManifest(VELGRIM_WEB_HOST, VELGRIM_WEB_PORT, ReleaseManifest3Path(), ReleaseManifest2Path(),
+                                   ReleaseManifestPath(),
                                    ReleasePublicKey(), static_cast<int64_t>(std::time(nullptr)), manifest, &reason))
         return true;
     RefuseRelease(reason);
@@ -164,8 +167,9 @@ bool TakeReleaseManifest(RELEASE_MANIFEST* manifest)
 // Tries the servers in their order of choice until one answers with its versions (with
 // the release the manifest names, when there is one: a mirror that is behind or lying is
 // not followed): at most kServersTried of them, within kServerPhaseMs in all. Returns the
-// index of the server the downloader is then connected to, or -1.
-int ReachUpdateServer(const RELEASE_MANIFEST* manifest)
+// index of the server the downloader is then connected to, or -1 (*refused: a server
+// answered with another release than the manifest's).
+int ReachUpdateServer(const RELEASE_MANIFEST* manifest, bool* refused)
 {
     const uint64_t deadline = MonotonicMs() + kServerPhaseMs;
     std::string refusal;
@@ -191,19 +195,58 @@ int ReachUpdateServer(const RELEASE_MANIFEST* manifest)
         refusal = reason;
         g_downloader.Close();
     }
-    if (!refusal.empty())
+    *refused = !refusal.empty();
+    if (*refused)
         RefuseRelease(refusal);
     else
         g_runOutcome.Set(RUN_OUTCOME::NO_SERVER);
     return -1;
 }
 
-// Downloads the file of kind under the update window, with reconnects to the run's servers.
-void DownloadInWindow(int kind, int server)
+// The file of kind on the signed manifest's mirrors: false when it lists none or names
+// no such file (the package chosen as the update server would choose it).
+bool MirrorJob(const RELEASE_MANIFEST& manifest, int kind, MIRROR_JOB* job)
 {
-    UpdatePrepareReconnects(g_serverCandidates, static_cast<size_t>(server), kind, g_downloader.game_version,
+    if (manifest.mirrors.empty())
+        return false;
+    if (kind == FILE_KIND_UPDATER) {
+        const MANIFEST_FILE* file = manifest.FileOfKind(kind);
+        if (file == nullptr)
+            return false;
+        job->base = PACKAGE_BASE_FULL;
+        job->size = file->size;
+        std::copy(file->sha256, file->sha256 + SHA256_DIGEST_SIZE, job->sha256);
+    } else {
+        const MANIFEST_PACKAGE* package = ChooseManifestPackage(manifest, g_localVersion, g_downloader.AskedFeatures());
+        if (package == nullptr)
+            return false;
+        job->base = package->base;
+        job->size = package->size;
+        std::copy(package->sha256, package->sha256 + SHA256_DIGEST_SIZE, job->sha256);
+    }
+    job->mirrors = manifest.mirrors;
+    job->kind = kind;
+    job->path = FileKindName(kind);
+    return true;
+}
+
+// Downloads the file of kind under the update window: from the signed manifest's mirrors
+// first when it lists any, then (or else) from the server that answered (-1: none did),
+// with reconnects to the run's servers.
+void DownloadInWindow(int kind, int server, const RELEASE_MANIFEST* manifest)
+{
+    UpdatePrepareReconnects(server >= 0 ? g_serverCandidates : std::vector<SERVER_ENDPOINT>(),
+                            server >= 0 ? static_cast<size_t>(server) : 0, kind, g_downloader.game_version,
                             g_downloader.updater_version);
-    g_downloader.GetFile(kind, "");
+    MIRROR_JOB job;
+    if (manifest != nullptr && MirrorJob(*manifest, kind, &job)) {
+        // The server is not held while the mirrors carry the file; it is dialled again
+        // should they fail.
+        g_downloader.Close();
+        UpdatePrepareMirrors(job, server >= 0);
+    } else {
+        g_downloader.GetFile(kind, "");
+    }
     RunUpdateDialog();
 }
 
@@ -217,15 +260,22 @@ void AskAgainWithoutDeltas(const RELEASE_MANIFEST* manifest)
     g_downloader.Close();
     g_downloader.withoutDeltas = true;
     const uint32_t version = g_downloader.game_version;
-    const int server = ReachUpdateServer(manifest);
-    if (server < 0)
+    const uint32_t updaterVersion = g_downloader.updater_version;
+    bool refused = false;
+    const int server = ReachUpdateServer(manifest, &refused);
+    const bool mirrors = manifest != nullptr && !manifest->mirrors.empty() && !refused;
+    if (server < 0 && !mirrors)
         return;
-    // The release moved on meanwhile: that is for the next start.
-    if (g_downloader.game_version != version) {
+    if (server < 0) {
+        // The mirrors carry the signed release alone, as they did the first time.
+        g_downloader.game_version = version;
+        g_downloader.updater_version = updaterVersion;
+    } else if (g_downloader.game_version != version) {
+        // The release moved on meanwhile: that is for the next start.
         g_updateProblem = "the release changed while the package without deltas was asked for";
         return;
     }
-    DownloadInWindow(FILE_KIND_PATCH, server);
+    DownloadInWindow(FILE_KIND_PATCH, server, manifest);
 }
 
 // What became of a download under the window, for the closing line.
@@ -327,8 +377,19 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
     // No version answer from any server counts as no connection: nothing is downloaded,
     // the game starts.
     bool applied = false;
-    const int server = trusted ? ReachUpdateServer(signedOnly ? &manifest : nullptr) : -1;
-    if (server >= 0) {
+    bool refused = false;
+    const int server = trusted ? ReachUpdateServer(signedOnly ? &manifest : nullptr, &refused) : -1;
+    // No update server answered, but the signed release is on the mirrors: its versions are
+    // the manifest's, its files come from there alone.
+    const bool mirrorsOnly = server < 0 && trusted && signedOnly && !refused && !manifest.mirrors.empty() &&
+                             manifest.gameVersion > g_localVersion;
+    if (mirrorsOnly) {
+        g_trace->Log("launcher: no update server answered; release %u comes from the mirrors\n",
+                     manifest.gameVersion);
+        g_downloader.game_version = manifest.gameVersion;
+        g_downloader.updater_version = manifest.updaterVersion;
+    }
+    if (server >= 0 || mirrorsOnly) {
         const bool offer = IsUpdaterOffer(g_downloader.updater_version, OwnUpdaterVersion());
         if (offer && handedOver)
             g_trace->Log("launcher: updater %u is still offered, above this one's %u, right after the hand-over to "
@@ -337,7 +398,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
                          g_downloader.updater_version, OwnUpdaterVersion());
         if (offer && !handedOver) {
             g_updateMode = UPDATE_MODE_UPDATER;
-            DownloadInWindow(FILE_KIND_UPDATER, server);
+            DownloadInWindow(FILE_KIND_UPDATER, server, signedOnly ? &manifest : nullptr);
             g_downloader.Close();
             NoteDownloadOutcome(UPDATER_FILE_NAME);
             // Only an updater that has just arrived whole is started; otherwise, or when it
@@ -356,7 +417,7 @@ int LauncherMain(HINSTANCE instance, const char* commandLine)
         } else if (IsGameUpdate(g_downloader.game_version, g_localVersion, signedOnly)) {
             // A part of an updater no longer offered is of no use any more.
             RemoveKeptPart(UPDATER_FILE_NAME);
-            DownloadInWindow(FILE_KIND_PATCH, server);
+            DownloadInWindow(FILE_KIND_PATCH, server, signedOnly ? &manifest : nullptr);
             if (!g_cancelled && g_updateBaseMismatch)
                 AskAgainWithoutDeltas(signedOnly ? &manifest : nullptr);
             NoteDownloadOutcome(PATCH_FILE_NAME);

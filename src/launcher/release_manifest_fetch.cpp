@@ -40,15 +40,18 @@ bool FetchReleaseManifest(const char* host, int port, const char* path, const ui
     return AcceptReleaseManifest(body, static_cast<size_t>(size), publicKey, now, manifest, reason);
 }
 
-bool FetchNewestReleaseManifest(const char* host, int port, const char* path2, const char* path1,
+bool FetchNewestReleaseManifest(const char* host, int port, const char* path3, const char* path2, const char* path1,
                                 const uint8_t publicKey[P256_PUBLIC_KEY_SIZE], int64_t now,
                                 RELEASE_MANIFEST* manifest, std::string* reason)
 {
-    std::string why;
-    if (FetchReleaseManifest(host, port, path2, publicKey, now, manifest, &why))
-        return true;
-    *manifest = RELEASE_MANIFEST();
-    g_trace->Log("launcher: the release manifest %s is not taken (%s); trying %s\n", path2, why.c_str(), path1);
+    const char* const newer[][2] = {{path3, path2}, {path2, path1}};
+    for (const auto& [path, next] : newer) {
+        std::string why;
+        if (FetchReleaseManifest(host, port, path, publicKey, now, manifest, &why))
+            return true;
+        *manifest = RELEASE_MANIFEST();
+        g_trace->Log("launcher: the release manifest %s is not taken (%s); trying %s\n", path, why.c_str(), next);
+    }
     return FetchReleaseManifest(host, port, path1, publicKey, now, manifest, reason);
 }
 

@@ -16,10 +16,11 @@
 bool FetchReleaseManifest(const char* host, int port, const char* path, const uint8_t publicKey[P256_PUBLIC_KEY_SIZE],
                           int64_t now, RELEASE_MANIFEST* manifest, std::string* reason);
 
-// The newest manifest the web host publishes: format 2 at path2 (every package of the
-// release), and when that cannot be fetched or accepted, format 1 at path1 (the cumulative
-// package only). The reason, on failure, is format 1's; format 2's is traced.
-bool FetchNewestReleaseManifest(const char* host, int port, const char* path2, const char* path1,
+// The newest manifest the web host publishes: format 3 at path3 (every package and variant,
+// the mirrors), and when that cannot be fetched or accepted format 2 at path2 (the plain
+// packages), then format 1 at path1 (the cumulative package only). The reason, on failure,
+// is format 1's; the others' are traced.
+bool FetchNewestReleaseManifest(const char* host, int port, const char* path3, const char* path2, const char* path1,
                                 const uint8_t publicKey[P256_PUBLIC_KEY_SIZE], int64_t now,
                                 RELEASE_MANIFEST* manifest, std::string* reason);
 

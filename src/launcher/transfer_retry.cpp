@@ -85,6 +85,15 @@ bool TRANSFER_RETRY::Begin(DOWNLOADER* downloader)
     return m_bActive;
 }
 
+bool TRANSFER_RETRY::Redial(DOWNLOADER* downloader, const std::string& why)
+{
+    m_pDownloader = downloader;
+    if (m_Servers.empty())
+        return false;
+    m_bActive = Schedule(false, why);
+    return m_bActive;
+}
+
 bool TRANSFER_RETRY::Schedule(bool nextServer, const std::string& why)
 {
     if (m_iReconnects >= kMaxReconnects) {

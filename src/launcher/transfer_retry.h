@@ -38,6 +38,9 @@ public:
     // left; the reconnect is then under way (Active).
     bool Begin(DOWNLOADER* downloader);
     bool Active() const { return m_bActive; }
+    // The file is to come from the current server after all (another source failed while
+    // its connection lay closed): dialled again at once. False when no reconnect is left.
+    bool Redial(DOWNLOADER* downloader, const std::string& why);
     // Each tick of a transfer under way: notes its progress; false once the window has
     // gone kWindowStallMs without any (the download is then given up: GiveUpStalled).
     bool Observe(const DOWNLOADER& downloader);

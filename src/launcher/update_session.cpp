@@ -14,9 +14,42 @@ bool g_updateSucceeded = false;
 std::string g_updateProblem;
 bool g_updateBaseMismatch = false;
 
+const char* g_mirrorCaFile = nullptr;
+
 namespace {
 
 TRANSFER_RETRY g_reconnects;
+MIRROR_FETCH g_mirror;
+// The mirrors' worker runs; the file came from a mirror; the servers are asked after them.
+bool g_mirrorActive = false;
+bool g_mirrorArrived = false;
+bool g_serverFallback = false;
+
+// The mirrors have had their turn: true when the transfer has ended (the file came, or
+// no server is left to ask), false when the update servers go on with it.
+bool MirrorsEnded(MIRROR_FETCH::STATE state)
+{
+    g_mirrorActive = false;
+    for (const std::string& failure : g_mirror.Failures())
+        RX_ERROR("launcher: mirror %s", failure.c_str());
+    g_mirror.Reset();
+    if (state == MIRROR_FETCH::ARRIVED) {
+        g_trace->Log("launcher: the file came from a mirror\n");
+        g_mirrorArrived = true;
+        return true;
+    }
+    if (!g_serverFallback) {
+        RX_ERROR("launcher: no mirror served the file and no update server answered");
+        g_downloader.error = true;
+        return true;
+    }
+    g_trace->Log("launcher: no mirror served the file; asking the update server\n");
+    if (g_reconnects.Redial(&g_downloader, "No mirror served the file"))
+        return false;
+    g_downloader.error = true;
+    return true;
+}
+
 // Stages the patch's entries while it downloads.
 STREAM_STAGER g_stager("");
 
@@ -41,12 +74,32 @@ void UpdatePrepareReconnects(const std::vector<SERVER_ENDPOINT>& servers, size_t
     g_reconnects.Prepare(servers, current, kind, gameVersion, updaterVersion);
     g_stager.Prepare(FILE_KIND_PATCH, gameVersion);
     g_downloader.Observe(&g_stager);
+    g_mirrorArrived = false;
+    g_mirrorActive = false;
+}
+
+void UpdatePrepareMirrors(const MIRROR_JOB& job, bool serverFallback)
+{
+    MIRROR_JOB withCa = job;
+    if (g_mirrorCaFile != nullptr)
+        withCa.options.caFile = g_mirrorCaFile;
+    g_serverFallback = serverFallback;
+    g_downloader.error = false;
+    g_downloader.complete = false;
+    g_mirror.Start(withCa);
+    g_mirrorActive = true;
 }
 
 bool UpdateTickPump()
 {
     if (StopRefusedPackage())
         return true;
+    if (g_mirrorActive) {
+        const MIRROR_FETCH::STATE state = g_mirror.Poll();
+        if (state == MIRROR_FETCH::RUNNING)
+            return false;
+        return MirrorsEnded(state);
+    }
     if (g_reconnects.Active())
         return g_reconnects.Step(0) == TRANSFER_RETRY::GIVEN_UP;
     g_downloader.Process();
@@ -84,12 +137,14 @@ int UpdateProgressPercent(uint64_t received, uint64_t total)
 
 int UpdateTransferPercent()
 {
+    if (g_mirrorActive)
+        return UpdateProgressPercent(g_mirror.Received(), g_mirror.Total());
     return UpdateProgressPercent(g_downloader.GetReceivedSize(), g_downloader.GetTotalSize());
 }
 
 bool UpdateFinish(UNPACK_CALLBACK progress)
 {
-    const bool arrived = g_downloader.complete;
+    const bool arrived = g_downloader.complete || g_mirrorArrived;
     g_downloader.Disconnect();
     // The staging area is Apply's from here.
     g_stager.Stop();
@@ -110,6 +165,8 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
 
 void UpdateCancel()
 {
+    g_mirror.Cancel();
+    g_mirrorActive = false;
     g_reconnects.Stop();
     g_downloader.Disconnect();
     g_downloader.Close();
@@ -121,6 +178,8 @@ void UpdateAbandon(const char* what)
 {
     RX_ERROR("RunUpdateDialog: %s; the update is abandoned", what);
     try {
+        g_mirror.Cancel();
+        g_mirrorActive = false;
         g_reconnects.Stop();
         g_downloader.Close();
         g_stager.Stop();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/mirror_fetch.h"
 #include "launcher/server_list.h"
 #include "pack/pack_unpacker.h"
 
@@ -40,7 +41,18 @@ void ShowReleaseRefused(const char* reason);
 void UpdatePrepareReconnects(const std::vector<SERVER_ENDPOINT>& servers, size_t current, int kind,
                              uint32_t gameVersion, uint32_t updaterVersion);
 
-// One tick: pumps the downloader once, or a reconnect after a broken transfer. True when
+// Before the window, after UpdatePrepareReconnects: the file comes from the signed
+// manifest's mirrors first, on a worker thread. Should every mirror fail, the update
+// servers are asked as without mirrors (serverFallback: a server answered, its connection
+// closed meanwhile and dialled again then); without one the download has failed.
+void UpdatePrepareMirrors(const MIRROR_JOB& job, bool serverFallback);
+
+// The authority mirrors are checked with instead of the system's roots (null: the
+// system's). Null in the product; a test launcher sets it.
+extern const char* g_mirrorCaFile;
+
+// One tick: looks at the mirrors' worker, or pumps the downloader once, or a reconnect
+// after a broken transfer. True when
 // the transfer has ended: complete, or failed with no reconnect left to mend it; the
 // caller then stops its tick and calls UpdateFinish.
 bool UpdateTickPump();

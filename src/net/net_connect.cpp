@@ -74,6 +74,9 @@ NET_CONNECT::NET_CONNECT()
       m_iRecvGot(0),
       m_iRecvWant(0),
       m_iRecvRoom(0),
+      m_bInPieces(false),
+      m_uPieceOffset(0),
+      m_uRecvTotal(0),
       m_bMessageArrived(false),
       m_bReleased(false),
       m_pReceiver(nullptr)
@@ -186,6 +189,8 @@ void NET_CONNECT::ProcessRecv()
         m_iRecvState = kRecvHeader;
         m_iRecvGot = 0;
         m_iRecvWant = kHeaderSize;
+        m_bInPieces = false;
+        m_uPieceOffset = 0;
         if (m_pRecvBuf == nullptr) {
             m_pRecvBuf = new char[kHeaderSize + 1];
             m_iRecvRoom = kHeaderSize;
@@ -208,9 +213,14 @@ void NET_CONNECT::ProcessRecv()
         if (got <= 0)
             break;
         m_iRecvGot += got;
+        m_uRecvTotal += static_cast<uint64_t>(got);
         if (m_iRecvState != kRecvBody || m_iRecvGot != m_iRecvRoom || m_iRecvGot == m_iRecvWant ||
             SocketWaitReadable(m_Socket, 0) != 1)
             break;
+    }
+    if (m_iRecvState == kRecvBody && m_bInPieces) {
+        DeliverPiece();
+        return;
     }
     if (m_iRecvGot != m_iRecvWant)
         return;
@@ -225,6 +235,11 @@ void NET_CONNECT::ProcessRecv()
         m_iRecvState = kRecvBody;
         m_iRecvGot = 0;
         m_iRecvWant = static_cast<int>(m_iRecvLen);
+        const short id = static_cast<short>(m_iRecvId & 0xFFFF);
+        m_bInPieces = m_iRecvLen != 0 && id > kLastTransportId && m_pReceiver != nullptr &&
+                      m_pReceiver->TakesBodyInPieces(id, m_iRecvLen);
+        if (m_bInPieces)
+            m_iRecvWant = std::min(m_iRecvWant, kPieceBytes);
         if (m_iRecvLen != 0) {
             // The body's room beyond what the buffer has comes with its bytes (GrowRecvBody).
             return;
@@ -236,6 +251,28 @@ void NET_CONNECT::ProcessRecv()
     m_iRecvState = kRecvIdle;
     ProcessMessage(static_cast<short>(m_iRecvId & 0xFFFF), m_pRecvBuf, static_cast<int>(m_iRecvLen));
     RX_GUARD_END("NET_CONNECT::ProcessRecv")
+}
+
+void NET_CONNECT::DeliverPiece()
+{
+    const bool whole = m_iRecvGot == m_iRecvWant;
+    // A piece cut short is handed over only while the connection lives: what a closed
+    // one left stays readable (IncomingBodyPart) for whoever salvages it.
+    if (!whole && (m_iRecvGot < kMinPieceBytes || m_bClosed))
+        return;
+    const uint32_t offset = m_uPieceOffset;
+    const int length = m_iRecvGot;
+    const bool last = offset + static_cast<uint32_t>(length) == m_iRecvLen;
+    // The state moves past the piece before the receiver runs: one that releases the
+    // connection, or throws, leaves it consistent.
+    m_uPieceOffset += static_cast<uint32_t>(length);
+    m_iRecvGot = 0;
+    m_iRecvWant = static_cast<int>(std::min<uint32_t>(m_iRecvLen - m_uPieceOffset, kPieceBytes));
+    if (last) {
+        m_iRecvState = kRecvIdle;
+        m_bMessageArrived = true;
+    }
+    m_pReceiver->ProcessMessagePiece(static_cast<short>(m_iRecvId & 0xFFFF), m_pRecvBuf, length, offset, last);
 }
 
 bool NET_CONNECT::GrowRecvBody()
@@ -293,15 +330,27 @@ void NET_CONNECT::ProcessFor(unsigned int budgetMs)
 {
     RX_GUARD_BEGIN
     const uint64_t until = MonotonicMs() + budgetMs;
+    // The first send is made even with an empty queue (a failed socket shows there); later
+    // ones only when something waits to go out.
+    bool first = true;
     for (;;) {
-        ProcessSend();
+        if (first || m_iSendLen > m_iSendPos)
+            ProcessSend();
+        first = false;
         if (m_bClosed || m_Socket == INVALID_SOCKET || MonotonicMs() >= until)
             return;
         const int state = m_iRecvState;
-        const int got = m_iRecvGot;
+        const uint64_t total = m_uRecvTotal;
         ProcessRecv();
-        if (m_iRecvState == state && m_iRecvGot == got)
-            return; // nothing waiting (or an error, which the next call meets again)
+        if (m_iRecvState != state || m_uRecvTotal != total)
+            continue;
+        // Nothing waiting (or an error, which the next call meets again). Inside a frame
+        // the rest is on its way: it is waited for, within the budget.
+        const bool inFrame = m_iRecvState == kRecvBody || (m_iRecvState == kRecvHeader && m_iRecvGot > 0);
+        const uint64_t later = MonotonicMs();
+        if (!inFrame || m_bClosed || m_Socket == INVALID_SOCKET || later >= until ||
+            SocketWaitReadable(m_Socket, static_cast<int>(until - later)) != 1)
+            return;
     }
     RX_GUARD_END("NET_CONNECT::ProcessFor")
 }

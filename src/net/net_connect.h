@@ -25,6 +25,11 @@ public:
     // doubles while the body arrives, so memory follows the bytes that came, never a
     // header's word alone. The buffer serves the connection's next frames too.
     static constexpr int kFirstBodyBlock = 65536;
+    // A body taken in pieces (NET_MESSAGE_RECEIVER::TakesBodyInPieces) goes to the receiver
+    // a buffer of at most kPieceBytes at a time, and once at least kMinPieceBytes of it
+    // wait when the socket has nothing more for now.
+    static constexpr int kPieceBytes = 512 * 1024;
+    static constexpr int kMinPieceBytes = 16 * 1024;
     // Ids up to this one belong to the transport and are never delivered.
     static constexpr short kLastTransportId = 255;
     // m_iRecvState values.
@@ -53,8 +58,9 @@ public:
     // receiver (true), or the connection is closed or released, or timeoutMs has run
     // out (false). Sleeps in a readiness wait between steps; a timeout of 0 makes one step.
     bool ProcessDoTransfercomplete(unsigned int timeoutMs);
-    // Steps without waiting while bytes keep arriving, for up to budgetMs: a polled peer
-    // is not held to one receive per call, and what the receiver queues leaves at once.
+    // Steps while bytes keep arriving, for up to budgetMs: a polled peer is not held to
+    // one receive per call, and what the receiver queues leaves at once. Inside a frame
+    // whose rest is on its way, it waits for those bytes within the budget.
     void ProcessFor(unsigned int budgetMs);
 
     // Frees both buffers and closes the socket. A second call does nothing.
@@ -68,14 +74,16 @@ public:
     uint32_t IncomingId() const { return m_iRecvId; }
     uint32_t IncomingLength() const { return m_iRecvLen; }
     bool ReceivingBody() const { return m_iRecvState == kRecvBody; }
-    // The bytes of the body being received that have come so far (*got of them; null and
-    // 0 outside a body), still there after the peer closed and until Realese.
+    // The bytes of the body being received that have come so far and were not handed
+    // over in pieces (*got of them; null and 0 outside a body), still there after the peer
+    // closed and until Realese; IncomingBodyOffset is where they lie in the body.
     const char* IncomingBodyPart(int* got) const
     {
         const bool some = m_iRecvState == kRecvBody && m_pRecvBuf != nullptr;
         *got = some ? m_iRecvGot : 0;
         return some ? m_pRecvBuf : nullptr;
     }
+    uint32_t IncomingBodyOffset() const { return m_iRecvState == kRecvBody ? m_uPieceOffset : 0; }
 
     SOCKET m_Socket;
     std::string m_strName;
@@ -93,6 +101,11 @@ public:
     int m_iRecvWant;
     // Bytes m_pRecvBuf holds room for (it has one more, never written).
     int m_iRecvRoom;
+    // The body being received goes to the receiver in pieces; the body bytes handed over.
+    bool m_bInPieces;
+    uint32_t m_uPieceOffset;
+    // Bytes received over the connection's life.
+    uint64_t m_uRecvTotal;
 
     bool m_bMessageArrived;
     bool m_bReleased;
@@ -105,4 +118,7 @@ private:
     // Gives the body being received more room, keeping what arrived; false when the
     // memory cannot be had.
     bool GrowRecvBody();
+    // Hands the piece of a body in pieces over when it is complete, or when enough of it
+    // waits and nothing more has come.
+    void DeliverPiece();
 };

@@ -42,8 +42,8 @@ constexpr uint32_t kFlagRemovals = 1u << 0;
 constexpr uint32_t kFlagCompressed = 1u << 1;
 // Some entries are deltas against the installed file (kEntryKindDelta*).
 constexpr uint32_t kFlagDeltas = 1u << 2;
-// The flags this build reads (deltas come with their decoder).
-constexpr uint32_t kKnownFlags = kFlagRemovals | kFlagCompressed;
+// The flags this build reads.
+constexpr uint32_t kKnownFlags = kFlagRemovals | kFlagCompressed | kFlagDeltas;
 
 constexpr uint32_t FormatVersionOf(uint32_t flags)
 {

@@ -24,5 +24,7 @@ public:
 private:
     const unsigned char* m_pData = nullptr;
     uint64_t m_uSize = 0;
-    void* m_pMapping = nullptr; // the platform's mapping object, where it has one
+#ifdef _WIN32
+    void* m_pMapping = nullptr; // the file mapping object the view belongs to
+#endif
 };

@@ -67,6 +67,11 @@ bool REPLACING_FILE::Write(const void* data, size_t size)
     if (!WriteWhole(m_File.Get(), data, size))
         return Failed();
     m_uLength += size;
+    m_uNotWrittenOut += size;
+    if (m_uNotWrittenOut >= kWriteOutBytes) {
+        StartWritingOut(m_File.Get());
+        m_uNotWrittenOut = 0;
+    }
     return true;
 }
 

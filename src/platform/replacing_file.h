@@ -36,8 +36,11 @@ public:
     // and appending (a link there is removed, not followed). False, with nothing
     // deleted, when there is none or it is shorter.
     bool Reopen(uint64_t length);
-    // Appends every byte, or fails (and then nothing more is written).
+    // Appends every byte, or fails (and then nothing more is written). Every
+    // kWriteOutBytes the system is asked to start writing the file out, so that the
+    // flush of Commit finds little left to wait for.
     bool Write(const void* data, size_t size);
+    static constexpr uint64_t kWriteOutBytes = 8u << 20;
     // Reads size bytes at offset of what was written (a reopened file only), leaving the
     // position at the end for the next Write.
     bool ReadAt(uint64_t offset, void* out, uint32_t size);
@@ -68,5 +71,7 @@ private:
     bool m_bCreated = false;
     uint64_t m_uLength = 0;
     DWORD m_uShare = 0;
+    // Bytes written since the file was last started on its way out.
+    uint64_t m_uNotWrittenOut = 0;
     DWORD m_uError = 0;
 };

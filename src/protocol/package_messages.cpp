@@ -27,7 +27,10 @@ bool ReadAnsweredAnnouncement(const char* body, int length, bool extended, PACKA
     // A padded answer is not read as another one: the fields after the name are exactly
     // the ones the request asked for.
     const long rest = static_cast<long>(reader.m_pReadEnd - reader.m_pRead);
-    if (rest != (featured ? 28 : extended ? 24 : 4))
+    // Asked for features, a server of the previous release still answers six dwords: it has
+    // only plain packages (features 0).
+    const bool withFeatures = featured && rest == 28;
+    if (rest != (withFeatures ? 28 : extended ? 24 : 4))
         return false;
     file->name = TextBeforeZero(name, nameLength);
     const uint64_t sizeLow = reader.GetDword();
@@ -43,7 +46,7 @@ bool ReadAnsweredAnnouncement(const char* body, int length, bool extended, PACKA
         const uint64_t sizeHigh = reader.GetDword();
         const uint64_t startHigh = reader.GetDword();
         file->base = reader.GetDword();
-        if (featured)
+        if (withFeatures)
             file->features = reader.GetDword();
         file->size = sizeHigh << 32 | sizeLow;
         file->start = startHigh << 32 | startLow;

@@ -3,8 +3,9 @@
 // MSG_FILE_BEGIN that answers either request. A plain request (kind, 0, 0) is answered
 // with exactly the name and the size; a package request with exactly the name and its six
 // dwords, and a seventh (the package's features, its header flags) when the request asked
-// for PACKAGE_FEATURE_ZSTD or PACKAGE_FEATURE_DELTA. Anything else, fewer bytes or more, is
-// not the answer asked for.
+// for PACKAGE_FEATURE_ZSTD or PACKAGE_FEATURE_DELTA (a server of the previous release,
+// which has plain packages only, answers that request with six: features 0). Anything else,
+// fewer bytes or more, is not the answer asked for.
 #pragma once
 
 #include <cstdint>

@@ -27,3 +27,8 @@ const char* ReleaseManifest2Path()
 {
     return VELGRIM_MANIFEST2_PATH;
 }
+
+const char* ReleaseManifest3Path()
+{
+    return VELGRIM_MANIFEST3_PATH;
+}

@@ -16,3 +16,6 @@ const char* ReleaseManifestPath();
 // The format-2 manifest beside it: "/velgrim_release2.txt" unless the build says otherwise
 // (-DVELGRIM_MANIFEST2_PATH=...).
 const char* ReleaseManifest2Path();
+// The format-3 manifest beside it: "/velgrim_release3.txt" unless the build says otherwise
+// (-DVELGRIM_MANIFEST3_PATH=...).
+const char* ReleaseManifest3Path();

@@ -127,12 +127,16 @@ bool ReadFileLine(MANIFEST_LINES& lines, int kind, MANIFEST_FILE* file, std::str
     return true;
 }
 
-// "package WHAT SIZE SHA256", WHAT being "cumulative", "full" or "from V".
-bool ReadPackageLine(MANIFEST_LINES& lines, MANIFEST_PACKAGE* package, std::string* error)
+// "package WHAT SIZE SHA256", WHAT being "cumulative", "full" or "from V"; in format 3 the
+// variant's word follows WHAT.
+bool ReadPackageLine(MANIFEST_LINES& lines, uint32_t format, MANIFEST_PACKAGE* package, std::string* error)
 {
-    const bool from = lines.fields.size() == 5 && lines.fields[1] == "from";
-    if (lines.Key() != "package" || lines.fields.size() != (from ? 5u : 4u)) {
-        *error = lines.Expected("package cumulative|full|from V SIZE SHA256");
+    const bool three = format == 3;
+    const bool from = lines.fields.size() >= 2 && lines.fields[1] == "from";
+    const size_t fields = (from ? 5u : 4u) + (three ? 1u : 0u);
+    if (lines.Key() != "package" || lines.fields.size() != fields) {
+        *error = lines.Expected(three ? "package cumulative|full|from V plain|zstd|delta SIZE SHA256"
+                                      : "package cumulative|full|from V SIZE SHA256");
         return false;
     }
     if (from) {
@@ -149,21 +153,49 @@ bool ReadPackageLine(MANIFEST_LINES& lines, MANIFEST_PACKAGE* package, std::stri
         *error = lines.Problem("a package is 'cumulative', 'full' or 'from V', not " + Shown(lines.fields[1]));
         return false;
     }
-    const std::string& size = lines.fields[from ? 3 : 2];
+    size_t at = from ? 3 : 2;
+    if (three) {
+        const std::string& variant = lines.fields[at++];
+        if (variant == "plain")
+            package->features = 0;
+        else if (variant == "zstd")
+            package->features = PACKAGE_FEATURE_ZSTD;
+        else if (variant == "delta")
+            package->features = PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA;
+        else {
+            *error = lines.Problem("a package variant is 'plain', 'zstd' or 'delta', not " + Shown(variant));
+            return false;
+        }
+    }
+    const std::string& size = lines.fields[at];
     if ((size.size() > 1 && size[0] == '0') || !ParseUnsignedDecimal(size, UINT64_MAX, &package->size)) {
         *error = lines.Problem("the size needs an unsigned 64-bit decimal without leading zeros, found " + Shown(size));
         return false;
     }
-    if (!ParseHexLower(lines.fields[from ? 4 : 3], package->sha256, sizeof(package->sha256))) {
-        *error = lines.Problem("the SHA-256 needs 64 lowercase hex digits, found " + Shown(lines.fields[from ? 4 : 3]));
+    if (!ParseHexLower(lines.fields[at + 1], package->sha256, sizeof(package->sha256))) {
+        *error = lines.Problem("the SHA-256 needs 64 lowercase hex digits, found " + Shown(lines.fields[at + 1]));
         return false;
     }
     return true;
 }
 
+// The cumulative package, which travels in the plain answer (one dword of size).
+bool TakeCumulative(const MANIFEST_LINES& lines, const MANIFEST_PACKAGE& package, RELEASE_MANIFEST* result,
+                    std::string* error)
+{
+    if (package.size > UINT32_MAX) {
+        *error = lines.Problem("the cumulative package travels in the plain answer: at most 4294967295 "
+                               "bytes, not " + std::to_string(package.size));
+        return false;
+    }
+    result->patch.size = static_cast<uint32_t>(package.size);
+    std::memcpy(result->patch.sha256, package.sha256, sizeof(package.sha256));
+    return true;
+}
+
 // Format 2 from its first package line on (the current line) up to the line after the
 // last package.
-bool ReadPackages(MANIFEST_LINES& lines, RELEASE_MANIFEST* result, std::string* error)
+bool ReadPackages2(MANIFEST_LINES& lines, RELEASE_MANIFEST* result, std::string* error)
 {
     const char* const order[] = {"cumulative", "full"};
     for (const char* what : order) {
@@ -172,18 +204,10 @@ bool ReadPackages(MANIFEST_LINES& lines, RELEASE_MANIFEST* result, std::string* 
             *error = lines.Expected(std::string("package ") + what + " SIZE SHA256");
             return false;
         }
-        if (!ReadPackageLine(lines, &package, error))
+        if (!ReadPackageLine(lines, 2, &package, error))
             return false;
-        if (package.base == PACKAGE_BASE_CUMULATIVE) {
-            // Served in the plain answer, whose size is one dword.
-            if (package.size > UINT32_MAX) {
-                *error = lines.Problem("the cumulative package travels in the plain answer: at most 4294967295 "
-                                       "bytes, not " + std::to_string(package.size));
-                return false;
-            }
-            result->patch.size = static_cast<uint32_t>(package.size);
-            std::memcpy(result->patch.sha256, package.sha256, sizeof(package.sha256));
-        }
+        if (package.base == PACKAGE_BASE_CUMULATIVE && !TakeCumulative(lines, package, result, error))
+            return false;
         result->packages.push_back(package);
         if (!lines.Next()) {
             *error = "ends before the signature";
@@ -197,7 +221,7 @@ bool ReadPackages(MANIFEST_LINES& lines, RELEASE_MANIFEST* result, std::string* 
             *error = lines.Expected("package from V SIZE SHA256");
             return false;
         }
-        if (!ReadPackageLine(lines, &package, error))
+        if (!ReadPackageLine(lines, 2, &package, error))
             return false;
         if (package.base >= result->gameVersion) {
             *error = lines.Problem("a package from version " + std::to_string(package.base) +
@@ -223,6 +247,105 @@ bool ReadPackages(MANIFEST_LINES& lines, RELEASE_MANIFEST* result, std::string* 
     return true;
 }
 
+// Where a package line sorts in format 3: full, then "from" versions rising; inside one
+// base plain, zstd, delta.
+uint64_t PackageRank(const MANIFEST_PACKAGE& p)
+{
+    const uint64_t base = p.base == PACKAGE_BASE_FULL ? 0 : static_cast<uint64_t>(p.base) + 1;
+    const uint64_t variant = p.features == 0 ? 0 : (p.features & PACKAGE_FEATURE_DELTA) != 0 ? 2 : 1;
+    return base << 2 | variant;
+}
+
+std::string PackageText(const MANIFEST_PACKAGE& p)
+{
+    return std::string("package ") +
+           (p.base == PACKAGE_BASE_CUMULATIVE ? std::string("cumulative")
+            : p.base == PACKAGE_BASE_FULL     ? std::string("full")
+                                              : "from " + std::to_string(p.base)) +
+           " " + PackageVariantName(p.features);
+}
+
+// Format 3 from its first package line on up to the line after the last mirror.
+bool ReadPackages3(MANIFEST_LINES& lines, RELEASE_MANIFEST* result, std::string* error)
+{
+    MANIFEST_PACKAGE cumulative;
+    if (lines.Key() != "package" || lines.fields.size() != 5 || lines.fields[1] != "cumulative") {
+        *error = lines.Expected("package cumulative plain SIZE SHA256");
+        return false;
+    }
+    if (!ReadPackageLine(lines, 3, &cumulative, error))
+        return false;
+    if (cumulative.features != 0) {
+        *error = lines.Problem("the cumulative package is plain only");
+        return false;
+    }
+    if (!TakeCumulative(lines, cumulative, result, error))
+        return false;
+    result->packages.push_back(cumulative);
+    if (!lines.Next()) {
+        *error = "ends before the signature";
+        return false;
+    }
+    size_t from = 0;
+    const MANIFEST_PACKAGE* last = nullptr;
+    while (lines.Key() == "package") {
+        MANIFEST_PACKAGE package;
+        if (!ReadPackageLine(lines, 3, &package, error))
+            return false;
+        if (package.base == PACKAGE_BASE_CUMULATIVE) {
+            *error = lines.Problem("a second cumulative package (it is plain only, and first)");
+            return false;
+        }
+        if (package.base != PACKAGE_BASE_FULL && package.base >= result->gameVersion) {
+            *error = lines.Problem("a package from version " + std::to_string(package.base) +
+                                   " to game_version " + std::to_string(result->gameVersion) + " goes no higher");
+            return false;
+        }
+        if (last != nullptr && PackageRank(package) <= PackageRank(*last)) {
+            *error = lines.Problem(PackageText(package) + " after " + PackageText(*last) +
+                                   " (full first, then versions rising, each plain, zstd, delta, once)");
+            return false;
+        }
+        if (package.features != 0 && (last == nullptr || last->base != package.base)) {
+            *error = lines.Problem(PackageText(package) + " without its plain package before it");
+            return false;
+        }
+        if (package.base != PACKAGE_BASE_FULL && (last == nullptr || last->base != package.base) &&
+            ++from > RELEASE_MANIFEST::kMaxFromPackages) {
+            *error = lines.Problem("packages from more than " + std::to_string(RELEASE_MANIFEST::kMaxFromPackages) +
+                                   " older versions");
+            return false;
+        }
+        result->packages.push_back(package);
+        last = &result->packages.back();
+        if (!lines.Next()) {
+            *error = "ends before the signature";
+            return false;
+        }
+    }
+    while (lines.Key() == "mirror") {
+        if (lines.fields.size() != 2) {
+            *error = lines.Expected("mirror URL");
+            return false;
+        }
+        const std::string problem = MirrorUrlProblem(lines.fields[1]);
+        if (!problem.empty()) {
+            *error = lines.Problem("mirror " + Shown(lines.fields[1]) + ": " + problem);
+            return false;
+        }
+        if (result->mirrors.size() == RELEASE_MANIFEST::kMaxMirrors) {
+            *error = lines.Problem("more than " + std::to_string(RELEASE_MANIFEST::kMaxMirrors) + " mirrors");
+            return false;
+        }
+        result->mirrors.push_back(lines.fields[1]);
+        if (!lines.Next()) {
+            *error = "ends before the signature";
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 const MANIFEST_FILE* RELEASE_MANIFEST::FileOfKind(int kind) const
@@ -236,10 +359,45 @@ const MANIFEST_FILE* RELEASE_MANIFEST::FileOfKind(int kind) const
 
 const MANIFEST_PACKAGE* RELEASE_MANIFEST::PackageOfBase(uint32_t base) const
 {
+    return PackageOf(base, 0);
+}
+
+const MANIFEST_PACKAGE* RELEASE_MANIFEST::PackageOf(uint32_t base, uint32_t features) const
+{
     for (const MANIFEST_PACKAGE& p : packages)
-        if (p.base == base)
+        if (p.base == base && p.features == features)
             return &p;
     return nullptr;
+}
+
+const char* PackageVariantName(uint32_t features)
+{
+    if (features == 0)
+        return "plain";
+    if (features == PACKAGE_FEATURE_ZSTD)
+        return "zstd";
+    if (features == (PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA))
+        return "delta";
+    return nullptr;
+}
+
+std::string MirrorUrlProblem(const std::string& url)
+{
+    if (url.size() > RELEASE_MANIFEST::kMaxMirrorLength)
+        return "longer than " + std::to_string(RELEASE_MANIFEST::kMaxMirrorLength) + " bytes";
+    for (char c : url)
+        if (c <= 0x20 || c >= 0x7F)
+            return "only printable ASCII without blanks";
+    size_t host = 0;
+    if (url.compare(0, 7, "http://") == 0)
+        host = 7;
+    else if (url.compare(0, 8, "https://") == 0)
+        host = 8;
+    else
+        return "not an http:// or https:// URL";
+    if (host == url.size() || url[host] == '/' || url[host] == ':' || url.find_first_of("?#", host) != std::string::npos)
+        return "needs a host, and no query or fragment";
+    return "";
 }
 
 bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manifest, std::string* error)
@@ -261,17 +419,20 @@ bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manif
     MANIFEST_LINES lines(bytes, size);
     lines.Next();
     if (lines.fields.size() != 2 || lines.Key() != "velgrim-release") {
-        *error = lines.Expected("velgrim-release 1' or 'velgrim-release 2");
+        *error = lines.Expected("velgrim-release 1', 'velgrim-release 2' or 'velgrim-release 3");
         return false;
     }
-    if (lines.fields[1] != "1" && lines.fields[1] != "2") {
-        *error = lines.Problem("manifest format " + Shown(lines.fields[1]) + " is not known (only 1 and 2)");
+    if (lines.fields[1] != "1" && lines.fields[1] != "2" && lines.fields[1] != "3") {
+        *error = lines.Problem("manifest format " + Shown(lines.fields[1]) + " is not known (only 1, 2 and 3)");
         return false;
     }
-    result.format = lines.fields[1] == "1" ? 1 : 2;
-    // Format 1 keeps its own bound: a longer one is no manifest of that format.
-    if (result.format == 1 && size > RELEASE_MANIFEST::kMaxFormat1Size) {
-        *error = "longer than " + std::to_string(RELEASE_MANIFEST::kMaxFormat1Size) + " bytes";
+    result.format = static_cast<uint32_t>(lines.fields[1][0] - '0');
+    // Formats 1 and 2 keep their own bounds: a longer one is no manifest of that format.
+    const size_t bound = result.format == 1   ? RELEASE_MANIFEST::kMaxFormat1Size
+                         : result.format == 2 ? RELEASE_MANIFEST::kMaxFormat2Size
+                                              : RELEASE_MANIFEST::kMaxSize;
+    if (size > bound) {
+        *error = "longer than " + std::to_string(bound) + " bytes";
         return false;
     }
     if (!ReadNumberLine(lines, "game_version", &result.gameVersion, error) ||
@@ -314,7 +475,9 @@ bool ParseReleaseManifest(const void* text, size_t size, RELEASE_MANIFEST* manif
                                " offers no updater (1024 and above do)");
         return false;
     }
-    if (result.format == 2 && !ReadPackages(lines, &result, error))
+    if (result.format == 2 && !ReadPackages2(lines, &result, error))
+        return false;
+    if (result.format == 3 && !ReadPackages3(lines, &result, error))
         return false;
     if (lines.Key() == "expires") {
         if (lines.fields.size() != 2 || !ParseUtcTime(lines.fields[1], &result.expires)) {
@@ -351,14 +514,17 @@ std::string FormatManifestBody(const RELEASE_MANIFEST& manifest)
         return "file " + std::to_string(kind) + " " + FileKindName(kind) + " " + std::to_string(file.size) + " " +
                HexLower(file.sha256, sizeof(file.sha256)) + "\n";
     };
-    auto packageLine = [](const MANIFEST_PACKAGE& p) {
+    const bool three = manifest.format == 3;
+    auto packageLine = [three](const MANIFEST_PACKAGE& p) {
         const std::string what = p.base == PACKAGE_BASE_CUMULATIVE ? std::string("cumulative")
                                  : p.base == PACKAGE_BASE_FULL     ? std::string("full")
                                                                    : "from " + std::to_string(p.base);
-        return "package " + what + " " + std::to_string(p.size) + " " + HexLower(p.sha256, sizeof(p.sha256)) + "\n";
+        const std::string variant = three ? std::string(" ") + PackageVariantName(p.features) : std::string();
+        return "package " + what + variant + " " + std::to_string(p.size) + " " +
+               HexLower(p.sha256, sizeof(p.sha256)) + "\n";
     };
-    const bool two = manifest.format == 2;
-    std::string text = two ? "velgrim-release 2\n" : "velgrim-release 1\n";
+    const bool two = manifest.format >= 2;
+    std::string text = "velgrim-release " + std::to_string(two ? manifest.format : 1) + "\n";
     text += "game_version " + std::to_string(manifest.gameVersion) + "\n";
     text += "updater_version " + std::to_string(manifest.updaterVersion) + "\n";
     if (!two)
@@ -366,17 +532,20 @@ std::string FormatManifestBody(const RELEASE_MANIFEST& manifest)
     if (manifest.updaterVersion >= UPDATER_OFFER_MIN_VERSION)
         text += fileLine(manifest.updater, FILE_KIND_UPDATER);
     if (two) {
-        for (uint32_t base : {PACKAGE_BASE_CUMULATIVE, PACKAGE_BASE_FULL})
-            if (const MANIFEST_PACKAGE* p = manifest.PackageOfBase(base))
-                text += packageLine(*p);
-        std::vector<MANIFEST_PACKAGE> from;
+        // Format 2 names the plain packages only; format 3 every variant a format can spell.
+        if (const MANIFEST_PACKAGE* p = manifest.PackageOfBase(PACKAGE_BASE_CUMULATIVE))
+            text += packageLine(*p);
+        std::vector<MANIFEST_PACKAGE> rest;
         for (const MANIFEST_PACKAGE& p : manifest.packages)
-            if (p.base != PACKAGE_BASE_CUMULATIVE && p.base != PACKAGE_BASE_FULL)
-                from.push_back(p);
-        std::sort(from.begin(), from.end(),
-                  [](const MANIFEST_PACKAGE& a, const MANIFEST_PACKAGE& b) { return a.base < b.base; });
-        for (const MANIFEST_PACKAGE& p : from)
+            if (p.base != PACKAGE_BASE_CUMULATIVE && (three ? PackageVariantName(p.features) != nullptr : p.features == 0))
+                rest.push_back(p);
+        std::sort(rest.begin(), rest.end(),
+                  [](const MANIFEST_PACKAGE& a, const MANIFEST_PACKAGE& b) { return PackageRank(a) < PackageRank(b); });
+        for (const MANIFEST_PACKAGE& p : rest)
             text += packageLine(p);
+        if (three)
+            for (const std::string& mirror : manifest.mirrors)
+                text += "mirror " + mirror + "\n";
     }
     if (manifest.hasExpiry)
         text += "expires " + FormatUtcTime(manifest.expires) + "\n";

@@ -30,7 +30,9 @@ if(NOT EXISTS ${e2e_key_dir}/release.pub)
   # The public half last: its presence says the pair is whole.
   file(RENAME ${e2e_key_dir}/release.pub.new ${e2e_key_dir}/release.pub)
 endif()
-velgrim_add_launcher(updater_signed 0 RELEASE_KEY ${e2e_key_dir}/release.pub)
+# It takes the mirror tests' own certificate authority from VELGRIM_TEST_MIRROR_CA.
+velgrim_add_launcher(updater_signed 0 RELEASE_KEY ${e2e_key_dir}/release.pub
+                     SOURCES ${CMAKE_CURRENT_LIST_DIR}/mirror_ca/mirror_ca.cpp)
 
 find_program(VELGRIM_E2E_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
 
@@ -66,8 +68,9 @@ else()
 endif()
 
 # launcher_e2e.py: e2e.launcher.*; resume_e2e.py (broken connections, kept parts): e2e.resume.*;
-# store_e2e.py (players at each version, served from the release store): e2e.store.*
-foreach(group launcher resume store)
+# store_e2e.py (players at each version, served from the release store): e2e.store.*;
+# mirror_e2e.py (packages from nginx + Varnish, the CDN tree's origin and edge): e2e.mirror.*
+foreach(group launcher resume store mirror)
   set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/launcher/${group}_e2e.py)
   execute_process(COMMAND ${VELGRIM_E2E_PYTHON} ${e2e_script} --list
     WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/launcher
@@ -77,6 +80,11 @@ foreach(group launcher resume store)
     message(FATAL_ERROR "cannot list the end-to-end scenarios of ${group}_e2e.py")
   endif()
   string(REPLACE "\n" ";" e2e_scenarios "${e2e_scenarios}")
+  # Under Wine the mirror path is shown by the Varnish update and one cut and resume; the
+  # rest of its table (HTTPS with the test's own authority among it) runs natively.
+  if(WIN32 AND group STREQUAL "mirror")
+    list(FILTER e2e_scenarios INCLUDE REGEX "^(through_varnish|cut_and_resume)$")
+  endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
   foreach(name ${e2e_scenarios})
     add_test(NAME e2e.${group}.${name}

@@ -100,6 +100,21 @@ if [ -z "${VELGRIM_EXE:-}" ]; then
   run 0 verify-release --pub=release.pub noexpiry.txt
   expect_in "$out" "noexpiry.txt: OK, signed; game_version 7, updater_version 1100, no expiry"
 
+  # --- with mirrors: format 3, the cumulative package and the mirrors in the order given
+  run 0 sign-release --key release.key --no-expiry --mirror https://cdn.example.com/velgrim/ \
+    --mirror=http://10.0.0.5:8080 rel
+  head -n -1 "$out" >signed3.txt
+  {
+    printf 'velgrim-release 3\ngame_version 7\nupdater_version 1100\n'
+    printf 'file 1003 UpdaterNew.exe 123904 %s\n' "$(sha256sum <rel/UpdaterNew.exe | cut -c1-64)"
+    printf 'package cumulative plain %s %s\n' "$(stat -c %s rel/Velgrim_patch.rxpack)" \
+      "$(sha256sum <rel/Velgrim_patch.rxpack | cut -c1-64)"
+    printf 'mirror https://cdn.example.com/velgrim/\nmirror http://10.0.0.5:8080\n'
+  } >expected3.txt
+  cmp -s signed3.txt expected3.txt || fail "the format-3 manifest's lines differ: $(diff expected3.txt signed3.txt)"
+  run 2 sign-release --key release.key --no-expiry --mirror ftp://cdn.example.com/ rel
+  expect_in "$err" "--mirror 'ftp://cdn.example.com/': not an http:// or https:// URL"
+
   # --- sign-release refuses what update-server refuses, and keys that are not the studio's
   mkdir -p bad/noconf bad/conf bad/nopatch bad/noupdater bad/notpkg
   cp rel/Velgrim_patch.rxpack bad/noconf/
@@ -136,14 +151,14 @@ fi
 # --- verify-release refuses what a launcher would refuse (the manifest check has its own table)
 body 7 1100 rel/Velgrim_patch.rxpack rel/UpdaterNew.exe "2020-01-01T00:00:00Z" >expired-body.txt
 sign_with_openssl release.key expired-body.txt >expired.txt
-head -c 70000 /dev/zero | tr '\0' '\n' >long.txt
+head -c 130000 /dev/zero | tr '\0' '\n' >long.txt
 while IFS='|' read -r pub manifest message; do
   run 1 verify-release --pub "$pub" "$manifest"
   expect_in "$err" "$message"
 done <<'CASES'
 release.pub|expired.txt|expired.txt: expired on 2020-01-01T00:00:00Z
 other.pub|m.txt|m.txt: bad signature
-release.pub|long.txt|long.txt: malformed: longer than 65536 bytes
+release.pub|long.txt|long.txt: malformed: longer than 120000 bytes
 release.pub|no-such.txt|no-such.txt: cannot be read
 release.key|m.txt|release.key: not a PEM public key
 p384.pub|m.txt|p384.pub: not a P-256 (prime256v1) key

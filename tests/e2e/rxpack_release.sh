@@ -45,7 +45,7 @@ expect_in "$out" "dry run: nothing written"
 [ -e store/versions/3.txt ] && fail "the dry run recorded version 3"
 run 0 release --store store --version 3 "${sign[@]}" g3
 expect_in "$out" "recorded in store, published as store/serve"
-[ "$signed" = 1 ] && expect_in "$out" "velgrim_release.txt, velgrim_release2.txt"
+[ "$signed" = 1 ] && expect_in "$out" "velgrim_release.txt, velgrim_release2.txt, velgrim_release3.txt"
 for f in release.conf Velgrim_patch.rxpack Velgrim_patch.full.rxpack Velgrim_patch.from-1.rxpack \
          Velgrim_patch.from-2.rxpack; do
   [ -f "store/serve/$f" ] || fail "store/serve lacks $f"
@@ -54,7 +54,7 @@ ls store | grep -q 'serve\.' && fail "a temporary release directory was left: $(
 run 0 check store/serve/Velgrim_patch.from-1.rxpack; expect_in "$out" "OK, 4 files"
 
 if [ "$signed" = 1 ]; then
-  for m in velgrim_release.txt velgrim_release2.txt; do
+  for m in velgrim_release.txt velgrim_release2.txt velgrim_release3.txt; do
     manifest="store/serve/$m"
     head -n -1 "$manifest" >"$log/body"
     python3 "$signature_tool" to-der "$(tail -n 1 "$manifest" | cut -d' ' -f2)" "$log/sig.der"
@@ -63,7 +63,7 @@ if [ "$signed" = 1 ]; then
     run 0 verify-release --pub release.pub "$manifest" store/serve
     expect_in "$out" "store/serve matches it"
   done
-  expect_in "$out" "OK, signed (format 2, 4 packages); game_version 3, updater_version 0"
+  expect_in "$out" "OK, signed (format 3, 4 packages); game_version 3, updater_version 0"
   head -n 4 store/serve/velgrim_release.txt | tail -n 1 >"$log/patch"
   expect_in "$log/patch" "file 1002 Velgrim_patch.rxpack $(stat -c %s store/serve/Velgrim_patch.rxpack) "
   # Each package line names its file's size and SHA-256, in the documented order.

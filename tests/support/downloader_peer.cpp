@@ -21,11 +21,12 @@ std::string BeginFrame(const std::string& nameWithZero, uint32_t size)
 }
 
 std::string PackageBeginFrame(const std::string& nameWithZero, uint64_t size, uint32_t tag, uint64_t start,
-                              uint32_t base)
+                              uint32_t base, std::optional<uint32_t> features)
 {
     return Frame(MSG_FILE_BEGIN, Counted(nameWithZero) + Dword(static_cast<uint32_t>(size)) + Dword(tag) +
                                      Dword(static_cast<uint32_t>(start)) + Dword(static_cast<uint32_t>(size >> 32)) +
-                                     Dword(static_cast<uint32_t>(start >> 32)) + Dword(base));
+                                     Dword(static_cast<uint32_t>(start >> 32)) + Dword(base) +
+                                     (features ? Dword(*features) : std::string()));
 }
 
 std::string PackageRequestFrame(uint32_t kind, uint64_t offset, uint32_t tag, uint32_t installed, uint32_t features)

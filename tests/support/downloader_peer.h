@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "downloader/downloader.h"
@@ -15,9 +16,11 @@ std::string Counted(const std::string& bytes);
 // MSG_FILE_BEGIN / MSG_FILE_DATA / MSG_FILE_END frames.
 std::string BeginFrame(const std::string& nameWithZero, uint32_t size);
 // MSG_FILE_BEGIN answering a package request: name, size low, tag, start low, size high,
-// start high, base.
+// start high, base, and the package's features when given (the answer to a request that
+// asked for compressed or delta entries, as the launcher's does without an older signed
+// manifest).
 std::string PackageBeginFrame(const std::string& nameWithZero, uint64_t size, uint32_t tag, uint64_t start,
-                              uint32_t base);
+                              uint32_t base, std::optional<uint32_t> features = 0u);
 // The 28-byte package request as a frame.
 std::string PackageRequestFrame(uint32_t kind, uint64_t offset, uint32_t tag, uint32_t installed, uint32_t features);
 std::string DataFrame(const std::string& chunk);

@@ -31,7 +31,18 @@ std::string HttpResponse(const std::string& body, const std::string& status)
     return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-HTTP_SCRIPT_SERVER::HTTP_SCRIPT_SERVER(std::vector<STEP> script) : m_Script(std::move(script))
+HTTP_SCRIPT_SERVER::HTTP_SCRIPT_SERVER(std::vector<STEP> script) : m_Scripts{std::move(script)}
+{
+    Start();
+}
+
+HTTP_SCRIPT_SERVER::HTTP_SCRIPT_SERVER(std::vector<std::vector<STEP>> scripts)
+    : m_Scripts(std::move(scripts)), m_bTrailingZero(false)
+{
+    Start();
+}
+
+void HTTP_SCRIPT_SERVER::Start()
 {
     m_Listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in at{};
@@ -63,19 +74,29 @@ void HTTP_SCRIPT_SERVER::Join()
 
 void HTTP_SCRIPT_SERVER::Run()
 {
+    for (const std::vector<STEP>& script : m_Scripts) {
+        if (!Serve(script))
+            return;
+        m_Requests.push_back(m_strRequest);
+        m_strRequest.clear();
+    }
+}
+
+bool HTTP_SCRIPT_SERVER::Serve(const std::vector<STEP>& script)
+{
     const uint64_t deadline = MonotonicMs() + kAcceptMs;
     while (!m_bStop && MonotonicMs() < deadline && SocketWaitReadable(m_Listener, kSliceMs) == 0) {
     }
     if (m_bStop || SocketWaitReadable(m_Listener, 0) != 1)
-        return;
+        return false;
     SOCKET s = accept(m_Listener, nullptr, nullptr);
     if (s == INVALID_SOCKET)
-        return;
+        return false;
     m_bAccepted = true;
     SocketSetNonBlocking(s, true);
     ReadRequest(s);
     bool open = true;
-    for (const STEP& step : m_Script) {
+    for (const STEP& step : script) {
         if (!WaitWhileOpen(s, step.delayMs) || !SendAll(s, step.bytes)) {
             open = false;
             break;
@@ -86,6 +107,7 @@ void HTTP_SCRIPT_SERVER::Run()
     // Let the client read the end before the socket goes.
     WaitWhileOpen(s, 2000);
     closesocket(s);
+    return true;
 }
 
 void HTTP_SCRIPT_SERVER::ReadRequest(SOCKET s)
@@ -93,10 +115,11 @@ void HTTP_SCRIPT_SERVER::ReadRequest(SOCKET s)
     const uint64_t deadline = MonotonicMs() + kRequestMs;
     char block[65536];
     while (!m_bStop && MonotonicMs() < deadline) {
-        // Complete: the head, its announced body and the one zero byte after it.
+        // Complete: the head, its announced body and the one zero byte after it (if any).
         const size_t end = m_strRequest.find("\r\n\r\n");
         if (end != std::string::npos &&
-            m_strRequest.size() >= end + 4 + RequestBodyLength(m_strRequest.substr(0, end + 2)) + 1)
+            m_strRequest.size() >=
+                end + 4 + RequestBodyLength(m_strRequest.substr(0, end + 2)) + (m_bTrailingZero ? 1 : 0))
             return;
         if (SocketWaitReadable(s, kSliceMs) != 1)
             continue;

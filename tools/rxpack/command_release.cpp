@@ -8,6 +8,7 @@
 #include <map>
 #include <system_error>
 
+#include "cdn_tree.h"
 #include "common/decimal_text.h"
 #include "delta_pick.h"
 #include "pack/pack_writer.h"
@@ -60,9 +61,11 @@ bool Describe(MANIFEST_PACKAGE* package, uint32_t base, const std::string& path,
     return true;
 }
 
-// Signs both manifests of the release written in dir and writes them there.
-bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, const RELEASE_PLAN& plan,
-                 const std::string& dir, std::vector<std::string>* written, std::string* error)
+// Signs the three manifests of the release written in dir (format 3 with the variants and
+// the mirrors) and writes them there.
+bool SignRelease(SIGNING_KEY& key, int64_t expires, const std::vector<std::string>& mirrors, const VERSION_LIST& next,
+                 const RELEASE_PLAN& plan, const std::vector<PACKAGE_VARIANT>& variants, const std::string& dir,
+                 std::vector<std::string>* written, std::string* error)
 {
     RELEASE_MANIFEST manifest;
     manifest.gameVersion = next.version;
@@ -74,6 +77,7 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
     }
     manifest.hasExpiry = expires != 0;
     manifest.expires = expires;
+    manifest.mirrors = mirrors; // format 3 lists them; 1 and 2 have no such line
     for (const PACKAGE_PLAN& p : plan.packages) {
         MANIFEST_PACKAGE package;
         if (!Describe(&package, p.base, dir + "/" + p.fileName, error))
@@ -84,7 +88,15 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
             std::memcpy(manifest.patch.sha256, package.sha256, sizeof(package.sha256));
         }
     }
-    for (uint32_t format : {1u, 2u}) {
+    // Format 3 names the variants too (formats 1 and 2 leave them out).
+    for (const PACKAGE_VARIANT& v : variants) {
+        MANIFEST_PACKAGE package;
+        if (!Describe(&package, v.base, dir + "/" + v.fileName, error))
+            return false;
+        package.features = v.features;
+        manifest.packages.push_back(package);
+    }
+    for (uint32_t format : {1u, 2u, 3u}) {
         manifest.format = format;
         const std::string body = FormatManifestBody(manifest);
         uint8_t signature[P256_SIGNATURE_SIZE];
@@ -98,7 +110,9 @@ bool SignRelease(SIGNING_KEY& key, int64_t expires, const VERSION_LIST& next, co
             *error = "the signed manifest does not check (" + *error + ")";
             return false;
         }
-        const std::string name = format == 1 ? "velgrim_release.txt" : "velgrim_release2.txt";
+        const std::string name = format == 1   ? "velgrim_release.txt"
+                                 : format == 2 ? "velgrim_release2.txt"
+                                               : "velgrim_release3.txt";
         REPLACING_FILE out(dir + "/" + name);
         if (!out.Create() || !out.Write(text.data(), text.size()) || !out.Commit()) {
             *error = "cannot write " + dir + "/" + name;
@@ -116,7 +130,11 @@ int CommandRelease(const ARGS& args)
     std::map<std::string, std::string> options;
     ARGS positional;
     std::string error;
-    if (!SplitOptions(args, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep", "--level",
+    ARGS rest = args;
+    std::vector<std::string> mirrors;
+    if (!TakeMirrorOptions(&rest, &mirrors, &error))
+        return UsageError("release: " + error);
+    if (!SplitOptions(rest, {"--store", "--version", "--updater", "--info", "--key", "--expires-days", "--keep", "--level",
                        "--max-delta-seconds"},
                       &options, &positional, &error, {"--no-expiry", "--dry-run", "--json"}))
         return UsageError("release: " + error);
@@ -136,6 +154,8 @@ int CommandRelease(const ARGS& args)
     const bool noExpiry = options.count("--no-expiry") != 0;
     if (!hasKey && (expires || noExpiry))
         return UsageError("release: --expires-days and --no-expiry go with --key");
+    if (!hasKey && !mirrors.empty())
+        return UsageError("release: --mirror goes with --key (the mirrors are listed in the signed manifest)");
     if (hasKey && expires == noExpiry)
         return UsageError(expires ? "release takes --expires-days N or --no-expiry, not both"
                                   : "release --key needs --expires-days N (sign again before then) or --no-expiry: a "
@@ -277,8 +297,8 @@ int CommandRelease(const ARGS& args)
     facts.dryRun = dryRun;
     facts.newUpdater = newUpdater;
     if (!dryRun) {
-        // Contents first, then the release directory beside the one served, then the
-        // switch to it, and last the list that records the version.
+        // Contents first, then the release directory beside the one served and the CDN's
+        // objects it names, then the switch to it, and last the list that records the version.
         // From here a failure may leave contents in the store that no list names yet.
         const auto failed = [&](const std::string& text) {
             PrintError("release: " + text + "; version " + std::to_string(version) +
@@ -295,11 +315,12 @@ int CommandRelease(const ARGS& args)
         SERVE_DIR serve(store.Dir());
         const int64_t expiry =
             days == 0 ? 0 : static_cast<int64_t>(std::time(nullptr)) + static_cast<int64_t>(days) * 86400;
-        if (!serve.Begin(&error) || !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(),
-                                                    CanCompress() ? &compress : nullptr, &facts.variants, &error,
-                                                    CanMakeDeltas() ? &deltas : nullptr) ||
-            (hasKey && !SignRelease(key, expiry, next, plan, serve.NewPath(), &facts.signedFiles, &error)) ||
-            !serve.Publish(&error))
+        if (!serve.Begin(&error) ||
+            !WriteReleaseFiles(store, next, plan, infoPath, serve.NewPath(), CanCompress() ? &compress : nullptr,
+                               &facts.variants, &error, CanMakeDeltas() ? &deltas : nullptr) ||
+            (hasKey && !SignRelease(key, expiry, mirrors, next, plan, facts.variants, serve.NewPath(),
+                                    &facts.signedFiles, &error)) ||
+            !AddCdnObjects(store.Dir(), serve.NewPath(), &facts.cdnObjects, &error) || !serve.Publish(&error))
             return failed(error);
         if (!store.Record(next, &error)) {
             PrintError("release: version " + std::to_string(version) + " is published in " + serve.Path() +

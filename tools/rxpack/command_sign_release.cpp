@@ -2,7 +2,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "cdn_tree.h"
 #include "common/decimal_text.h"
+#include "protocol/update_protocol.h"
 #include "release/signed_manifest.h"
 #include "release_keys.h"
 #include "rxpack_commands.h"
@@ -28,7 +30,11 @@ int CommandSignRelease(const ARGS& args)
     std::map<std::string, std::string> options;
     ARGS positional;
     std::string error;
-    if (!SplitOptions(args, {"--key", "--expires-days"}, &options, &positional, &error, {"--no-expiry"}))
+    ARGS rest = args;
+    std::vector<std::string> mirrors;
+    if (!TakeMirrorOptions(&rest, &mirrors, &error))
+        return UsageError("sign-release: " + error);
+    if (!SplitOptions(rest, {"--key", "--expires-days"}, &options, &positional, &error, {"--no-expiry"}))
         return UsageError("sign-release: " + error);
     if (options.count("--key") == 0 || positional.size() != 1)
         return UsageError("sign-release takes --key KEY (--expires-days N | --no-expiry) RELEASE_DIR");
@@ -67,6 +73,17 @@ int CommandSignRelease(const ARGS& args)
         (manifest.hasUpdater && !Describe(&manifest.updater, *release->updater))) {
         PrintError("a release file is 4 GiB or more, which this manifest format cannot name");
         return kExitFailed;
+    }
+    if (!mirrors.empty()) {
+        // Format 3: the release directory's one package, the cumulative one, and where
+        // mirrors carry it (under its SHA-256, as rxpack release lays out STORE/cdn).
+        manifest.format = 3;
+        manifest.mirrors = mirrors;
+        MANIFEST_PACKAGE package;
+        package.base = PACKAGE_BASE_CUMULATIVE;
+        package.size = release->patch->size;
+        std::memcpy(package.sha256, release->patch->sha256, sizeof(package.sha256));
+        manifest.packages.push_back(package);
     }
     if (days != 0) {
         manifest.hasExpiry = true;

@@ -40,8 +40,13 @@ int CommandVerifyRelease(const ARGS& args)
         return kExitFailed;
     }
     std::string summary = path + ": OK, signed" +
-                          (manifest.format == 2
-                               ? " (format 2, " + std::to_string(manifest.packages.size()) + " packages)"
+                          (manifest.format >= 2
+                               ? " (format " + std::to_string(manifest.format) + ", " +
+                                     std::to_string(manifest.packages.size()) + " packages" +
+                                     (manifest.mirrors.empty() ? std::string()
+                                                               : ", " + std::to_string(manifest.mirrors.size()) +
+                                                                     " mirrors") +
+                                     ")"
                                : std::string()) +
                           "; game_version " + std::to_string(manifest.gameVersion) +
                           ", updater_version " + std::to_string(manifest.updaterVersion) + ", ";
@@ -55,7 +60,7 @@ int CommandVerifyRelease(const ARGS& args)
             return kExitFailed;
         }
         std::vector<std::string> differences = CompareReleaseWithManifest(*release, manifest);
-        if (manifest.format == 2)
+        if (manifest.format >= 2)
             for (std::string& difference : ComparePackagesWithManifest(dir, manifest))
                 differences.push_back(std::move(difference));
         for (const std::string& difference : differences)

@@ -15,7 +15,7 @@ std::vector<std::string> ComparePackagesWithManifest(const std::string& dir, con
     std::vector<std::string> differences;
     std::set<std::string> named;
     for (const MANIFEST_PACKAGE& p : manifest.packages) {
-        const std::string name = PackageFileName(p.base);
+        const std::string name = PackageFileName(p.base, p.features);
         named.insert(name);
         LISTED_FILE file;
         std::string error;

@@ -31,21 +31,13 @@ std::string ReleaseLimitProblem(const VERSION_LIST& next, const RELEASE_PLAN& pl
     return std::string();
 }
 
-std::string PackageFileName(uint32_t base)
+std::string PackageFileName(uint32_t base, uint32_t features)
 {
     if (base == PACKAGE_BASE_CUMULATIVE)
         return PATCH_FILE_NAME;
+    const char* variant = features == 0 ? "" : (features & PACKAGE_FEATURE_DELTA) != 0 ? ".delta" : ".zstd";
     return std::string("Velgrim_patch.") + (base == PACKAGE_BASE_FULL ? "full" : "from-" + std::to_string(base)) +
-           ".rxpack";
-}
-
-std::string VariantFileName(uint32_t base, uint32_t features)
-{
-    const std::string plain = PackageFileName(base);
-    if (features == 0)
-        return plain;
-    const std::string word = (features & PACKAGE_FEATURE_DELTA) != 0 ? "delta" : "zstd";
-    return plain.substr(0, plain.size() - std::string(".rxpack").size()) + "." + word + ".rxpack";
+           variant + ".rxpack";
 }
 
 RELEASE_PLAN PlanRelease(const VERSION_LIST& next, const std::vector<const VERSION_LIST*>& kept)

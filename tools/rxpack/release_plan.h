@@ -45,9 +45,6 @@ RELEASE_PLAN PlanRelease(const VERSION_LIST& next, const std::vector<const VERSI
 std::string ReleaseLimitProblem(const VERSION_LIST& next, const RELEASE_PLAN& plan);
 
 // The file a package has in the release directory: Velgrim_patch.rxpack (cumulative),
-// Velgrim_patch.full.rxpack, Velgrim_patch.from-<V>.rxpack.
-std::string PackageFileName(uint32_t base);
-// A package's variant of PACKAGE_FEATURE_* features: ZSTD makes Velgrim_patch.full.zstd.rxpack
-// and Velgrim_patch.from-<V>.zstd.rxpack, ZSTD|DELTA Velgrim_patch.from-<V>.delta.rxpack;
-// 0 is the plain package (PackageFileName).
-std::string VariantFileName(uint32_t base, uint32_t features);
+// Velgrim_patch.full.rxpack, Velgrim_patch.from-<V>.rxpack; a variant (features ZSTD, or
+// ZSTD | DELTA) adds ".zstd" or ".delta" before ".rxpack".
+std::string PackageFileName(uint32_t base, uint32_t features = 0);

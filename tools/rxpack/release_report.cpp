@@ -83,6 +83,7 @@ std::string ReportText(const RELEASE_FACTS& facts)
         for (const std::string& file : facts.signedFiles)
             text += ", " + file;
         text += facts.signedFiles.empty() ? " (unsigned)\n" : "\n";
+        text += "CDN tree " + facts.store + "/cdn: " + Count(facts.cdnObjects.size(), "new object") + "\n";
     }
     return text;
 }
@@ -118,6 +119,8 @@ std::string ReportJson(const RELEASE_FACTS& facts)
                 ",\"features\":" + Json((v.features & PACKAGE_FEATURE_DELTA) != 0 ? "delta" : "zstd") +
                 ",\"file\":" + Json(v.fileName) + ",\"bytes\":" + std::to_string(v.bytes) + "}";
     }
-    json += "],\"signed\":" + JsonNames(facts.signedFiles, [](const std::string& n) { return n; }) + "}\n";
+    const auto same = [](const std::string& n) { return n; };
+    json += "],\"signed\":" + JsonNames(facts.signedFiles, same) + ",\"cdn_new\":" + JsonNames(facts.cdnObjects, same) +
+            "}\n";
     return json;
 }

@@ -16,6 +16,7 @@ struct RELEASE_FACTS {
     bool dryRun = false;
     bool newUpdater = false;       // given with --updater (else kept from the last release)
     std::vector<std::string> signedFiles; // the manifests written, when signed
+    std::vector<std::string> cdnObjects;  // the serve dir's files new in STORE/cdn/objects
     std::vector<PACKAGE_VARIANT> variants; // written beside the plain packages
 };
 

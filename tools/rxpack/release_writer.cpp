@@ -262,7 +262,7 @@ bool WriteReleaseFiles(const RELEASE_STORE& store, const VERSION_LIST& next, con
     for (const PACKAGE_PLAN& package : plan.packages) {
         if (package.base == PACKAGE_BASE_CUMULATIVE)
             continue;
-        const std::string name = VariantFileName(package.base, PACKAGE_FEATURE_ZSTD);
+        const std::string name = PackageFileName(package.base, PACKAGE_FEATURE_ZSTD);
         bool written = false;
         if (!WriteZstdVariant(store, frames, package, dir + "/" + name, &written, error))
             return false;
@@ -276,7 +276,7 @@ bool WriteReleaseFiles(const RELEASE_STORE& store, const VERSION_LIST& next, con
         if (package.base == PACKAGE_BASE_CUMULATIVE || package.base == PACKAGE_BASE_FULL || package.changed.empty())
             continue;
         const uint32_t features = PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA;
-        const std::string name = VariantFileName(package.base, features);
+        const std::string name = PackageFileName(package.base, features);
         bool written = false;
         if (!WriteDeltaVariant(store, frames, package, *deltas, dir + "/" + name, &written, error))
             return false;

@@ -124,7 +124,9 @@ bool LoadVersionPackages(RELEASE* release, std::string* error)
         if (!LoadPackage(release->dir, name, &file, error))
             return false;
         if (full && (file->flags & pack_format::kFlagRemovals) != 0) {
-            *error = where + ": the full package must have no removals (its header announces them)";
+            *error = where + (features == 0 ? ": the full package must have plain entries only (its header announces "
+                                              "removals)"
+                                            : ": the full package must have no removals (its header announces them)");
             return false;
         }
         // What a variant's name promises its header must hold: only those launchers that
@@ -227,9 +229,11 @@ std::shared_ptr<const RELEASE> LoadRelease(const std::string& dir, std::string* 
     if (!LoadPackage(dir, PATCH_FILE_NAME, &release->patch, error))
         return nullptr;
     if (release->patch->flagged) {
-        // A plain launcher would make each removal an empty file.
-        *error = dir + "/" + PATCH_FILE_NAME +
-                 ": the cumulative package must have plain entries only (its header announces removals)";
+        // A plain launcher would make each removal an empty file, each encoded entry a file
+        // of its stored bytes.
+        *error = dir + "/" + PATCH_FILE_NAME + ": the cumulative package must have plain entries only (its header " +
+                 ((release->patch->flags & pack_format::kFlagRemovals) != 0 ? "announces removals)"
+                                                                            : "announces encoded entries)");
         return nullptr;
     }
     if (!LoadVersionPackages(release.get(), error))

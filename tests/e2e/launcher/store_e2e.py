@@ -64,7 +64,7 @@ def updated_from(installed, sign=False):
     with Scene() as s:
         serve = make_store(s.root, sign)
         if sign:
-            for name in (MANIFEST, "velgrim_release2.txt"):
+            for name in (MANIFEST, "velgrim_release2.txt", "velgrim_release3.txt"):
                 with open(os.path.join(serve, name), "rb") as f:
                     write(s.web.www(name), f.read())
         server = s.serve(UpdateServer(serve))
@@ -127,21 +127,27 @@ PACKED["2"]["sounds/wind.ogg"] = os.urandom(20000)
 del PACKED["2"]["data/config.txt"]
 
 
-def compressed_from(installed, variant):
+def compressed_from(installed, variant, sign=False):
     with Scene() as s:
         store = os.path.join(s.root, "store")
+        signing = ["--key", SIGNING_KEY, "--expires-days", "30"] if sign else []
         for version, files in PACKED.items():
             for name, data in files.items():
                 write(os.path.join(s.root, "p" + version, name), data)
-            rxpack("release", "--store", store, "--version", version, "--level", "3",
+            rxpack("release", "--store", store, "--version", version, "--level", "3", *signing,
                    os.path.join(s.root, "p" + version))
         serve = os.path.join(store, "serve")
         for name in ("Velgrim_patch.from-1.zstd.rxpack", "Velgrim_patch.full.zstd.rxpack"):
             check(os.path.exists(os.path.join(serve, name)), f"the release has no {name}")
+        if sign:
+            # The launcher reads format 3 first, which names the variants.
+            for name in (MANIFEST, "velgrim_release2.txt", "velgrim_release3.txt"):
+                with open(os.path.join(serve, name), "rb") as f:
+                    write(s.web.www(name), f.read())
         server = s.serve(UpdateServer(serve))
         s.web.publish_servers([("127.0.0.1", server.port, 10, 0)])
         s.web.start()
-        game = Game(s.root, version=installed, updater=UPDATER)
+        game = Game(s.root, version=installed, updater=UPDATER_SIGNED if sign else UPDATER)
         for name, data in {**(PACKED[installed] if installed else {"maps/text.map": b"damaged"}), **OWN}.items():
             write(game.path(name), data)
         code = s.launcher.run(game)
@@ -160,6 +166,12 @@ def compressed_from(installed, variant):
 def compressed_installed_1():
     """The compressed package from 1 (its removal too), decoded into version 2's files."""
     compressed_from("1", "Velgrim_patch.from-1.zstd.rxpack")
+
+
+@scenario
+def signed_compressed_installed_1():
+    """The same held to the compressed variant's line in the signed format-3 manifest."""
+    compressed_from("1", "Velgrim_patch.from-1.zstd.rxpack", sign=True)
 
 
 @scenario

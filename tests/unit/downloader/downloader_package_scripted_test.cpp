@@ -46,10 +46,10 @@ TEST(DownloaderPackageRequest, EachServerIsAskedOnlyWhatItAnnounced)
         {"a small number", 1, 5, false, plain},
         {"the packages bit without the magic", SERVER_CAP_PACKAGES, 5, false, plain},
         {"the magic without the packages bit", SERVER_CAPS_MAGIC | SERVER_CAP_RESUME, 5, true, plain},
-        {"packages announced", kPackages, 5, false, Hex(PackageRequestFrame(1002, 0, 1, 5, 1))},
+        {"packages announced", kPackages, 5, false, Hex(PackageRequestFrame(1002, 0, 1, 5, 3))},
         {"packages announced, no version.txt", kPackages | SERVER_CAP_RESUME, 0, false,
-         Hex(PackageRequestFrame(1002, 0, 1, 0, 1))},
-        {"packages announced, a part kept", kPackages, 5, true, Hex(PackageRequestFrame(1002, 4, 0x55, 5, 1))},
+         Hex(PackageRequestFrame(1002, 0, 1, 0, 3))},
+        {"packages announced, a part kept", kPackages, 5, true, Hex(PackageRequestFrame(1002, 4, 0x55, 5, 3))},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
@@ -114,6 +114,12 @@ TEST(DownloaderPackageRequest, OnlyTheAnswerAskedForAndAPackageForTheInstalledVe
          Frame(MSG_FILE_BEGIN, PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5).substr(8) + "x"), false},
         {"a package answer without its base", true, FILE_KIND_PATCH,
          Frame(MSG_FILE_BEGIN, PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5).substr(8, 4 + kPatchZ.size() + 20)), false},
+        {"an update-server of the previous release: no features", true, FILE_KIND_PATCH,
+         PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, std::nullopt), true},
+        {"compressed entries, asked for", true, FILE_KIND_PATCH,
+         PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD), true},
+        {"delta entries, not asked for", true, FILE_KIND_PATCH,
+         PackageBeginFrame(kPatchZ, 6, 0x55, 0, 5, PACKAGE_FEATURE_ZSTD | PACKAGE_FEATURE_DELTA), false},
         {"the plain answer", false, FILE_KIND_PATCH, BeginFrame(kPatchZ, 6), true},
         // A padded plain answer is not read as going on from somewhere.
         {"a plain answer padded with two dwords", false, FILE_KIND_PATCH,
@@ -214,7 +220,9 @@ TEST(DownloaderPackageRequest, ASignedLauncherTakesOnlyThePackageItsManifestName
         ASSERT_TRUE(downloader.GetFile(FILE_KIND_PATCH, target.c_str()));
         std::string request;
         ASSERT_TRUE(peer.Expect(downloader, c.announced ? 36 : 20, &request));
-        const std::string begin = c.announced ? PackageBeginFrame(kPatchZ, c.announcedSize, 0x55, 0, c.base)
+        // Format 1 and 2 manifests cannot name a variant: only removals are asked for, and
+        // the answer has no features.
+        const std::string begin = c.announced ? PackageBeginFrame(kPatchZ, c.announcedSize, 0x55, 0, c.base, std::nullopt)
                                               : BeginFrame(kPatchZ, static_cast<uint32_t>(c.announcedSize));
         ASSERT_TRUE(peer.Send(begin));
         ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.GetTotalSize() != 0 || downloader.IsError(); }));

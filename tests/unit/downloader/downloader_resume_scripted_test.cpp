@@ -45,7 +45,7 @@ TEST(DownloaderResumeEdges, AKeptPartIsGoneOnWithOnlyInsideTheFileItWasKeptFor)
     const std::string begin = PackageBeginFrame(kPatchZ, size, tag, 0, PACKAGE_BASE_CUMULATIVE);
     const std::string firstThousand = begin + DataFrame(file.substr(0, 1000));
     const std::string whole = begin + DataFrame(file.substr(0, 1500)) + DataFrame(file.substr(1500));
-    const std::string goOn = Hex(PackageRequestFrame(1002, 1000, tag, 0, PACKAGE_FEATURE_REMOVALS));
+    const std::string goOn = Hex(PackageRequestFrame(1002, 1000, tag, 0, PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD));
     const std::vector<CASE> cases = {
         {"a start at the asked offset, past a smaller size", firstThousand, "", goOn,
          PackageBeginFrame(kPatchZ, 500, tag, 1000, PACKAGE_BASE_CUMULATIVE) + DataFrame(std::string(600, 'x')), true,
@@ -62,12 +62,12 @@ TEST(DownloaderResumeEdges, AKeptPartIsGoneOnWithOnlyInsideTheFileItWasKeptFor)
              EndFrame(),
          false, file.c_str(), 0},
         // Every byte came, the end did not: asked from the last byte, then checked whole.
-        {"a whole part", whole, "", Hex(PackageRequestFrame(1002, size - 1, tag, 0, PACKAGE_FEATURE_REMOVALS)),
+        {"a whole part", whole, "", Hex(PackageRequestFrame(1002, size - 1, tag, 0, PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD)),
          PackageBeginFrame(kPatchZ, size, tag, size - 1, PACKAGE_BASE_CUMULATIVE) + DataFrame(file.substr(size - 1)) +
              EndFrame(),
          false, file.c_str(), 0},
         {"a whole part whose last byte is another", whole, "",
-         Hex(PackageRequestFrame(1002, size - 1, tag, 0, PACKAGE_FEATURE_REMOVALS)),
+         Hex(PackageRequestFrame(1002, size - 1, tag, 0, PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD)),
          PackageBeginFrame(kPatchZ, size, tag, size - 1, PACKAGE_BASE_CUMULATIVE) + DataFrame("?") + EndFrame(), true,
          nullptr, 0},
     };

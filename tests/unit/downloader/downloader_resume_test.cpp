@@ -38,7 +38,7 @@ std::string ResumableBegin(uint32_t size, uint32_t tag, uint32_t start)
 // The package request of a launcher with no version.txt, which understands removals.
 std::string Asked(uint64_t offset, uint32_t tag)
 {
-    return Hex(PackageRequestFrame(1002, offset, tag, 0, PACKAGE_FEATURE_REMOVALS));
+    return Hex(PackageRequestFrame(1002, offset, tag, 0, PACKAGE_FEATURE_REMOVALS | PACKAGE_FEATURE_ZSTD));
 }
 
 struct HELD {
@@ -184,5 +184,46 @@ TEST(DownloaderResume, TheAnswerDecidesWhatBecomesOfThePart)
         EXPECT_EQ(ReadWholeFile(h.part, &part), !c.partAfter.empty());
         EXPECT_TRUE(part == c.partAfter) << part.size() << " bytes in the part";
         EXPECT_EQ(FileExists(h.record), c.recordAfter);
+    }
+}
+
+// A transfer cut inside a large chunk (taken in pieces) keeps every byte that came, those
+// handed over in pieces and those that were waiting, and goes on from there.
+TEST(DownloaderResume, ACutInsideALargeChunkKeepsEveryByteThatCame)
+{
+    std::string file(400000, '\0');
+    for (size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<char>(i * 31 + i / 1013);
+    const uint32_t tag = TagOf(file);
+    const std::string chunk = DataFrame(file);
+    for (size_t cut : {size_t{10000}, size_t{150000}}) {
+        SCOPED_TRACE(cut);
+        HELD h;
+        DOWNLOADER downloader;
+        DOWNLOADER_PEER peer;
+        ASSERT_TRUE(peer.RequestPackage(downloader, FILE_KIND_PATCH, h.target));
+        ASSERT_TRUE(peer.Send(ResumableBegin(400000, tag, 0) + chunk.substr(0, 8 + 4 + 100000)));
+        ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.GetReceivedSize() > 0; }));
+        ASSERT_TRUE(peer.Send(chunk.substr(8 + 4 + 100000, cut)));
+        peer.Close();
+        ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.IsCompleteOrError(); }));
+        EXPECT_TRUE(downloader.CanGoOn());
+        std::string part;
+        ASSERT_TRUE(ReadWholeFile(h.part, &part));
+        EXPECT_TRUE(part == file.substr(0, 100000 + cut)) << part.size() << " bytes in the part";
+        EXPECT_TRUE(FileExists(h.record));
+
+        DOWNLOADER again;
+        DOWNLOADER_PEER second;
+        std::string request;
+        ASSERT_TRUE(second.RequestPackage(again, FILE_KIND_PATCH, h.target, &request));
+        EXPECT_EQ(Hex(request), Asked(100000 + cut, tag));
+        ASSERT_TRUE(second.Send(ResumableBegin(400000, tag, static_cast<uint32_t>(100000 + cut)) +
+                                DataFrame(file.substr(100000 + cut)) + EndFrame()));
+        ASSERT_TRUE(PumpUntil(again, [&] { return again.IsCompleteOrError(); }));
+        EXPECT_FALSE(again.IsError());
+        std::string whole;
+        ASSERT_TRUE(ReadWholeFile(h.file, &whole));
+        EXPECT_TRUE(whole == file);
     }
 }

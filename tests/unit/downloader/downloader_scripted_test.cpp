@@ -138,6 +138,34 @@ TEST_F(ScriptedTransfer, OneStepTakesWhatHasArrivedAndAcknowledgesIt)
     EXPECT_EQ(Hex(ack), kAck);
 }
 
+// A large chunk goes to the disk in pieces as it arrives and is acknowledged once, after
+// its last byte; bytes after its count are not the file's.
+TEST_F(ScriptedTransfer, ALargeChunkIsWrittenAsItArrivesAndAcknowledgedOnce)
+{
+    Request();
+    std::string content(300000, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 13 + i / 977);
+    Deliver(BeginFrame(kPatchNameZ, static_cast<uint32_t>(content.size())));
+    const std::string chunk = Frame(MSG_FILE_DATA, Counted(content) + "trailing");
+    Deliver(chunk.substr(0, 200000));
+    ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.GetReceivedSize() >= 100000; }))
+        << "the first bytes are taken before the chunk is whole";
+    EXPECT_LT(downloader.GetReceivedSize(), content.size());
+    EXPECT_EQ(SocketWaitReadable(peer.Socket(), 0), 0) << "no acknowledgement before the chunk's end";
+    Deliver(chunk.substr(200000));
+    std::string ack;
+    ASSERT_TRUE(peer.Expect(downloader, 8, &ack));
+    EXPECT_EQ(Hex(ack), kAck);
+    EXPECT_EQ(downloader.GetReceivedSize(), content.size());
+    Deliver(EndFrame());
+    ASSERT_TRUE(PumpUntil(downloader, [&] { return downloader.complete; }));
+    EXPECT_FALSE(downloader.IsError());
+    std::string written;
+    ASSERT_TRUE(ReadWholeFile(target + "/" + kPatchName, &written));
+    EXPECT_TRUE(written == content);
+}
+
 TEST_F(ScriptedTransfer, EmptyTargetDirectoryWritesTheKindsOwnName)
 {
     ASSERT_TRUE(downloader.GetFile(FILE_KIND_UPDATER, nullptr));
@@ -245,6 +273,12 @@ TEST(DownloaderUntrustedServer, ProtocolBreachesFailTheTransferAndWriteNothing)
         {"size missing", Frame(MSG_FILE_BEGIN, Counted(kPatchNameZ)), false},
         {"chunk count past the body", BeginFrame(kPatchNameZ, 10) + Frame(MSG_FILE_DATA, Dword(10) + "abc"), true},
         {"negative chunk count", BeginFrame(kPatchNameZ, 10) + Frame(MSG_FILE_DATA, Dword(0xFFFFFFFFu) + "abc"), true},
+        // Chunks large enough to be taken in pieces, refused at their first piece.
+        {"large chunk past the size", BeginFrame(kPatchNameZ, 10) + DataFrame(std::string(100000, 'x')), true},
+        {"large chunk count past the body",
+         BeginFrame(kPatchNameZ, 300000) + Frame(MSG_FILE_DATA, Dword(200001) + std::string(200000, 'x')), true},
+        {"large negative chunk count",
+         BeginFrame(kPatchNameZ, 300000) + Frame(MSG_FILE_DATA, Dword(0xFFFFFFFFu) + std::string(200000, 'x')), true},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);

@@ -29,6 +29,13 @@ public:
             ++m_uChunks;
         DOWNLOADER::ProcessMessage(id, body, length);
     }
+    // A large chunk comes in pieces; it counts once, at its last.
+    void ProcessMessagePiece(short id, const char* data, int length, uint32_t offset, bool last) override
+    {
+        if (id == MSG_FILE_DATA && last)
+            ++m_uChunks;
+        DOWNLOADER::ProcessMessagePiece(id, data, length, offset, last);
+    }
     unsigned m_uChunks = 0;
 };
 

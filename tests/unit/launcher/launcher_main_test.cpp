@@ -56,6 +56,10 @@ const char* ReleaseManifest2Path()
 {
     return "/velgrim_release2.txt";
 }
+const char* ReleaseManifest3Path()
+{
+    return "/velgrim_release3.txt";
+}
 
 namespace {
 

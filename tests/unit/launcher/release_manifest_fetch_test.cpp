@@ -97,23 +97,27 @@ TEST(ReleaseManifestFetch, FormatTwoFirstThenFormatOne)
     ASSERT_TRUE(ParseHexLower(signing_vectors::kPublicKey, key, sizeof(key)));
     struct CASE {
         const char* what;
+        const char* path3;
         const char* path2;
         const char* path1;
         bool fellBack;
         const char* reason; // null: taken
     };
     const CASE cases[] = {
-        {"the first path serves a manifest", "/velgrim_release.txt", "/missing.txt", false, nullptr},
-        {"the first is missing", "/velgrim_release2.txt", "/velgrim_release.txt", true, nullptr},
-        {"the first is not a manifest", "/velgrim_load_servers.php", "/velgrim_release.txt", true, nullptr},
-        {"both missing: the second's reason", "/velgrim_release2.txt", "/missing.txt", true, "missing (HTTP 404)"},
+        {"the first path serves a manifest", "/velgrim_release.txt", "/missing.txt", "/missing.txt", false, nullptr},
+        {"the second serves it", "/missing3.txt", "/velgrim_release.txt", "/missing.txt", false, nullptr},
+        {"the first two are missing", "/missing3.txt", "/velgrim_release2.txt", "/velgrim_release.txt", true, nullptr},
+        {"the second is not a manifest", "/missing3.txt", "/velgrim_load_servers.php", "/velgrim_release.txt", true,
+         nullptr},
+        {"all missing: the last one's reason", "/missing3.txt", "/velgrim_release2.txt", "/missing.txt", true,
+         "missing (HTTP 404)"},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.what);
         TRACE_CAPTURE trace;
         RELEASE_MANIFEST manifest;
         std::string reason;
-        const bool taken = FetchNewestReleaseManifest("127.0.0.1", port, c.path2, c.path1, key,
+        const bool taken = FetchNewestReleaseManifest("127.0.0.1", port, c.path3, c.path2, c.path1, key,
                                                       signing_vectors::kManifestExpires - 1, &manifest, &reason);
         EXPECT_EQ(taken, c.reason == nullptr) << reason;
         if (c.reason != nullptr) {

@@ -378,6 +378,84 @@ TEST(NetConnectRecv, FramesOfMixedSizesArriveIntactInAnyPieces)
     }
 }
 
+// Bodies a receiver takes in pieces (ids from 400 here) come in order, each piece between
+// min(kMinPieceBytes, the rest) and kPieceBytes, `last` on the one that ends the body and
+// on no other; frames taken whole around them are untouched.
+TEST(NetConnectRecv, BodiesTakenInPiecesArriveInOrderWithinTheirBounds)
+{
+    struct PIECES final : NET_MESSAGE_RECEIVER {
+        std::vector<std::string> whole, assembled;
+        std::string current;
+        std::vector<std::string> faults;
+        void ProcessMessage(short, const char* data, int length) override { whole.emplace_back(data, length); }
+        bool TakesBodyInPieces(short id, uint32_t) override { return id >= 400; }
+        void ProcessMessagePiece(short, const char* data, int length, uint32_t offset, bool last) override
+        {
+            if (offset != current.size())
+                faults.push_back("offset " + std::to_string(offset) + " after " + std::to_string(current.size()));
+            if (length <= 0 || length > NET_CONNECT::kPieceBytes)
+                faults.push_back("a piece of " + std::to_string(length));
+            current.append(data, static_cast<size_t>(length));
+            if (last) {
+                assembled.push_back(current);
+                current.clear();
+            }
+            pieces.push_back(length);
+        }
+        std::vector<int> pieces;
+    };
+    const size_t sizes[] = {70000, 5, 1200000, 16384, 9, 524288, 524289};
+    std::string stream;
+    std::vector<std::string> bodies;
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        bodies.push_back(Pattern(sizes[i] + i).substr(i));
+        stream += Frame((i % 2 == 0 ? 400u : 300u) + static_cast<uint32_t>(i), bodies.back());
+    }
+    for (size_t piece : {stream.size(), size_t{1000}, size_t{65535}}) {
+        SCOPED_TRACE(piece);
+        CONNECTED_PAIR pair;
+        ASSERT_TRUE(pair.Open());
+        PIECES receiver;
+        pair.connection.m_pReceiver = &receiver;
+        for (size_t at = 0; at < stream.size(); at += piece) {
+            ASSERT_TRUE(SendAll(pair.peer.Get(), stream.substr(at, piece)));
+            while (SocketWaitReadable(pair.connection.m_Socket, 0) == 1 && !pair.connection.m_bClosed)
+                pair.connection.Process();
+        }
+        EXPECT_EQ(receiver.faults, std::vector<std::string>{});
+        ASSERT_EQ(receiver.assembled.size(), 4u);
+        ASSERT_EQ(receiver.whole.size(), 3u);
+        for (size_t i = 0; i < bodies.size(); ++i)
+            EXPECT_TRUE((i % 2 == 0 ? receiver.assembled[i / 2] : receiver.whole[i / 2]) == bodies[i]) << i;
+        // Every piece but a body's last holds at least kMinPieceBytes (all bodies here are larger).
+        size_t small = 0;
+        for (int n : receiver.pieces)
+            small += n < NET_CONNECT::kMinPieceBytes ? 1 : 0;
+        EXPECT_LE(small, 4u);
+        EXPECT_LE(pair.connection.m_iRecvRoom, NET_CONNECT::kPieceBytes) << "memory stays at one piece";
+    }
+}
+
+// A step waits for the rest of a frame under way within its budget, and not at all
+// between frames.
+TEST(NetConnectRecv, AStepWaitsOnlyInsideAFrameAndOnlyForItsBudget)
+{
+    CONNECTED_PAIR pair;
+    ASSERT_TRUE(pair.Open());
+    uint64_t start = MonotonicMs();
+    pair.connection.ProcessFor(5000);
+    EXPECT_LT(MonotonicMs() - start, 2500u) << "nothing under way: no wait";
+    ASSERT_TRUE(SendAll(pair.peer.Get(), FrameHeader(300u, 100) + "half"));
+    SocketWaitReadable(pair.connection.m_Socket, 2000);
+    start = MonotonicMs();
+    pair.connection.ProcessFor(300);
+    const uint64_t took = MonotonicMs() - start;
+    EXPECT_GE(took, 290u) << "the rest of the body is waited for";
+    EXPECT_LT(took, 2500u);
+    EXPECT_EQ(pair.connection.m_iRecvGot, 4);
+    EXPECT_FALSE(pair.connection.m_bClosed);
+}
+
 TEST(NetConnectRecv, PeerCloseClosesTheConnection)
 {
     CONNECTED_PAIR pair;

@@ -78,7 +78,7 @@ TEST(PackRemoval, CheckerRefusesUnsoundRemovals)
          },
          "entry 1 (\"old.map\"): a removal in a package whose header does not announce removals"},
         {"flagged but version 1", [](std::string& b) { PutU32(b, 12, 1); }, "format version 1 is not supported"},
-        {"unknown flag", [](std::string& b) { PutU32(b, 16, 3); }, "unknown header flags"},
+        {"unknown flag", [](std::string& b) { PutU32(b, 16, 9); }, "unknown header flags"},
         {"removal with a size",
          [](std::string& b) {
              PutU32(b, EntryAt(1) + 8, 5);

@@ -40,7 +40,7 @@ TEST(ReleaseManifest2, ReadsEveryPackageAndWritesTheSameBytesBack)
     for (size_t i = 0; i < RELEASE_MANIFEST::kMaxFromPackages; ++i)
         most += From(std::to_string(4294967294u - RELEASE_MANIFEST::kMaxFromPackages + i), "18446744073709551615");
     most += "expires 2027-01-07T00:00:00Z\n" + kSig;
-    ASSERT_LE(most.size(), RELEASE_MANIFEST::kMaxSize);
+    ASSERT_LE(most.size(), RELEASE_MANIFEST::kMaxFormat2Size);
 
     const struct {
         const char* what;

@@ -144,7 +144,11 @@ TEST(PackageVariants, TheAnswerCarriesTheFeaturesOnlyWhenAskedFor)
         EXPECT_EQ(read.size, 0x100000005ull);
         EXPECT_EQ(read.base, 4u);
         EXPECT_EQ(read.features, featured ? R | Z : 0u);
-        // The other form is not this answer.
-        EXPECT_FALSE(ReadAnsweredAnnouncement(body.m_pData, body.m_iSize, true, &read, !featured));
+        // Unasked, the seventh dword is a byte count too many; asked for, six dwords are the
+        // answer of a server that has plain packages only.
+        PACKAGE_ANNOUNCEMENT other;
+        other.features = 99;
+        EXPECT_EQ(ReadAnsweredAnnouncement(body.m_pData, body.m_iSize, true, &other, !featured), !featured);
+        EXPECT_EQ(other.features, featured ? 99u : 0u);
     }
 }
