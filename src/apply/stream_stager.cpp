@@ -31,10 +31,12 @@ public:
     {
         if (m_bOpen && part.start > 0 && part.tag == m_Journal.packageTag && part.total == m_Journal.packageSize) {
             m_Package.Grew();
+            m_bResumed = true;
             return;
         }
         Close();
         m_bAdopt = part.start > 0;
+        m_bResumed = m_bAdopt;
         m_strPath = part.path;
         m_uTotal = part.total;
         m_uTag = part.tag;
@@ -48,6 +50,10 @@ public:
         if (had)
             m_Applier.DropStaging();
     }
+
+    // Some of the part's bytes were kept from an earlier transfer: a check they fail may
+    // be a spoiled part rather than a bad package.
+    bool Resumed() const { return m_bResumed; }
 
     // Stages what the bytes on disk allow; false when the stager failed (problem set) or
     // gave up (nothing more for this part).
@@ -225,6 +231,7 @@ private:
     OPEN_PACKAGE m_Package;
     bool m_bOpen = false;
     bool m_bAdopt = false;
+    bool m_bResumed = false;
     bool m_bGaveUp = false;
     bool m_bLater = false;
     bool m_bDirty = false;
@@ -260,6 +267,7 @@ void STREAM_STAGER::Prepare(int kind, uint32_t version)
     m_uStaged = 0;
     m_strProblem.clear();
     m_bBaseMismatch = false;
+    m_bSpliced = false;
     m_Worker = std::thread(&STREAM_STAGER::Run, this);
 }
 
@@ -351,6 +359,20 @@ std::string STREAM_STAGER::Problem() const
     return m_strProblem;
 }
 
+bool STREAM_STAGER::Spliced() const
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_eState == FAILED && m_bSpliced;
+}
+
+void STREAM_STAGER::ClearFailure()
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_eState = IDLE;
+    m_bSpliced = false;
+    m_strProblem.clear();
+}
+
 bool STREAM_STAGER::BaseMismatch() const
 {
     std::lock_guard<std::mutex> lock(m_Lock);
@@ -414,10 +436,14 @@ void STREAM_STAGER::Run()
         bool baseMismatch = false;
         state = work.Advance(part.onDisk, m_bHalt, &problem, &baseMismatch);
         if (state == FAILED) {
-            RX_ERROR("update: the package arriving is refused: %s", problem.c_str());
+            const bool spliced = work.Resumed() && !baseMismatch;
+            RX_ERROR("update: the package arriving %s: %s",
+                     spliced ? "failed a check in a part gone on with; it is fetched whole" : "is refused",
+                     problem.c_str());
             std::lock_guard<std::mutex> lock(m_Lock);
             m_strProblem = problem;
             m_bBaseMismatch = baseMismatch;
+            m_bSpliced = spliced;
         }
         Publish(generation, state, work.StagedCount());
     }

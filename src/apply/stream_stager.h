@@ -58,6 +58,11 @@ public:
     bool Failed() const;
     std::string Problem() const;
     bool BaseMismatch() const;
+    // The failure came with bytes kept from an earlier transfer (a part a power cut spoiled,
+    // a bad splice): the package is fetched again whole, as after a failed whole check;
+    // ClearFailure lets the stager go on with it.
+    bool Spliced() const;
+    void ClearFailure();
     // Entries staged for the current package (kept ones included).
     size_t Staged() const;
 
@@ -94,5 +99,6 @@ private:
     size_t m_uStaged = 0;
     std::string m_strProblem;
     bool m_bBaseMismatch = false;
+    bool m_bSpliced = false;
     std::thread m_Worker;
 };

@@ -548,11 +548,13 @@ void DOWNLOADER::FailTransfer(const char* reason)
     in_progress = false;
 }
 
-void DOWNLOADER::Refuse(const char* reason)
+void DOWNLOADER::Refuse(const char* reason, bool againWhole)
 {
     RX_GUARD_BEGIN
-    if (m_pOutput != nullptr || in_progress)
+    if (m_pOutput != nullptr || in_progress) {
         FailTransfer(reason);
+        m_bCanGoOn = againWhole;
+    }
     RX_GUARD_END("DOWNLOADER::Refuse")
 }
 

@@ -152,8 +152,9 @@ public:
     // parts are then opened so that another handle may read them.
     void Observe(DOWNLOAD_OBSERVER* observer) { m_pObserver = observer; }
     // Fails the transfer under way for a reason found outside it (its content is unsound):
-    // its part is deleted and it is not gone on with.
-    void Refuse(const char* reason);
+    // its part is deleted. againWhole: the part may be a bad splice, the whole file may be
+    // asked for again (CanGoOn), as after a failed whole check.
+    void Refuse(const char* reason, bool againWhole = false);
 
     NET_CLIENT client;
     uint64_t total_size;

@@ -58,6 +58,12 @@ bool StopRefusedPackage()
 {
     if (!g_stager.Failed() || !g_updateProblem.empty())
         return false;
+    if (g_stager.Spliced()) {
+        // Bytes kept from an earlier transfer: the package is fetched again from its start.
+        g_downloader.Refuse("a part gone on with failed its check while it was staged", true);
+        g_stager.ClearFailure();
+        return false;
+    }
     g_updateProblem = g_stager.Problem();
     g_updateBaseMismatch = g_stager.BaseMismatch();
     g_reconnects.Stop();
