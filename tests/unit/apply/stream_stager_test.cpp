@@ -205,10 +205,12 @@ TEST_F(Stager, APackageThatFailsACheckIsRefusedAndItsStagedFilesGo)
     const struct {
         const char* what;
         size_t at; // the byte spoiled
+        bool resumed; // the spoiled byte is in a part kept from an earlier transfer
         const char* problem;
     } cases[] = {
-        {"the index", 48 + 32 + 12, "not a sound package"},
-        {"c.txt's content", 0, "not a sound package"},
+        {"the index", 48 + 32 + 12, false, "not a sound package"},
+        {"c.txt's content", 0, false, "not a sound package"},
+        {"c.txt's content, in a kept part", 0, true, "not a sound package"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -216,10 +218,14 @@ TEST_F(Stager, APackageThatFailsACheckIsRefusedAndItsStagedFilesGo)
         SetUp();
         const size_t at = c.at != 0 ? c.at : static_cast<size_t>(EndOf(2) - 5);
         bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
-        Begin(0);
+        if (c.resumed)
+            FeedTo(bytes.size() - 1);
+        Begin(c.resumed ? bytes.size() - 1 : 0);
         FeedTo(bytes.size());
         ASSERT_TRUE(WaitFor([&] { return stager->Failed(); }));
         EXPECT_NE(stager->Problem().find(c.problem), std::string::npos) << stager->Problem();
+        // A spoiled kept part is fetched again whole; a package sent whole is refused.
+        EXPECT_EQ(stager->Spliced(), c.resumed);
         stager->Stop();
         EXPECT_FALSE(fs::exists(game + "/" + STAGING_DIR_NAME));
         EXPECT_EQ(Game("a.txt"), "old a");
