@@ -53,4 +53,10 @@ target_include_directories(velgrim_zstd SYSTEM PUBLIC ${zstd_out})
 # The script's input sets what the launcher wants: no legacy formats, no assembly, no
 # error strings.
 set_target_properties(velgrim_zstd PROPERTIES LINKER_LANGUAGE C)
+# The 32-bit launcher has the tighter size bar: one Huffman decoder, one sequence decoder,
+# nothing inlined (about half the decoder's size, at some speed).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_compile_definitions(velgrim_zstd PRIVATE HUF_FORCE_DECOMPRESS_X1 ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT
+                                                  ZSTD_NO_INLINE)
+endif()
 set(VELGRIM_ZSTD_ENCODER OFF)

@@ -397,6 +397,9 @@ std::string MirrorUrlProblem(const std::string& url)
         return "not an http:// or https:// URL";
     if (host == url.size() || url[host] == '/' || url[host] == ':' || url.find_first_of("?#", host) != std::string::npos)
         return "needs a host, and no query or fragment";
+    // Credentials would be published to every player with the manifest.
+    if (url.substr(host, url.find('/', host) - host).find('@') != std::string::npos)
+        return "no user part (user@host): it would be published with the manifest";
     return "";
 }
 

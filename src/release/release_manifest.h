@@ -130,6 +130,6 @@ bool ReadManifestFile(const std::string& path, std::string* text);
 // The variant's word in format 3 ("plain", "zstd", "delta"), or null for other features.
 const char* PackageVariantName(uint32_t features);
 
-// Why url cannot be a mirror line ("" when it can): http:// or https://, a host, printable
-// ASCII without blanks, at most kMaxMirrorLength bytes.
+// Why url cannot be a mirror line ("" when it can): http:// or https://, a host without a
+// user part, printable ASCII without blanks, at most kMaxMirrorLength bytes.
 std::string MirrorUrlProblem(const std::string& url);

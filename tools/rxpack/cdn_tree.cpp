@@ -81,8 +81,6 @@ bool AddObject(const std::string& source, const std::string& objects, bool* isNe
 bool CheckMirrorUrl(const std::string& url, std::string* why)
 {
     *why = MirrorUrlProblem(url);
-    if (why->empty() && url.find('@') != std::string::npos)
-        *why = "a user part in a mirror URL would be published with the manifest";
     return why->empty();
 }
 

@@ -95,6 +95,7 @@ TEST(ReleaseManifest3, RejectsEachMalformedLine)
         {kHead + kCumulative + "mirror ftp://cdn/\n" + kSig, "line 5: mirror 'ftp://cdn/': not an http:// or https://"},
         {kHead + kCumulative + "mirror https:///x\n" + kSig, "needs a host"},
         {kHead + kCumulative + "mirror http://cdn/?a=1\n" + kSig, "needs a host, and no query"},
+        {kHead + kCumulative + "mirror https://user:pw@cdn/\n" + kSig, "no user part"},
         {kHead + kCumulative + "mirror http://cdn/" + std::string(600, 'x') + "\n" + kSig, "longer than 512 bytes"},
         {kHead + kCumulative + "mirror http://a/ http://b/\n" + kSig, "line 5: expected 'mirror URL'"},
         {kHead + kCumulative + "mirror http://a/\n" + full + kSig, "line 6: expected 'expires ... or signature"},
