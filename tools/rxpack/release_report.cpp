@@ -34,8 +34,11 @@ template <typename LIST, typename NAME>
 std::string JsonNames(const LIST& list, NAME name)
 {
     std::string out = "[";
-    for (size_t i = 0; i < list.size(); ++i)
-        out += (i == 0 ? "" : ",") + Json(name(list[i]));
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i != 0)
+            out += ',';
+        out += Json(name(list[i]));
+    }
     return out + "]";
 }
 
