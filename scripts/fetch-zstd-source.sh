@@ -10,12 +10,13 @@ sudo=""
 if ls -d "$cache"/libzstd-*/build/single_file_libs >/dev/null 2>&1; then
   exit 0
 fi
-command -v dpkg-source >/dev/null || { $sudo apt-get update; $sudo apt-get install -y --no-install-recommends dpkg-dev; }
+command -v dpkg-source >/dev/null || { $sudo apt-get update || true; $sudo apt-get install -y --no-install-recommends dpkg-dev; }
 src_list=/etc/apt/sources.list.d/velgrim-deb-src.sources
 if [ ! -f "$src_list" ]; then
   [ -f /etc/apt/sources.list.d/debian.sources ] || { echo "no /etc/apt/sources.list.d/debian.sources to derive a source entry from" >&2; exit 1; }
   sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $sudo tee "$src_list" >/dev/null
-  $sudo apt-get update
+  # One index a mirror cannot serve (an i386 list mid-sync) need not stop the source's.
+  $sudo apt-get update || echo "apt-get update reported errors; fetching with the lists it has" >&2
 fi
 mkdir -p "$cache"
 # The version the Linux build links against, so both sides decode alike; when the archive

@@ -20,7 +20,9 @@ const char kFormatFile[] = "velgrim-store.txt";
 // A temporary name of this process's own: two runs may write the same content.
 std::string TempSuffix()
 {
-    return "." + std::to_string(CurrentProcessId()) + REPLACING_FILE::kTempSuffix;
+    std::string suffix = ".";
+    suffix += std::to_string(CurrentProcessId());
+    return suffix + REPLACING_FILE::kTempSuffix;
 }
 
 bool ReadText(const std::string& path, std::string* text, size_t limit)
