@@ -110,6 +110,12 @@ TEST(MirrorObjectUrl, TheBaseThenObjectsThenTheHash)
 
 TEST_F(MirrorFetch, EachMirrorInTurnUntilOneServesTheManifestsBytes)
 {
+    // Each platform's client words a cut its own way.
+#ifdef _WIN32
+    const char* const kCutShort = "the connection was cut after 32768 of 65536 bytes";
+#else
+    const char* const kCutShort = "transfer closed";
+#endif
     struct CASE {
         const char* name;
         std::string held; // the part kept before ("" none)
@@ -126,7 +132,7 @@ TEST_F(MirrorFetch, EachMirrorInTurnUntilOneServesTheManifestsBytes)
         {"another size, not a byte taken", "", {{{{0, HttpResponse(kFile + "x")}}}, {{{0, whole}}}},
          MIRROR_FETCH::ARRIVED, {{""}, {""}}, {"it serves 65537 bytes, the manifest names 65536"}},
         {"cut, then gone on with by a Range", "", {{{{0, CutAtHalf()}}, {{0, Partial(kHalf)}}}},
-         MIRROR_FETCH::ARRIVED, {{"", "bytes=32768-"}}, {"transfer closed"}},
+         MIRROR_FETCH::ARRIVED, {{"", "bytes=32768-"}}, {kCutShort}},
         {"a held part goes on", kFile.substr(0, 1000), {{{{0, Partial(1000)}}}}, MIRROR_FETCH::ARRIVED,
          {{"bytes=1000-"}}, {}},
         {"a held part of other bytes: the whole file once more", kOther.substr(0, kHalf),
