@@ -76,7 +76,9 @@ void OnTimer(HWND dialog)
 {
     if (UpdateTickPump()) {
         KillTimer(dialog, kTimerId);
-        if (UpdateFinish(UnpackProgress))
+        // An installed file that was not a delta's base is no failure to show: the package
+        // without deltas is asked for at once.
+        if (UpdateFinish(UnpackProgress) || g_updateBaseMismatch)
             SendMessageW(dialog, WM_CLOSE, 0, 0);
         else
             ShowErrorNotice(dialog);
