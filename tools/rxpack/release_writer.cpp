@@ -106,6 +106,17 @@ private:
     std::map<std::string, FRAME> m_Frames;
 };
 
+// A variant's removals after its files, then the package written.
+bool WriteWithRemovals(PACK_WRITER& writer, const PACKAGE_PLAN& package, const std::string& path, bool* written,
+                       std::string* error)
+{
+    for (const std::string& name : package.removed)
+        if (!writer.AddRemoval(name, error))
+            return false;
+    *written = writer.Write(path, error);
+    return *written;
+}
+
 // The package's compressed variant at path, when one of its files is smaller so. *written
 // says whether it was.
 bool WriteZstdVariant(const RELEASE_STORE& store, ENCODED_CONTENTS& frames, const PACKAGE_PLAN& package,
@@ -129,11 +140,7 @@ bool WriteZstdVariant(const RELEASE_STORE& store, ENCODED_CONTENTS& frames, cons
         }
     if (!encoded)
         return true;
-    for (const std::string& name : package.removed)
-        if (!writer.AddRemoval(name, error))
-            return false;
-    *written = writer.Write(path, error);
-    return *written;
+    return WriteWithRemovals(writer, package, path, written, error);
 }
 
 // A changed file as a delta against the kept version's file, when one is worth it and
@@ -201,11 +208,7 @@ bool WriteDeltaVariant(const RELEASE_STORE& store, ENCODED_CONTENTS& frames, con
     }
     if (!anyDelta)
         return true;
-    for (const std::string& name : package.removed)
-        if (!writer.AddRemoval(name, error))
-            return false;
-    *written = writer.Write(path, error);
-    return *written;
+    return WriteWithRemovals(writer, package, path, written, error);
 }
 
 } // namespace
