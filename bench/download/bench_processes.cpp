@@ -66,9 +66,6 @@ bool WaitExit(pid_t pid, uint64_t timeoutMs)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-namespace {
-
-// A TCP port on 127.0.0.1 that nothing listens on right now.
 unsigned short FreePort()
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
@@ -101,8 +98,6 @@ bool WaitListening(unsigned short port, int timeoutMs)
     }
     return false;
 }
-
-} // namespace
 
 unsigned long WaitLogNumber(const std::string& logPath, const std::string& prefix, int timeoutMs)
 {

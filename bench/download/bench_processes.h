@@ -15,6 +15,10 @@ void StopProcess(pid_t pid);
 // Waits for the program to end within timeoutMs; kills it when it does not. True when it
 // ended by itself with exit status 0.
 bool WaitExit(pid_t pid, uint64_t timeoutMs);
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+unsigned short FreePort();
+// True once something accepts connections on 127.0.0.1:port, false after timeoutMs.
+bool WaitListening(unsigned short port, int timeoutMs);
 // Waits until the log holds `prefix` followed by a number; returns the number, 0 when
 // it does not come within timeoutMs.
 unsigned long WaitLogNumber(const std::string& logPath, const std::string& prefix, int timeoutMs);

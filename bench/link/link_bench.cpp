@@ -8,8 +8,10 @@
 // row puts the launcher's download (the DOWNLOADER in a process of its own, tick_download,
 // one Process per 15 ms tick) beside curl's from nginx, both written to disk, and gives
 // the launcher's peak resident memory. The unlimited row uses neither relays nor
-// shaping. With several runs a row gives the medians. Everything it starts it stops, and
-// the namespace goes with it.
+// shaping. The mirror rows put the launcher's mirror download (MIRROR_FETCH in
+// mirror_download, polled per tick) beside curl, both through one Varnish in front of
+// nginx, its cache warmed first; there Varnish's own port is shaped. With several runs a
+// row gives the medians. Everything it starts it stops, and the namespace goes with it.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,7 +25,9 @@
 #include "bench_files.h"
 #include "bench_processes.h"
 #include "link_shaper.h"
+#include "platform/crypto.h"
 #include "platform/sockets.h"
+#include "release/hex_text.h"
 
 namespace {
 
@@ -32,22 +36,25 @@ const char* const kUsage =
     "  --small  patch for the 100 Mbit/s rows (64)\n"
     "  --large  patch for the 1 Gbit/s and unlimited rows (256)\n"
     "  --runs   runs per row; a row gives the medians (1, at most 20)\n"
-    "  --only   only the rows whose name holds TEXT, e.g. \"1 Gbit\", \"40 ms\", \"unlimited\"\n"
-    "Needs root, nginx and curl.\n";
+    "  --only   only the rows whose name holds TEXT, e.g. \"1 Gbit\", \"40 ms\", \"mirror\"\n"
+    "Needs root, nginx, curl and (for the mirror rows) varnishd.\n";
 
 struct ROW {
     const char* name;
     uint64_t bitsPerSecond; // 0: unshaped
     int rttMs;              // -1: no relay
     bool large;
+    bool mirror; // through Varnish: MIRROR_FETCH against curl
 };
 
 const ROW kRows[] = {
-    {"100 Mbit/s,  0 ms", 100000000, 0, false},
-    {"100 Mbit/s, 40 ms", 100000000, 40, false},
-    {"1 Gbit/s,    0 ms", 1000000000, 0, true},
-    {"1 Gbit/s,   40 ms", 1000000000, 40, true},
-    {"unlimited", 0, -1, true},
+    {"100 Mbit/s,  0 ms", 100000000, 0, false, false},
+    {"100 Mbit/s, 40 ms", 100000000, 40, false, false},
+    {"1 Gbit/s,    0 ms", 1000000000, 0, true, false},
+    {"1 Gbit/s,   40 ms", 1000000000, 40, true, false},
+    {"unlimited", 0, -1, true, false},
+    {"mirror, 1 Gbit/s", 1000000000, -1, true, true},
+    {"mirror, unlimited", 0, -1, true, true},
 };
 
 // A delay_relay in front of 127.0.0.1:upstreamPort.
@@ -75,14 +82,40 @@ struct RUN {
     unsigned long long lastByteMs = 0;
 };
 
-// The launcher's download in its own process.
-RUN LauncherRun(unsigned short port, const std::string& work, const std::string& expected, uint64_t timeoutMs)
+// Varnish on 127.0.0.1 in front of 127.0.0.1:originPort, caching in memory for an hour.
+struct VARNISH_PROCESS {
+    pid_t pid = -1;
+    unsigned short port = 0;
+
+    bool Start(unsigned short originPort, const std::string& dir, size_t cacheMiB)
+    {
+        port = FreePort();
+        mkdir(dir.c_str(), 0755);
+        pid = Spawn({"varnishd", "-F", "-j", "none", "-n", dir, "-a", "127.0.0.1:" + std::to_string(port), "-b",
+                     "127.0.0.1:" + std::to_string(originPort), "-s", "malloc," + std::to_string(cacheMiB) + "m",
+                     "-t", "3600"},
+                    dir + ".out");
+        if (WaitListening(port, 20000))
+            return true;
+        std::fprintf(stderr, "varnishd did not start: %s\n", ReadText(dir + ".out").c_str());
+        return false;
+    }
+    ~VARNISH_PROCESS() { StopProcess(pid); }
+};
+
+// The launcher's download in its own process: tick_download from update-server at
+// `port`, or with `mirrorBase` mirror_download of the object of that hash there.
+RUN LauncherRun(unsigned short port, const std::string& mirrorBase, const std::string& sha256,
+                const std::string& work, const std::string& expected, uint64_t timeoutMs)
 {
     RUN run;
     const std::string target = work + "/target";
     const std::string log = work + "/tick_download.out";
     std::vector<std::string> args = {VELGRIM_TICK_DOWNLOAD, "127.0.0.1", std::to_string(port), target,
                                      std::to_string(timeoutMs / 1000)};
+    if (!mirrorBase.empty())
+        args = {VELGRIM_MIRROR_DOWNLOAD, mirrorBase, std::to_string(expected.size()), sha256, target,
+                std::to_string(timeoutMs / 1000)};
     const pid_t pid = Spawn(args, log);
     const bool ok = WaitExit(pid, timeoutMs + 15000);
     const std::string file = target + "/Velgrim_patch.rxpack";
@@ -129,11 +162,21 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
     UPDATE_SERVER_PROCESS smallServer;
     UPDATE_SERVER_PROCESS largeServer;
     NGINX_PROCESS nginx;
+    VARNISH_PROCESS varnish;
     LINK_SHAPER shaper;
     if (!MakeRelease(work + "/small", small) || !MakeRelease(work + "/large", large) ||
         !smallServer.Start(VELGRIM_UPDATE_SERVER, work + "/small", work + "/server-small.log") ||
         !largeServer.Start(VELGRIM_UPDATE_SERVER, work + "/large", work + "/server-large.log") ||
         !nginx.Start(work, work))
+        return false;
+    // The large patch as a mirror's object, by its hash.
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    Sha256(large.data(), large.size(), digest);
+    const std::string sha256 = HexLower(digest, sizeof digest);
+    const std::string objectPath = "/cdn/objects/" + sha256;
+    mkdir((work + "/cdn").c_str(), 0755);
+    mkdir((work + "/cdn/objects").c_str(), 0755);
+    if (!WriteFileBytes(work + objectPath, large.data(), large.size()))
         return false;
 
     std::printf("link benchmark: update-server -> launcher (one Process per 15 ms tick) vs nginx -> curl, "
@@ -148,7 +191,8 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
             continue;
         const std::string& expected = row.large ? large : small;
         UPDATE_SERVER_PROCESS& server = row.large ? largeServer : smallServer;
-        const std::string path = row.large ? "/large/Velgrim_patch.rxpack" : "/small/Velgrim_patch.rxpack";
+        std::string path = row.large ? "/large/Velgrim_patch.rxpack" : "/small/Velgrim_patch.rxpack";
+        std::string mirrorBase;
         const double seconds = row.bitsPerSecond > 0 ? expected.size() * 8.0 / row.bitsPerSecond : 1.0;
         const uint64_t timeoutMs = static_cast<uint64_t>(seconds * 4000) + 30000;
         RELAY_PROCESS toServer;
@@ -162,12 +206,27 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
             serverPort = toServer.port;
             nginxPort = toNginx.port;
         }
-        if (row.bitsPerSecond > 0 && !shaper.Shape(row.bitsPerSecond, {toServer.port, toNginx.port}))
+        if (row.mirror) {
+            // One Varnish for the mirror rows, its cache filled by a first fetch.
+            const std::string warm = work + "/warm-download";
+            if (varnish.pid < 0 &&
+                (!varnish.Start(nginx.port, work + "/varnish", (largeMiB + 64) * 2) ||
+                 CurlDownload("http://127.0.0.1:" + std::to_string(varnish.port) + objectPath, warm,
+                              work + "/curl.out", timeoutMs) < 0))
+                return false;
+            unlink(warm.c_str());
+            nginxPort = varnish.port;
+            path = objectPath;
+            mirrorBase = "http://127.0.0.1:" + std::to_string(varnish.port) + "/cdn";
+        }
+        const std::vector<unsigned short> shaped =
+            row.mirror ? std::vector<unsigned short>{varnish.port} : std::vector<unsigned short>{toServer.port, toNginx.port};
+        if (row.bitsPerSecond > 0 && !shaper.Shape(row.bitsPerSecond, shaped))
             return false;
         std::vector<double> ours, theirs, lastBytes, totals;
         long peakKiB = 0;
         for (int i = 0; i < runs; ++i) {
-            const RUN launcher = LauncherRun(serverPort, work, expected, timeoutMs);
+            const RUN launcher = LauncherRun(serverPort, mirrorBase, sha256, work, expected, timeoutMs);
             const RUN curl = CurlRun(nginxPort, path, work, expected, timeoutMs);
             ours.push_back(launcher.mbps);
             theirs.push_back(curl.mbps);
@@ -184,7 +243,7 @@ bool RunRows(const std::string& work, const std::string& small, const std::strin
         // flush and the rename that keep the file.
         std::printf("    launcher: every byte in and checked after %.0f ms, the file under its name after %.0f ms; "
                     "last transfer: %s\n",
-                    Median(lastBytes), Median(totals), server.SentLine().c_str());
+                    Median(lastBytes), Median(totals), row.mirror ? "through Varnish" : server.SentLine().c_str());
         std::fflush(stdout);
     }
     return true;
