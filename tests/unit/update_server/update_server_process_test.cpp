@@ -234,7 +234,9 @@ TEST_F(UpdateServerProcess, MisbehavingClientsAreDroppedWithoutDisturbingOthers)
 
 TEST_F(UpdateServerProcess, ReloadOnSighupKeepsTransfersUnderWay)
 {
-    const std::string oldPatch = BarePackage(RandomBytes(6u << 20, 4));
+    // Larger than one step of the downloader can take in on loopback: the first transfer is
+    // still under way when the release changes.
+    const std::string oldPatch = BarePackage(RandomBytes(48u << 20, 4));
     const std::string newPatch = BarePackage(RandomBytes(5u << 20, 5));
     WriteRelease(release.Path(), "game_version = 1\n", oldPatch);
     Start();
@@ -243,7 +245,8 @@ TEST_F(UpdateServerProcess, ReloadOnSighupKeepsTransfersUnderWay)
     DOWNLOADER first;
     ASSERT_TRUE(first.Connect("127.0.0.1", server.Port()));
     ASSERT_TRUE(first.GetFile(FILE_KIND_PATCH, firstDir.Path().c_str()));
-    ASSERT_TRUE(PumpUntil(first, [&] { return first.GetReceivedSize() > 0; }));
+    ASSERT_TRUE(PumpUntil(first, [&] { return first.GetReceivedSize() > 0 || first.IsCompleteOrError(); }));
+    ASSERT_FALSE(first.IsCompleteOrError());
 
     // The new release replaces the files by rename, as `rxpack release` publishes one.
     TEMP_DIR next;
