@@ -14,12 +14,13 @@ namespace {
 
 const char kFirstLine[] = "velgrim-apply 2";
 const char kFirstLineV1[] = "velgrim-apply 1";
+const char kFirstLineV3[] = "velgrim-apply 3";
 // Far more than a journal of any real package; a larger file is not one of ours.
 const uint32_t kMaxJournalBytes = 64u << 20;
 
 const char* StateName(APPLY_STATE state)
 {
-    return state == APPLY_SWAPPING ? "swapping" : "staging";
+    return state == APPLY_SWAPPING ? "swapping" : state == APPLY_RECEIVING ? "receiving" : "staging";
 }
 
 bool StartsWith(const std::string& text, const char* prefix, std::string* rest)
@@ -28,6 +29,21 @@ bool StartsWith(const std::string& text, const char* prefix, std::string* rest)
     if (text.compare(0, p.size(), p) != 0)
         return false;
     *rest = text.substr(p.size());
+    return true;
+}
+
+bool ParseHex32(const std::string& text, uint32_t* value)
+{
+    if (text.size() != 8)
+        return false;
+    uint32_t v = 0;
+    for (const char h : text) {
+        const int digit = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : -1;
+        if (digit < 0)
+            return false;
+        v = v << 4 | static_cast<uint32_t>(digit);
+    }
+    *value = v;
     return true;
 }
 
@@ -43,17 +59,8 @@ bool ParsePackage(const std::string& text, uint64_t* size, uint32_t* crc)
             return false;
         s = s * 10 + static_cast<uint64_t>(text[i] - '0');
     }
-    uint32_t c = 0;
-    for (size_t i = space + 1; i < text.size(); ++i) {
-        const char h = text[i];
-        const int digit = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : -1;
-        if (digit < 0)
-            return false;
-        c = c << 4 | static_cast<uint32_t>(digit);
-    }
     *size = s;
-    *crc = c;
-    return true;
+    return ParseHex32(text.substr(space + 1), crc);
 }
 
 } // namespace
@@ -65,12 +72,16 @@ bool IsJournalFileName(const std::string& name)
 
 bool WriteApplyJournal(const std::string& path, const APPLY_JOURNAL& journal)
 {
-    char crc[16];
+    char crc[16], tag[16];
     std::snprintf(crc, sizeof(crc), "%08x", static_cast<unsigned>(journal.packageIndexCrc));
-    std::string text = std::string(kFirstLine) + "\nversion " + std::to_string(journal.version) + "\npackage " +
-                       std::to_string(journal.packageSize) + " " + crc + "\nstate " + StateName(journal.state) + "\n";
+    std::snprintf(tag, sizeof(tag), "%08x", static_cast<unsigned>(journal.packageTag));
+    const bool receiving = journal.state == APPLY_RECEIVING;
+    std::string text = std::string(receiving ? kFirstLineV3 : kFirstLine) + "\nversion " +
+                       std::to_string(journal.version) + "\npackage " + std::to_string(journal.packageSize) + " " + crc +
+                       "\n" + (receiving ? std::string("tag ") + tag + "\n" : std::string()) + "state " +
+                       StateName(journal.state) + "\n";
     for (const APPLY_ITEM& item : journal.items)
-        text += (item.removal ? "remove " : "file ") + item.name + "\n";
+        text += (item.removal ? "remove " : receiving && item.staged ? "staged " : "file ") + item.name + "\n";
     REPLACING_FILE out(path);
     return out.Create() && out.Write(text.data(), text.size()) && out.Commit();
 }
@@ -101,22 +112,30 @@ JOURNAL_READ ReadApplyJournal(const std::string& path, APPLY_JOURNAL* journal)
     }
     APPLY_JOURNAL read;
     std::string value;
-    const bool v2 = !lines.empty() && lines[0] == kFirstLine;
-    const size_t stateLine = v2 ? 3 : 2;
+    // Format 3 is format 2 while the package arrives: a tag line, and staged entries marked.
+    const bool v3 = !lines.empty() && lines[0] == kFirstLineV3;
+    const bool v2 = v3 || (!lines.empty() && lines[0] == kFirstLine);
+    const size_t stateLine = v3 ? 4 : v2 ? 3 : 2;
     if (lines.size() <= stateLine || (!v2 && lines[0] != kFirstLineV1) || !StartsWith(lines[1], "version ", &value) ||
         !ParseUInt32(value, &read.version))
         return JOURNAL_NOT_OURS;
     if (v2 && (!StartsWith(lines[2], "package ", &value) ||
                !ParsePackage(value, &read.packageSize, &read.packageIndexCrc)))
         return JOURNAL_NOT_OURS;
-    read.hasPackage = v2;
-    if (lines[stateLine] != "state staging" && lines[stateLine] != "state swapping")
+    if (v3 && (!StartsWith(lines[3], "tag ", &value) || !ParseHex32(value, &read.packageTag)))
         return JOURNAL_NOT_OURS;
-    read.state = lines[stateLine] == "state swapping" ? APPLY_SWAPPING : APPLY_STAGING;
+    read.hasPackage = v2;
+    if (v3 ? lines[stateLine] != "state receiving"
+           : lines[stateLine] != "state staging" && lines[stateLine] != "state swapping")
+        return JOURNAL_NOT_OURS;
+    read.state = v3 ? APPLY_RECEIVING : lines[stateLine] == "state swapping" ? APPLY_SWAPPING : APPLY_STAGING;
     for (size_t i = stateLine + 1; i < lines.size(); ++i) {
         APPLY_ITEM item;
         if (StartsWith(lines[i], "file ", &value)) {
             item.name = value;
+        } else if (v3 && StartsWith(lines[i], "staged ", &value)) {
+            item.name = value;
+            item.staged = true;
         } else if (v2 && StartsWith(lines[i], "remove ", &value)) {
             item.name = value;
             item.removal = true;

@@ -10,6 +10,19 @@
 //     file data/maps/coast.map   one line per entry of the package, in package order:
 //     remove data/maps/old.map   a whole file, or a file the update removes
 //
+// While the package is still downloading, its entries are staged as their bytes arrive;
+// the journal then has format 3, the package's server tag, and marks the entries staged
+// (their files are on the disk):
+//
+//     velgrim-apply 3
+//     version 7
+//     package 48213 1a2b3c4d
+//     tag 89abcdef               the tag the server gave the package (hex)
+//     state receiving            nothing of the game is touched
+//     staged data/maps/coast.map a file staged already
+//     file data/big.pak          one not staged yet
+//     remove data/maps/old.map
+//
 // A journal of format 1 (the previous launcher's) has no package line and no removals; its
 // package is the one in the game directory.
 #pragma once
@@ -21,11 +34,14 @@
 enum APPLY_STATE {
     APPLY_STAGING,
     APPLY_SWAPPING,
+    APPLY_RECEIVING,
 };
 
 struct APPLY_ITEM {
     std::string name;
     bool removal = false;
+    // Staged while the package was arriving (a receiving journal only).
+    bool staged = false;
 
     bool operator==(const APPLY_ITEM& other) const { return name == other.name && removal == other.removal; }
 };
@@ -37,6 +53,8 @@ struct APPLY_JOURNAL {
     bool hasPackage = false;
     uint64_t packageSize = 0;
     uint32_t packageIndexCrc = 0;
+    // A receiving journal: the server's tag of the package being downloaded.
+    uint32_t packageTag = 0;
     std::vector<APPLY_ITEM> items;
 };
 

@@ -86,29 +86,55 @@ private:
 
 } // namespace
 
-bool OPEN_PACKAGE::Open(const std::string& path, std::string* problem)
+bool OPEN_PACKAGE::OpenFile(const std::string& path, DWORD share, std::string* problem)
 {
     Close();
     m_bDamaged = false;
     m_bBaseMismatch = false;
-    // Renaming it while open is allowed: it moves into the staging area once checked.
-    m_File.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_File.Reset(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_File.Valid()) {
         *problem = "cannot be opened: " + LastErrorText();
         return false;
     }
-    m_pSource.reset(new FILE_PACKAGE_SOURCE(m_File.Get()));
-    if (!m_pSource->Valid()) {
-        *problem = "cannot read its size";
-        return false;
-    }
+    return true;
+}
+
+bool OPEN_PACKAGE::LoadIndex(std::string* problem)
+{
     if (!m_Index.Load(*m_pSource, problem) || !CheckPackageIndex(m_Index, problem))
         return false;
     for (size_t i = 0; i < m_Index.m_Entries.size(); ++i)
         m_ByName[Key(m_Index.m_Entries[i].name)] = i;
     m_pReader.reset(new PACKAGE_READER(m_File.Get()));
     return true;
+}
+
+bool OPEN_PACKAGE::Open(const std::string& path, std::string* problem)
+{
+    // Renaming it while open is allowed: it moves into the staging area once checked.
+    if (!OpenFile(path, FILE_SHARE_READ | FILE_SHARE_DELETE, problem))
+        return false;
+    m_pSource.reset(new FILE_PACKAGE_SOURCE(m_File.Get()));
+    if (!m_pSource->Valid()) {
+        *problem = "cannot read its size";
+        return false;
+    }
+    return LoadIndex(problem);
+}
+
+bool OPEN_PACKAGE::OpenArriving(const std::string& path, uint64_t size, std::string* problem)
+{
+    // The writer goes on writing, and renames the file once whole.
+    if (!OpenFile(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, problem))
+        return false;
+    m_pSource.reset(new FILE_PACKAGE_SOURCE(m_File.Get(), size));
+    return LoadIndex(problem);
+}
+
+void OPEN_PACKAGE::Grew()
+{
+    if (m_pReader != nullptr)
+        m_pReader->Forget();
 }
 
 void OPEN_PACKAGE::Close()

@@ -20,6 +20,12 @@ public:
     // Opens the package and checks its index (everything but the contents, which are
     // checked as they are copied). False with the problem otherwise.
     bool Open(const std::string& path, std::string* problem);
+    // The same for a package still arriving in the file at path (another handle writes
+    // it), which will have `size` bytes: its index must be written already. Entries are
+    // copied only once their bytes are written, and after Grew.
+    bool OpenArriving(const std::string& path, uint64_t size, std::string* problem);
+    // More of an arriving package was written since the last copy.
+    void Grew();
     // Lets the file go (it can then be deleted). While open, it may be renamed.
     void Close();
 
@@ -66,6 +72,8 @@ public:
     bool BaseMismatch() const { return m_bBaseMismatch; }
 
 private:
+    bool OpenFile(const std::string& path, DWORD share, std::string* problem);
+    bool LoadIndex(std::string* problem);
     // A delta entry applied to the installed file as it is written.
     bool ApplyDeltaTo(size_t i, HANDLE out, const std::string& path, UNPACK_CALLBACK events, std::string* problem);
     std::string InstalledPath(const std::string& name) const;

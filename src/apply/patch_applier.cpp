@@ -6,6 +6,7 @@
 
 #include "common/decimal_text.h"
 #include "common/trace_log.h"
+#include "downloader/resume_record.h"
 #include "pack/pack_path.h"
 #include "platform/clock.h"
 #include "platform/durable_files.h"
@@ -184,13 +185,15 @@ bool PATCH_APPLIER::CheckTarget(const std::string& name, bool removal)
     }
 }
 
-bool PATCH_APPLIER::Preflight(OPEN_PACKAGE& package)
+bool PATCH_APPLIER::Preflight(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal)
 {
     uint64_t needed = kSpareBytes;
     for (size_t i = 0; i < package.Index().m_Entries.size(); ++i) {
         const PACK_INDEX_ENTRY& e = package.Index().m_Entries[i];
         if (!CheckTarget(e.name, package.IsRemoval(i)))
             return false;
+        if (journal.items[i].staged)
+            continue;
         // A delta is applied only to the very file it was made from: a modified one is
         // never patched (the launcher asks for the package without deltas instead).
         std::string problem;
@@ -255,8 +258,9 @@ bool PATCH_APPLIER::Stage(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal, U
     DURABLE_DIRECTORIES dirs;
     AddParents(&dirs, files, m_strDir);
     for (uint32_t i = 0; i < journal.items.size(); ++i) {
-        // A removal has no content to stage: its file is moved away in the swap.
-        if (!journal.items[i].removal) {
+        // A removal has no content to stage: its file is moved away in the swap; an entry
+        // staged while the package arrived is on the disk already.
+        if (!journal.items[i].removal && !journal.items[i].staged) {
             const std::string path = Staged(journal.items[i].name);
             // A full disk, a file-size limit, a damaged entry: nothing of the game was
             // touched, and the caller gives back the space the staged files took.
@@ -479,8 +483,6 @@ bool PATCH_APPLIER::Apply(const std::string& package, uint32_t version, UNPACK_C
         if (same)
             return true;
     }
-    RemoveStaging();
-
     APPLY_JOURNAL journal;
     journal.version = version;
     journal.hasPackage = true;
@@ -488,7 +490,23 @@ bool PATCH_APPLIER::Apply(const std::string& package, uint32_t version, UNPACK_C
     journal.packageIndexCrc = open.IndexCrc();
     for (size_t i = 0; i < open.Index().m_Entries.size(); ++i)
         journal.items.push_back(APPLY_ITEM{open.Index().m_Entries[i].name, open.IsRemoval(i)});
-    bool ok = Preflight(open);
+    // Entries staged while this very package arrived (its size and index, which holds
+    // every entry's CRC; the package itself passed its whole check) are kept.
+    const bool arrived = read == JOURNAL_FOUND && leftover.state == APPLY_RECEIVING &&
+                         leftover.packageSize == journal.packageSize &&
+                         leftover.packageIndexCrc == journal.packageIndexCrc && leftover.items == journal.items;
+    if (arrived) {
+        size_t kept = 0;
+        for (size_t i = 0; i < journal.items.size(); ++i) {
+            journal.items[i].staged = leftover.items[i].staged && !leftover.items[i].removal;
+            kept += journal.items[i].staged ? 1 : 0;
+        }
+        g_trace->Log("update: %u of %u entries were staged while the package arrived\n", static_cast<unsigned>(kept),
+                     static_cast<unsigned>(journal.items.size()));
+    } else {
+        RemoveStaging();
+    }
+    bool ok = Preflight(open, journal);
     if (ok) {
         // The package moves in (open, it is read on from the same file): nothing can replace
         // it there, and it goes only with the staging area, after its journal.
@@ -510,6 +528,41 @@ bool PATCH_APPLIER::Apply(const std::string& package, uint32_t version, UNPACK_C
     }
     // The contents were checked as they were staged; they need no second look.
     return Swap(journal, &open, false);
+}
+
+bool PATCH_APPLIER::WriteJournal(const APPLY_JOURNAL& journal)
+{
+    if (WriteApplyJournal(JournalPath(), journal))
+        return true;
+    return Fail("the update's journal cannot be written in " + InDir(kStagingDir));
+}
+
+bool PATCH_APPLIER::MakeStagingArea()
+{
+    const std::string staging = InDir(kStagingDir);
+    if (MakeOwnDirectory(staging.c_str()) && MakeOwnDirectory(InDir(std::string(kStagingDir) + "/" + kFilesDir).c_str()))
+        return true;
+    return Fail("the staging area " + staging + " cannot be made (the folder is read-only, or a link is in the way)");
+}
+
+bool PATCH_APPLIER::StageArrived(OPEN_PACKAGE& package, size_t i, DURABLE_DIRECTORIES* dirs)
+{
+    m_bBaseMismatch = false;
+    if (package.IsRemoval(i))
+        return true;
+    std::string problem;
+    if (package.IsDelta(i) && !package.DeltaBaseMatches(i, &problem)) {
+        m_bBaseMismatch = package.BaseMismatch();
+        return Fail(problem);
+    }
+    const std::string path = Staged(package.Index().m_Entries[i].name);
+    if (!CopyOut(package, i, path, nullptr, dirs == nullptr))
+        return false;
+    if (dirs != nullptr) {
+        dirs->AddFile(path);
+        AddParents(dirs, path, InDir(std::string(kStagingDir) + "/" + kFilesDir));
+    }
+    return true;
 }
 
 void PATCH_APPLIER::Finish(const std::string& package)
@@ -542,6 +595,24 @@ PATCH_APPLIER::RECOVERY PATCH_APPLIER::Recover(const std::string& package, uint3
             rescuePackage();
             RemoveStaging();
         }
+        return RECOVERY_NONE;
+    }
+    if (journal.state == APPLY_RECEIVING) {
+        // Cut short while the package arrived: nothing of the game was touched. What was
+        // staged stays for the download that goes on with the same package (its part and
+        // record are here), or for the package when it arrived whole before the cut.
+        if (Exists(package)) {
+            g_trace->Log("update: the package for version %u arrived before the last run ended; applying it\n",
+                         journal.version);
+            if (!Apply(package, journal.version, progress))
+                return RECOVERY_FAILED;
+            *version = journal.version;
+            return RECOVERY_COMPLETED;
+        }
+        RESUME_RECORD record;
+        if (!(ReadResumeRecord(package, &record) && record.size == journal.packageSize &&
+              record.tag == journal.packageTag))
+            RemoveStaging();
         return RECOVERY_NONE;
     }
     g_trace->Log("update: an update to version %u was interrupted while %s; finishing it\n", journal.version,

@@ -36,6 +36,7 @@
 #include "pack/pack_unpacker.h"
 #include "protocol/own_names.h"
 
+class DURABLE_DIRECTORIES;
 class HELD_FOLDERS;
 class OPEN_PACKAGE;
 
@@ -81,9 +82,20 @@ public:
     RECOVERY Recover(const std::string& package, uint32_t* version, UNPACK_CALLBACK progress);
 
     const std::string& Problem() const { return m_strProblem; }
+    const std::string& Dir() const { return m_strDir; }
     // Apply failed because a delta entry's installed file is not the one it was made from
     // (a modified file, a mod): the version's package without deltas applies instead.
     bool BaseMismatch() const { return m_bBaseMismatch; }
+
+    // Staging while the package arrives (STREAM_STAGER), on the thread that owns the
+    // staging area meanwhile: the journal there, the area made, one entry staged (a delta's
+    // installed base checked first; a file only started on its way to the disk when dirs
+    // is given, for the caller to flush with it), the area removed.
+    JOURNAL_READ ReadJournal(APPLY_JOURNAL* journal);
+    bool WriteJournal(const APPLY_JOURNAL& journal);
+    bool MakeStagingArea();
+    bool StageArrived(OPEN_PACKAGE& package, size_t i, DURABLE_DIRECTORIES* dirs);
+    void DropStaging() { RemoveStaging(); }
 
     // How long a locked target is waited for; tests shorten it.
     unsigned int m_uLockedWaitMs = kLockedWaitMs;
@@ -98,10 +110,9 @@ private:
     // The version version.txt records; false when there is none.
     bool RecordedVersion(uint32_t* version) const;
 
-    // The journal of an earlier run, read only from a staging area that is a real folder
-    // (a link there is removed).
-    JOURNAL_READ ReadJournal(APPLY_JOURNAL* journal);
-    bool Preflight(OPEN_PACKAGE& package);
+    // Entries staged while the package arrived count as staged: they need neither a base
+    // check nor room.
+    bool Preflight(OPEN_PACKAGE& package, const APPLY_JOURNAL& journal);
     bool CheckTarget(const std::string& name, bool removal);
     // Makes every folder on the way to path below top, remembering those made or met.
     void MakeParents(const std::string& path, const std::string& top);

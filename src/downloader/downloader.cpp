@@ -265,6 +265,9 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         file_path.Assign(expected);
     }
     m_pOutput.reset(new REPLACING_FILE(file_path.Get()));
+    if (m_pObserver != nullptr)
+        m_pOutput->ShareReading();
+    m_bPartSettled = false;
     m_uStart = start;
     m_uChecked = 0;
     m_uTag = announced.tag;
@@ -280,6 +283,8 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
         // The kept bytes are checked with the new ones: the manifest's hash, or the tag's.
         if (m_pCheck == nullptr)
             m_pTagHash.reset(new SHA256_STREAM);
+        if (m_pObserver != nullptr)
+            m_pObserver->OnPartBegin(m_iRequestedKind, m_pOutput->TempPath(), total_size, start, m_uTag);
         return;
     }
     // Whatever part was held belongs to another file now.
@@ -300,6 +305,8 @@ void DOWNLOADER::OnFileBegin(const char* body, int length)
     m_bKeepPart = resumable && WriteResumeRecord(file_path.Get(), record);
     if (resumable && !m_bKeepPart)
         RX_ERROR("DOWNLOADER: cannot record %s for later; an interruption starts it again", file_path.Get());
+    if (m_pObserver != nullptr)
+        m_pObserver->OnPartBegin(m_iRequestedKind, m_pOutput->TempPath(), total_size, 0, m_uTag);
     NoteProgress();
 }
 
@@ -366,6 +373,8 @@ void DOWNLOADER::OnFileEnd()
 
 void DOWNLOADER::FinishFile()
 {
+    if (m_pObserver != nullptr && received == total_size)
+        m_pObserver->OnPartOnDisk(received);
     m_bEnding = false;
     complete = true;
     error = false;
@@ -398,8 +407,12 @@ void DOWNLOADER::FinishFile()
     // A file gone on with that fails its check may be a bad splice: its part goes, and
     // the whole file may be asked for again.
     m_bCanGoOn = !checked && m_uStart > 0;
-    if (error)
+    if (error) {
         DiscardFile();
+    } else if (m_pObserver != nullptr) {
+        m_bPartSettled = true;
+        m_pObserver->OnPartComplete();
+    }
     m_bKeepPart = false;
     received = 0;
     Close();
@@ -471,8 +484,13 @@ void DOWNLOADER::SetFileAside()
     // request when a record says what it is.
     if (m_pOutput != nullptr && m_bKeepPart) {
         SalvageCutChunk();
+        if (m_pObserver != nullptr)
+            m_pObserver->OnPartOnDisk(received);
         m_pOutput->Keep();
+    } else if (m_pOutput != nullptr && m_pObserver != nullptr && !m_bPartSettled) {
+        m_pObserver->OnPartDiscarded();
     }
+    m_bPartSettled = true;
     m_pOutput.reset();
     m_pCheck.reset();
     m_pTagHash.reset();
@@ -528,6 +546,16 @@ void DOWNLOADER::FailTransfer(const char* reason)
     DiscardFile();
     Close();
     in_progress = false;
+}
+
+void DOWNLOADER::Refuse(const char* reason, bool againWhole)
+{
+    RX_GUARD_BEGIN
+    if (m_pOutput != nullptr || in_progress) {
+        FailTransfer(reason);
+        m_bCanGoOn = againWhole;
+    }
+    RX_GUARD_END("DOWNLOADER::Refuse")
 }
 
 void DOWNLOADER::InterruptTransfer(const char* reason, INTERRUPTION why)
@@ -668,6 +696,8 @@ void DOWNLOADER::Process()
     // far below a fast link: the step goes on while bytes wait, for a part of the tick.
     if (client.m_pConnect != nullptr)
         client.m_pConnect->ProcessFor(m_uReceiveBudgetMs);
+    if (m_pObserver != nullptr && m_pOutput != nullptr)
+        m_pObserver->OnPartOnDisk(received);
     if (m_pOutput != nullptr && !ChecksCaughtUp()) {
         // Once the last byte is in, nothing is received any more: the checks take the
         // receiving part of the step too.

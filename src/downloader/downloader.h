@@ -46,6 +46,7 @@
 #include <string>
 
 #include "common/heap_str.h"
+#include "downloader/download_observer.h"
 #include "downloader/resume_record.h"
 #include "net/net_client.h"
 #include "platform/crypto.h"
@@ -147,6 +148,13 @@ public:
     bool CanGoOn() const { return error && m_bCanGoOn; }
     // Where the last transfer started from (above 0: it went on from a kept part).
     uint64_t StartOffset() const { return m_uStart; }
+    // Tells observer (not owned; null: none) about the part files of later transfers; their
+    // parts are then opened so that another handle may read them.
+    void Observe(DOWNLOAD_OBSERVER* observer) { m_pObserver = observer; }
+    // Fails the transfer under way for a reason found outside it (its content is unsound):
+    // its part is deleted. againWhole: the part may be a bad splice, the whole file may be
+    // asked for again (CanGoOn), as after a failed whole check.
+    void Refuse(const char* reason, bool againWhole = false);
 
     NET_CLIENT client;
     uint64_t total_size;
@@ -202,6 +210,9 @@ private:
     // Restarts the stall bound.
     void NoteProgress();
 
+    DOWNLOAD_OBSERVER* m_pObserver = nullptr;
+    // The observer has been told how the current part ended.
+    bool m_bPartSettled = false;
     // The kind asked for by the last GetFile (0: none).
     int m_iRequestedKind = 0;
     // The file being received, under a temporary name until it is whole.

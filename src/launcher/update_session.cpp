@@ -1,6 +1,7 @@
 #include "launcher/update_session.h"
 
 #include "apply/patch_applier.h"
+#include "apply/stream_stager.h"
 #include "common/trace_log.h"
 #include "common/whole_percent.h"
 #include "launcher/program_globals.h"
@@ -49,12 +50,36 @@ bool MirrorsEnded(MIRROR_FETCH::STATE state)
     return true;
 }
 
+// Stages the patch's entries while it downloads.
+STREAM_STAGER g_stager("");
+
+// A package the stager refused stops the download: it is never swapped in.
+bool StopRefusedPackage()
+{
+    if (!g_stager.Failed() || !g_updateProblem.empty())
+        return false;
+    if (g_stager.Spliced()) {
+        // Bytes kept from an earlier transfer: the package is fetched again from its start.
+        g_downloader.Refuse("a part gone on with failed its check while it was staged", true);
+        g_stager.ClearFailure();
+        return false;
+    }
+    g_updateProblem = g_stager.Problem();
+    g_updateBaseMismatch = g_stager.BaseMismatch();
+    g_reconnects.Stop();
+    g_downloader.Refuse("the package failed its check while it was staged");
+    g_stager.Stop();
+    return true;
+}
+
 } // namespace
 
 void UpdatePrepareReconnects(const std::vector<SERVER_ENDPOINT>& servers, size_t current, int kind,
                              uint32_t gameVersion, uint32_t updaterVersion)
 {
     g_reconnects.Prepare(servers, current, kind, gameVersion, updaterVersion);
+    g_stager.Prepare(FILE_KIND_PATCH, gameVersion);
+    g_downloader.Observe(&g_stager);
     g_mirrorArrived = false;
     g_mirrorActive = false;
 }
@@ -73,6 +98,8 @@ void UpdatePrepareMirrors(const MIRROR_JOB& job, bool serverFallback)
 
 bool UpdateTickPump()
 {
+    if (StopRefusedPackage())
+        return true;
     if (g_mirrorActive) {
         const MIRROR_FETCH::STATE state = g_mirror.Poll();
         if (state == MIRROR_FETCH::RUNNING)
@@ -82,6 +109,11 @@ bool UpdateTickPump()
     if (g_reconnects.Active())
         return g_reconnects.Step(0) == TRANSFER_RETRY::GIVEN_UP;
     g_downloader.Process();
+    if (StopRefusedPackage())
+        return true;
+    // The last byte is in: the window waits while the stager finishes the entries.
+    if (g_downloader.complete && !g_downloader.IsError() && g_stager.Busy())
+        return false;
     // However the reconnects went, the window is not held without progress past its bound.
     if (!g_reconnects.Observe(g_downloader)) {
         g_reconnects.GiveUpStalled(&g_downloader);
@@ -120,6 +152,9 @@ bool UpdateFinish(UNPACK_CALLBACK progress)
 {
     const bool arrived = g_downloader.complete || g_mirrorArrived;
     g_downloader.Disconnect();
+    // The staging area is Apply's from here.
+    g_stager.Stop();
+    g_downloader.Observe(nullptr);
     // A failed transfer is never unpacked: whatever file of that name lies there is stale.
     if (g_downloader.IsError() || !arrived)
         return false;
@@ -141,6 +176,7 @@ void UpdateCancel()
     g_reconnects.Stop();
     g_downloader.Disconnect();
     g_downloader.Close();
+    g_stager.Stop();
     g_cancelled = true;
 }
 
@@ -152,6 +188,7 @@ void UpdateAbandon(const char* what)
         g_mirrorActive = false;
         g_reconnects.Stop();
         g_downloader.Close();
+        g_stager.Stop();
     } catch (...) {
         // Reported by the common handler; the notice shows all the same.
     }

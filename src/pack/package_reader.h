@@ -19,6 +19,14 @@ public:
     // unless the file ends first or cannot be read there. *got says how many.
     const unsigned char* Peek(uint64_t offset, uint32_t want, uint32_t need, uint32_t* got);
 
+    // The file grew: what the window holds (and where it found the end) is read again.
+    void Forget()
+    {
+        m_uStart = 0;
+        m_uLength = 0;
+        m_bEnded = false;
+    }
+
     static constexpr uint32_t kWindowSize = 4u << 20;
     static constexpr uint32_t kFallbackSize = 512;
 

@@ -18,6 +18,8 @@ public:
 class FILE_PACKAGE_SOURCE : public PACKAGE_SOURCE {
 public:
     explicit FILE_PACKAGE_SOURCE(HANDLE file);
+    // A file still being written that will have `size` bytes: only what is written is read.
+    FILE_PACKAGE_SOURCE(HANDLE file, uint64_t size) : m_hFile(file), m_uSize(size), m_bSized(true) {}
     // False when the size could not be read.
     bool Valid() const { return m_bSized; }
     HANDLE File() const { return m_hFile; }

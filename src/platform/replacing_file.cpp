@@ -26,7 +26,7 @@ bool REPLACING_FILE::Create()
     m_File.Close();
     m_uError = 0;
     // The temporary name is ours: a link planted there is removed, never written through.
-    HANDLE h = OpenOwnFile(m_strTemp.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS);
+    HANDLE h = OpenOwnFile(m_strTemp.c_str(), GENERIC_WRITE, m_uShare, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) {
         m_uError = GetLastError();
         return false;
@@ -41,7 +41,7 @@ bool REPLACING_FILE::Reopen(uint64_t length)
 {
     m_File.Close();
     m_uError = 0;
-    HANDLE h = OpenOwnFile(m_strTemp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+    HANDLE h = OpenOwnFile(m_strTemp.c_str(), GENERIC_READ | GENERIC_WRITE, m_uShare, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE) {
         m_uError = GetLastError();
         return false;

@@ -26,6 +26,9 @@ public:
     REPLACING_FILE(const REPLACING_FILE&) = delete;
     REPLACING_FILE& operator=(const REPLACING_FILE&) = delete;
 
+    // Lets other handles read the temporary file while it is written (and keep it open
+    // across the rename); before Create or Reopen.
+    void ShareReading() { m_uShare = FILE_SHARE_READ | FILE_SHARE_DELETE; }
     // Creates the temporary file, exclusively, replacing a leftover of an earlier run (a
     // link there is removed, not followed).
     bool Create();
@@ -67,6 +70,7 @@ private:
     // A temporary file of ours exists (created or reopened, not yet moved or kept).
     bool m_bCreated = false;
     uint64_t m_uLength = 0;
+    DWORD m_uShare = 0;
     // Bytes written since the file was last started on its way out.
     uint64_t m_uNotWrittenOut = 0;
     DWORD m_uError = 0;

@@ -14,7 +14,7 @@ import sys
 import time
 import urllib.request
 
-from velgrim_e2e import (PATCH, UPDATER_SIGNED, WINDOWS, E2EError, Game, Scenarios, Scene, ScriptedServer,
+from velgrim_e2e import (PATCH, UPDATER_CRASH, UPDATER_SIGNED, WINDOWS, E2EError, Game, Scenarios, Scene, ScriptedServer,
                          UpdateServer, check, make_release, read, send_file, sign_release, wait_until, write)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
@@ -246,6 +246,100 @@ def killed_mid_download():
         stall["on"] = False
         kept = next_run_sends_the_rest(s, relay, game, files, size)
         check(f"from byte {kept} of {size}" in server.log(), "the server did not go on from the kept part")
+
+
+@scenario
+def killed_while_staging():
+    """Entries are staged as the package arrives. A launcher killed (SIGKILL) mid-download
+    with entries staged, then one killed by its own step hook while staging the rest: the
+    game is untouched each time, each next run goes on with the download and keeps what
+    was staged (the very files), and the last one ends correct."""
+    if WINDOWS:
+        print("killed_while_staging: natively")
+        return
+    with Scene() as s:
+        files = {f"data/f{i:02}.bin": os.urandom(4 * MIB) for i in range(12)}
+        files["readme.txt"] = b"Velgrim 7\n"
+        release = make_release(s.root, 7, files)
+        size = os.path.getsize(os.path.join(release, PATCH))
+        server, relay = serve_through_relay(s, release, lambda i, r: ("stall", size // 2) if i == 0 else ("pass", None))
+        game = Game(s.root, "3", updater=UPDATER_CRASH)
+        old = {"data/f00.bin": b"old f00", "data/f09.bin": b"old f09"}
+        for name, data in old.items():
+            write(game.path(name), data)
+        journal = game.path(".velgrim-update/journal")
+
+        def staged():
+            text = read(journal).decode() if game.exists(".velgrim-update/journal") else ""
+            return [line[len("staged "):] for line in text.splitlines() if line.startswith("staged ")]
+
+        def untouched(what):
+            for name, data in old.items():
+                check(read(game.path(name)) == data, f"{what}: {name} was touched")
+            check(game.version() == "3", f"{what}: version.txt is {game.version()!r}")
+            check(read(journal).startswith(b"velgrim-apply 3\n") and b"state receiving" in read(journal),
+                  f"{what}: the journal is {read(journal)!r}")
+
+        s.launcher.start(game)
+        wait_until(lambda: len(staged()) >= 3, 60, "three entries staged while the package arrives")
+        os.killpg(s.launcher.proc.pid, signal.SIGKILL)
+        s.launcher.proc.wait(10)
+        untouched("killed mid-download")
+        first = staged()
+        inodes = {name: os.stat(game.path(".velgrim-update/files/" + name)).st_ino for name in first}
+        check(game.exists(PART) and game.exists(RECORD), "the part and its record are not kept")
+
+        s.launcher.run(game, env={"VELGRIM_TEST_CRASH_AT": "arrived:9"}, timeout=120, log_name="crash.log")
+        check(s.launcher.proc.returncode == -signal.SIGKILL, f"exit {s.launcher.proc.returncode}, not the kill")
+        untouched("killed while staging")
+        check(all(name in staged() for name in first), f"staged before: {first}, now: {staged()}")
+        check("goes on with" in server.log(), "the second run did not go on with the download")
+
+        # The package may have arrived whole before the kill: then only the swap is left.
+        kept = os.path.getsize(game.path(PART)) if game.exists(PART) else size
+        before = relay.server_bytes
+        s.launcher.run(game, timeout=120, log_name="last.log")
+        expect_updated(game, files, "7")
+        check(not game.exists(".velgrim-update"), "the staging area is left")
+        for name, inode in inodes.items():
+            check(os.stat(game.path(name)).st_ino == inode, f"{name} was staged again, not kept")
+        sent = relay.server_bytes - before
+        check(sent <= (size - kept) + 256 * 1024, f"the last run sent {sent} bytes for {size - kept} missing")
+        print(f"kept {len(first)} entries staged by the first run; {size - kept} bytes were missing after the "
+              f"second; the server sent {relay.server_bytes} for {size}")
+
+
+@scenario
+def bad_entry_stops_the_download():
+    """A package whose second entry was damaged on the way: the download stops once that
+    entry's bytes are in, long before its end; nothing is swapped in, nothing is kept."""
+    if WINDOWS:
+        print("bad_entry_stops_the_download: natively")
+        return
+    with Scene() as s:
+        files = {f"data/f{i:02}.bin": os.urandom(MIB) for i in range(8)}
+        release = make_release(s.root, 7, files)
+        data = bytearray(read(os.path.join(release, PATCH)))
+        offset, size = struct.unpack_from("<QI", data, 48 + 32)
+        data[offset + size // 2] ^= 0x40
+        # About 8 s for the whole package; the damaged entry is in within the first two.
+        server = s.serve(ScriptedServer((7, 0), {KIND_PATCH: send_file(PATCH, bytes(data), chunk=64 * 1024,
+                                                                       delay=0.06)}))
+        s.web.publish_servers([("127.0.0.1", server.port, 10, 0)])
+        s.web.start()
+        game = Game(s.root, "3")
+        write(game.path("data/f01.bin"), b"old f01")
+        started = time.monotonic()
+        s.launcher.run(game, timeout=60)
+        took = time.monotonic() - started
+        game.wait_game_started()
+        out = s.launcher.output()
+        check(re.search(r"the update failed: applying Velgrim_patch\.rxpack: .*not a sound package", out),
+              f"the closing line: {out}")
+        check(took < 6, f"the launcher ran {took:.1f} s: the download was not stopped")
+        check(read(game.path("data/f01.bin")) == b"old f01" and game.version() == "3", "the game was touched")
+        for leftover in (PATCH, PART, RECORD, ".velgrim-update", "data/f00.bin"):
+            check(not game.exists(leftover), f"{leftover} is left")
 
 
 @scenario
