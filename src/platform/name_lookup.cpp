@@ -83,7 +83,7 @@ void HOST_LOOKUP::Start(const char* host)
     job->resolve = g_resolver.load();
     try {
         std::thread(RunLookup, job).detach();
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         return;
     }
     m_pJob = job;
