@@ -835,7 +835,8 @@ def updater_download_cancelled():
 @scenario
 def patch_cancelled():
     with Scene() as s:
-        data = os.urandom(400_000)
+        # A real package: its index is checked as soon as it arrives.
+        data = package_with_removals({"data/big.bin": os.urandom(400_000)}, [])
         server = s.serve(ScriptedServer((8, 0), {1002: send_file(PATCH, data, chunk=1000, delay=0.05)}))
         publish_one(s, server.port)
         game = Game(s.root, "3")
