@@ -4,7 +4,7 @@
                  [--rates 1000,100,0] [--runs 3] [--level 19]
 
 BUILD_DIR (a release build) gives update-server, rxpack, the launcher and the stand-in
-game. Per pair (../shared/corpus beside the repository): `rxpack release` records the old
+game. Per pair (../shared/corpus beside the repository, or $VELGRIM_CORPUS): `rxpack release` records the old
 tree as version 1 and the new one as version 2 (`--level`), and update-server serves the
 store. Per rate (Mbit/s; 0: unshaped loopback), the launcher starts in a game directory
 holding the old tree at version 1 and the clock stops when the stand-in game records its
@@ -25,7 +25,7 @@ import tempfile
 import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-CORPUS = os.path.join(os.path.dirname(SOURCE), "shared", "corpus")
+CORPUS = os.environ.get("VELGRIM_CORPUS", os.path.join(os.path.dirname(SOURCE), "shared", "corpus"))
 PAIRS = {
     "freedoom": ("freedoom_0.12.1-2_all", "freedoom_0.13.0-2_all"),
     "libreoffice": ("libreoffice-core_4_7.4.7-1+deb12u13_amd64", "libreoffice-core_4_7.4.7-1+deb12u14_amd64"),
@@ -112,16 +112,28 @@ def main():
 def bench_pair(e2e, root, pair, old_deb, new_deb, rates, args):
     work = os.path.join(root, pair)
     old, new = os.path.join(work, "old"), os.path.join(work, "new")
+    os.makedirs(work)
     run("dpkg-deb", "-x", os.path.join(CORPUS, old_deb + ".deb"), old)
     run("dpkg-deb", "-x", os.path.join(CORPUS, new_deb + ".deb"), new)
+    # A game ships files: links to nothing (a package's run-time caches) are left out.
+    for tree in (old, new):
+        for top, dirs, files in os.walk(tree):
+            for name in dirs + files:
+                path = os.path.join(top, name)
+                if os.path.islink(path) and not os.path.exists(path):
+                    os.remove(path)
     store = os.path.join(work, "store")
     started = time.monotonic()
     rxpack = os.environ["VELGRIM_RXPACK"]
-    run(rxpack, "release", "--store", store, "--version", "1", "--level", args.level, old)
-    run(rxpack, "release", "--store", store, "--version", "2", "--level", args.level, new)
+    run(rxpack, "release", "--store", store, "--version", "1", "--level", args.level, old, stderr=subprocess.DEVNULL)
+    run(rxpack, "release", "--store", store, "--version", "2", "--level", args.level, new, stderr=subprocess.DEVNULL)
     made = time.monotonic() - started
     serve = os.path.join(store, "serve")
-    package = max((os.path.getsize(os.path.join(serve, n)), n) for n in os.listdir(serve) if "from-1" in n)
+    # What the launcher at version 1 is sent: the best variant made from it.
+    names = os.listdir(serve)
+    name = next(n for n in ("Velgrim_patch.from-1.delta.rxpack", "Velgrim_patch.from-1.zstd.rxpack",
+                            "Velgrim_patch.from-1.rxpack") if n in names)
+    package = (os.path.getsize(os.path.join(serve, name)), name)
     changed = changed_files(old, new)
     changed_bytes = sum(os.path.getsize(os.path.join(new, n)) for n in changed)
 
