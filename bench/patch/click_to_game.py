@@ -24,20 +24,15 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import release_build  # noqa: E402
+
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CORPUS = os.environ.get("VELGRIM_CORPUS", os.path.join(os.path.dirname(SOURCE), "shared", "corpus"))
 PAIRS = {
     "freedoom": ("freedoom_0.12.1-2_all", "freedoom_0.13.0-2_all"),
     "libreoffice": ("libreoffice-core_4_7.4.7-1+deb12u13_amd64", "libreoffice-core_4_7.4.7-1+deb12u14_amd64"),
 }
-
-
-def cache_value(build, name):
-    with open(os.path.join(build, "CMakeCache.txt")) as f:
-        for line in f:
-            if line.startswith(name + ":"):
-                return line.split("=", 1)[1].strip()
-    raise SystemExit(f"click_to_game: {name} not in {build}/CMakeCache.txt")
 
 
 def run(*args, **kwargs):
@@ -81,20 +76,7 @@ def main():
         env = dict(os.environ, VELGRIM_BENCH_NETNS="1")
         return subprocess.run(["unshare", "-n", sys.executable, *sys.argv], env=env).returncode
     run("ip", "link", "set", "lo", "up")
-    build = os.path.abspath(args.build)
-    os.environ.update({
-        "VELGRIM_BUILD_DIR": build,
-        "VELGRIM_SOURCE_DIR": SOURCE,
-        "VELGRIM_WEB_HOST": cache_value(build, "VELGRIM_WEB_HOST"),
-        "VELGRIM_WEB_PORT": cache_value(build, "VELGRIM_WEB_PORT"),
-        "VELGRIM_FALLBACK_SERVER": cache_value(build, "VELGRIM_FALLBACK_SERVER"),
-        "VELGRIM_UPDATER": os.path.join(build, "src", "app", "updater"),
-        "VELGRIM_STANDIN": os.path.join(build, "tests", "e2e", "standin", "velgrim_standin"),
-        "VELGRIM_UPDATE_SERVER": os.path.join(build, "tools", "update_server", "update-server"),
-        "VELGRIM_RXPACK": os.path.join(build, "tools", "rxpack", "rxpack"),
-    })
-    sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e", "launcher"))
-    import velgrim_e2e as e2e
+    e2e = release_build.e2e_for(args.build)
 
     subprocess.run(["sha256sum", "-c", "--quiet", "SHA256SUMS"], cwd=CORPUS, check=True)
     rates = [int(r) for r in args.rates.split(",")]

@@ -18,15 +18,8 @@ import subprocess
 import sys
 import time
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-
-def cache_value(build, name):
-    with open(os.path.join(build, "CMakeCache.txt")) as f:
-        for line in f:
-            if line.startswith(name + ":"):
-                return line.split("=", 1)[1].strip()
-    raise SystemExit(f"click_to_game: {name} not in {build}/CMakeCache.txt")
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import release_build  # noqa: E402
 
 
 def main():
@@ -37,23 +30,10 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--launcher", action="append", default=[])
     args = parser.parse_args()
-    build = os.path.abspath(args.build)
-    os.environ.update({
-        "VELGRIM_BUILD_DIR": build,
-        "VELGRIM_SOURCE_DIR": SOURCE,
-        "VELGRIM_WEB_HOST": cache_value(build, "VELGRIM_WEB_HOST"),
-        "VELGRIM_WEB_PORT": cache_value(build, "VELGRIM_WEB_PORT"),
-        "VELGRIM_FALLBACK_SERVER": cache_value(build, "VELGRIM_FALLBACK_SERVER"),
-        "VELGRIM_UPDATER": os.path.join(build, "src", "app", "updater"),
-        "VELGRIM_STANDIN": os.path.join(build, "tests", "e2e", "standin", "velgrim_standin"),
-        "VELGRIM_UPDATE_SERVER": os.path.join(build, "tools", "update_server", "update-server"),
-        "VELGRIM_RXPACK": os.environ.get("VELGRIM_RXPACK", os.path.join(build, "tools", "rxpack", "rxpack")),
-    })
-    sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e", "launcher"))
-    import velgrim_e2e as e2e
+    e2e = release_build.e2e_for(args.build)
 
     launchers = dict(item.split("=", 1) for item in args.launcher) or {"this build": os.environ["VELGRIM_UPDATER"]}
-    root = os.path.join(build, "bench-stage")
+    root = os.path.join(os.path.abspath(args.build), "bench-stage")
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
     size = args.mib << 20
