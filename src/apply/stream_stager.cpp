@@ -42,6 +42,13 @@ public:
         m_uTag = part.tag;
     }
 
+    // The part took its final name: an index not yet opened is read there.
+    void Renamed(const std::string& path)
+    {
+        if (!m_bOpen)
+            m_strPath = path;
+    }
+
     // Drops the package and everything staged from it.
     void Drop()
     {
@@ -315,12 +322,13 @@ void STREAM_STAGER::OnPartOnDisk(uint64_t n)
     m_Wake.notify_all();
 }
 
-void STREAM_STAGER::OnPartComplete()
+void STREAM_STAGER::OnPartComplete(const std::string& path)
 {
     {
         std::lock_guard<std::mutex> lock(m_Lock);
         if (!m_Part.live)
             return;
+        m_Part.path = path;
         m_Part.complete = true;
         m_Part.onDisk = m_Part.total;
     }
@@ -405,6 +413,7 @@ void STREAM_STAGER::Run()
     WORK work(m_strDir, version);
     uint64_t generation = 0;
     uint64_t seen = 0;
+    bool seenComplete = false;
     STATE state = IDLE;
     for (;;) {
         PART part;
@@ -412,7 +421,7 @@ void STREAM_STAGER::Run()
             std::unique_lock<std::mutex> lock(m_Lock);
             m_Wake.wait_for(lock, kIdleWait, [&] {
                 return m_bStop || m_Part.drop || m_Part.generation != generation ||
-                       (state == STAGING && m_Part.onDisk > seen);
+                       (state == STAGING && (m_Part.onDisk > seen || m_Part.complete != seenComplete));
             });
             if (m_bStop)
                 break;
@@ -432,6 +441,10 @@ void STREAM_STAGER::Run()
         if (state != STAGING)
             continue;
         seen = part.onDisk;
+        seenComplete = part.complete;
+        // Complete: the part has its final name, where an index not read yet is.
+        if (part.complete)
+            work.Renamed(part.path);
         std::string problem;
         bool baseMismatch = false;
         state = work.Advance(part.onDisk, m_bHalt, &problem, &baseMismatch);

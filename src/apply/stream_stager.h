@@ -48,7 +48,7 @@ public:
 
     void OnPartBegin(int kind, const std::string& partPath, uint64_t total, uint64_t start, uint32_t tag) override;
     void OnPartOnDisk(uint64_t n) override;
-    void OnPartComplete() override;
+    void OnPartComplete(const std::string& path) override;
     void OnPartDiscarded() override;
 
     // The part is complete and its entries are still being staged.

@@ -14,8 +14,9 @@ public:
     virtual void OnPartBegin(int kind, const std::string& partPath, uint64_t total, uint64_t start, uint32_t tag) = 0;
     // Bytes [0, n) of the part are written and can be read through another handle.
     virtual void OnPartOnDisk(uint64_t n) = 0;
-    // The part passed its checks and has its final name.
-    virtual void OnPartComplete() = 0;
+    // The part passed its checks and is now the file at `path`, its final name (the part's
+    // name is gone: work that has not opened it yet reads it there).
+    virtual void OnPartComplete(const std::string& path) = 0;
     // The part is gone (it failed a check, the conversation broke, it could not be kept):
     // nothing made from its bytes may be used.
     virtual void OnPartDiscarded() = 0;

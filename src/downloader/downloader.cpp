@@ -411,7 +411,7 @@ void DOWNLOADER::FinishFile()
         DiscardFile();
     } else if (m_pObserver != nullptr) {
         m_bPartSettled = true;
-        m_pObserver->OnPartComplete();
+        m_pObserver->OnPartComplete(file_path.Get());
     }
     m_bKeepPart = false;
     received = 0;

@@ -94,8 +94,8 @@ public:
     bool CompleteAndApply()
     {
         FeedTo(bytes.size());
-        stager->OnPartComplete();
         fs::rename(part, package);
+        stager->OnPartComplete(package);
         if (!WaitFor([&] { return !stager->Busy(); }))
             return false;
         stager->Stop();
@@ -152,6 +152,21 @@ TEST_F(Stager, EachEntryIsStagedOnceItsBytesAreInAndTheJournalNamesIt)
     EXPECT_EQ(Game("b.bin"), kB);
     EXPECT_EQ(Game("c.txt"), "staged c");
     EXPECT_EQ(Game("gone.txt"), "(none)");
+}
+
+TEST_F(Stager, APackageThatTookItsNameBeforeTheWorkerReadItIsStagedFromThere)
+{
+    // A small package arrives whole in one step: checked and renamed before the worker
+    // looks, so the part's name is gone by then.
+    Begin(0);
+    ASSERT_TRUE(WriteWholeFile(package, bytes));
+    stager->OnPartComplete(package);
+    ASSERT_TRUE(WaitFor([&] { return !stager->Busy(); }));
+    EXPECT_FALSE(stager->Failed()) << stager->Problem();
+    EXPECT_EQ(stager->Staged(), 3u);
+    stager->Stop();
+    ASSERT_TRUE(PATCH_APPLIER(game).Apply(package, 7, nullptr));
+    EXPECT_EQ(Game("c.txt"), kC);
 }
 
 TEST_F(Stager, AResumeOfTheSamePackageKeepsWhatWasStagedAnythingElseDropsIt)
