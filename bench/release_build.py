@@ -31,3 +31,19 @@ def e2e_for(build):
     })
     sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e", "launcher"))
     return importlib.import_module("velgrim_e2e")
+
+
+def timed_update(e2e, game):
+    """Seconds from the launcher's start in game (at version 1) to the game's start; the
+    update must have recorded version 2."""
+    import subprocess
+    import time
+    started = time.monotonic()
+    proc = subprocess.Popen([game.path("Updater.exe")], cwd=game.dir, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    e2e.wait_until(lambda: game.starts(), 600, "the game's start", step=0.005)
+    took = time.monotonic() - started
+    proc.wait(60)
+    if game.version() != "2":
+        raise SystemExit(f"the update failed (version {game.version()!r})")
+    return took

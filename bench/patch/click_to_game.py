@@ -161,14 +161,7 @@ def launcher_run(e2e, work, old, new, changed):
     game = e2e.Game(players, version="1")
     shutil.copytree(old, game.dir, dirs_exist_ok=True, symlinks=True)
     run("sync", "-f", game.dir)
-    started = time.monotonic()
-    proc = subprocess.Popen([game.path("Updater.exe")], cwd=game.dir, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    e2e.wait_until(lambda: game.starts(), 600, "the game's start", step=0.005)
-    took = time.monotonic() - started
-    proc.wait(60)
-    if game.version() != "2":
-        raise SystemExit(f"the update failed (version {game.version()!r})")
+    took = release_build.timed_update(e2e, game)
     for name in changed:
         if subprocess.run(["cmp", "-s", os.path.join(new, name), game.path(name)]).returncode != 0:
             raise SystemExit(f"the launcher left {name} unlike the new release's")

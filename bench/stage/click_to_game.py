@@ -16,7 +16,6 @@ import shutil
 import statistics
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import release_build  # noqa: E402
@@ -67,14 +66,7 @@ def main():
                 for n in names:
                     e2e.write(game.path(n), b"old")
                 subprocess.run(["sync", "-f", game.dir], check=True)
-                started = time.monotonic()
-                proc = subprocess.Popen([game.path("Updater.exe")], cwd=game.dir, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                e2e.wait_until(lambda: game.starts(), 600, "the game's start", step=0.005)
-                took = time.monotonic() - started
-                proc.wait(60)
-                if game.version() != "2":
-                    raise SystemExit(f"{name}: the update failed (version {game.version()!r})")
+                took = release_build.timed_update(e2e, game)
                 times[name].append(took)
                 print(f"run {run + 1}  {name:20} {took:7.2f} s", flush=True)
     finally:
